@@ -1,0 +1,122 @@
+#include "app/player.h"
+
+#include <cstddef>
+
+#include "audio/playback.h"
+#include "audio/volume.h"
+#include "console/console.h"
+#include "text/file_lookup.h"
+#include "text/numbers.h"
+#include "text/text.h"
+
+namespace {
+
+constexpr int32_t kNameCapacity = 127;
+constexpr int32_t kWholeRest = 2147483647;
+constexpr int32_t kDoubleQuote = 34;
+// After a failed open in an endless run, how long to wait for Esc before
+// trying again, so that the user has a way out and the CPU a rest.
+constexpr uint32_t kRetryWaitMs = 1000;
+
+bool quiet_flag = false;
+
+const char* const kHeader[] = {
+    "PELDO.EXE v2.65 - Command line audio file player",
+    "Copyright (c) 2026 The PELDO developers",
+    "",
+};
+
+const char* const kUsage[] = {
+    "Usage:  PELDO filename[.wav] [/Q] [/Rn] [/Vn]",
+    "",
+    "  /Q    Quiet mode - no header is displayed",
+    "  /Rn   Repeat 'n' times",
+    "  /Vn   Volume level",
+    "",
+    "  If no file extension is specified, .WAV is assumed.",
+    "",
+    "PELDO.EXE will continue playing the audio file until it finishes,",
+    "or the user presses the Esc key.",
+};
+
+void PrintLine(const Text& text) {
+  WriteText(text);
+  WriteLineEnd();
+}
+
+template <std::size_t Count>
+void PrintLines(const char* const (&lines)[Count]) {
+  for (const char* line : lines) PrintLine(Text::FromLiteral(line));
+}
+
+// The number right after an option's two characters, or `absent` when the
+// option is not in the option text.
+int32_t OptionValue(const Text& options, const char* option, int32_t absent) {
+  const int32_t position = FindText(1, options, Text::FromLiteral(option));
+  if (position == 0) return absent;
+  return RoundToInt32(ParseNumber(MidText(options, position + 2, kWholeRest)));
+}
+
+Text WithoutBlanks(const Text& text) { return TrimTrailing(TrimLeading(text)); }
+
+}  // namespace
+
+void ResetPlayerState() { quiet_flag = false; }
+
+int32_t RunPlayer() {
+  char name_buffer[kNameCapacity + 1] = {};
+  const Text quote = CharText(kDoubleQuote);
+
+  const Text options = UpperCaseText(CommandTail());
+  Text name = TextBefore(1, CommandTail(), Text::FromLiteral("/"));
+  name = TrimLeading(TrimTrailing(name, quote), quote);
+  StoreBufferText(name, name_buffer, kNameCapacity);
+
+  if (FindText(1, options, Text::FromLiteral("/Q")) == 0) {
+    PrintLines(kHeader);
+  } else {
+    quiet_flag = true;
+  }
+  int32_t repeat_count = OptionValue(options, "/R", 1);
+  const int32_t volume_level = OptionValue(options, "/V", -1);
+
+  if (TextLength(ReadBufferText(name_buffer)) == 0) {
+    PrintLines(kUsage);
+    return 1;
+  }
+  // The volume is set before the lookup, so it holds even for a missing file.
+  if (volume_level > -1) SetOutputVolume(volume_level);
+
+  name = ReadBufferText(name_buffer);
+  if (FindText(1, name, Text::FromLiteral(".")) == 0) {
+    StoreBufferText(JoinText(WithoutBlanks(name), Text::FromLiteral(".WAV")), name_buffer, kNameCapacity);
+  }
+  name = ReadBufferText(name_buffer);
+  if (TextLength(FindFileName(name, 0)) == 0) {
+    PrintLine(JoinText(Text::FromLiteral("File not found: "), ReadBufferText(name_buffer)));
+    return 1;
+  }
+  StoreBufferText(JoinText(JoinText(quote, WithoutBlanks(name)), quote), name_buffer, kNameCapacity);
+
+  if (!quiet_flag) {
+    WriteText(JoinText(Text::FromLiteral("Playing "), ReadBufferText(name_buffer)));
+    if (repeat_count > 1) {
+      WriteText(JoinText(NumberToText(repeat_count), Text::FromLiteral(" times")));
+    } else if (repeat_count == -1) {
+      WriteText(Text::FromLiteral(" until ESC is pressed"));
+    }
+  }
+
+  do {
+    if (repeat_count > 0) --repeat_count;
+    const int32_t result = PlayAudioFile(ReadBufferText(name_buffer));
+    if (result == kStoppedByEsc) break;
+    if (result == kOpenFailed && repeat_count < 0 && WaitForEsc(kRetryWaitMs)) break;
+  } while (repeat_count != 0);
+
+  if (!quiet_flag) {
+    WriteText(Text());
+    WriteLineEnd();
+  }
+  return 0;
+}

@@ -1,0 +1,11 @@
+// The command-line player: options, messages and the repetition loop.
+#pragma once
+
+#include <cstdint>
+
+// Puts the player's process-wide state (the quiet flag) to its start values.
+void ResetPlayerState();
+// Reads the command tail, prints what the user sees, plays the file once per
+// repetition. Returns the exit code: 0, or 1 after the usage text or a
+// missing file.
+int32_t RunPlayer();

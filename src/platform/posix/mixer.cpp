@@ -1,0 +1,6 @@
+// Placeholder output volume: nothing to set yet.
+#include "platform/platform.h"
+
+namespace platform {
+void SetWaveOutVolume(uint32_t) {}
+}  // namespace platform

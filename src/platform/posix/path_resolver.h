@@ -1,0 +1,62 @@
+// Windows-style file names on a POSIX file system.
+//
+// Users name files as they would on Windows: "\" or "/" between directories,
+// letters in any case, blanks and dots at the end of a name ignored, "*" and
+// "?" as wildcards in a search. These functions find what such a name means
+// here. None of them blocks: entries are examined with stat() and directories
+// read with readdir(), so a FIFO or a device is never opened. None throws.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// The path of the existing entry `name` names, for opening it. Each component
+// is taken as it stands when it exists, otherwise as the entry whose name
+// matches it regardless of ASCII letter case, blanks and dots at its end
+// ignored. A leading separator starts at the root, none at the current
+// directory. "*" and "?" are plain characters here. nullopt for a null or
+// empty name, a name ending in a separator, a missing entry or a dangling
+// symbolic link. The entry may be of any kind: check EntryAttributes before
+// opening it if a FIFO or a device must not be opened.
+std::optional<std::string> ResolveExistingPath(const char* name);
+
+// The platform::kAttribute* bits of the entry at `path`, seen through
+// symbolic links: hidden when its name begins with ".", directory, or system
+// when it is neither a directory nor a regular file (FIFO, socket, device).
+// nullopt when there is no entry or the link is dangling.
+std::optional<uint32_t> EntryAttributes(const std::string& path);
+
+// A name cut at its last separator: the existing directory its directory
+// part names ("" for the current one, "/" for the root) and the last
+// component as written.
+struct SplitName {
+  std::string directory;
+  std::string last;
+};
+// nullopt when the directory part names no directory.
+std::optional<SplitName> ResolveDirectoryPart(std::string_view name);
+
+// The name, as stored, of the entry of `directory` that `component` names
+// under the rules of ResolveExistingPath; only directories when
+// `directories_only`. Of several entries that differ in letter case only, the
+// first in byte order.
+std::optional<std::string> FindComponent(const std::string& directory, std::string_view component,
+                                         bool directories_only);
+
+// `name` inside `directory` (a directory as in SplitName).
+std::string JoinPath(const std::string& directory, std::string_view name);
+
+// The component without the blanks and dots at its end; "." and ".." keep
+// their meaning.
+std::string_view TrimComponentEnd(std::string_view component);
+
+bool HasWildcard(std::string_view component);
+
+// Whether `name` matches `pattern` as a Windows search matches it, ignoring
+// ASCII letter case: "*" any run of characters, "?" any one character (or
+// none at the end of the name or before a dot), and a dot followed only by
+// wildcards also matches the end of a name without one, so "*.*" matches
+// every name.
+bool MatchesWildcard(std::string_view pattern, std::string_view name);
