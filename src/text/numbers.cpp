@@ -42,14 +42,12 @@ struct BigNumber {
 constexpr double NearestDouble(const BigNumber& number) {
   const int32_t length = number.BitLength();
   uint64_t mantissa = 0;
-  int32_t scale = 0;  // the value is mantissa * 2^scale
-  if (length <= 53) {
-    for (int32_t i = length - 1; i >= 0; --i) mantissa = (mantissa << 1) | (number.Bit(i) ? 1u : 0u);
-  } else {
-    scale = length - 53;
-    for (int32_t i = length - 1; i >= scale; --i) {
-      mantissa = (mantissa << 1) | (number.Bit(i) ? 1u : 0u);
-    }
+  // The top 53 bits, then the rest rounded in: the value is mantissa * 2^scale.
+  int32_t scale = length > 53 ? length - 53 : 0;
+  for (int32_t i = length - 1; i >= scale; --i) {
+    mantissa = (mantissa << 1) | (number.Bit(i) ? 1u : 0u);
+  }
+  if (scale > 0) {
     const bool half = number.Bit(scale - 1);
     bool below_half = false;
     for (int32_t i = scale - 2; i >= 0 && !below_half; --i) below_half = number.Bit(i);
@@ -61,10 +59,11 @@ constexpr double NearestDouble(const BigNumber& number) {
       }
     }
   }
-  // Both steps are exact: the mantissa has at most 53 bits and doubling
-  // a double only changes its exponent.
+  // Both steps are exact: the mantissa has at most 53 bits and scaling by a
+  // power of two only changes the exponent.
   double value = static_cast<double>(mantissa);
-  for (int32_t i = 0; i < scale; ++i) value *= 2.0;
+  for (; scale >= 32; scale -= 32) value *= 4294967296.0;
+  for (; scale > 0; --scale) value *= 2.0;
   return value;
 }
 
@@ -114,10 +113,11 @@ class Reader {
 
 bool IsDecimalDigit(int32_t c) { return c >= '0' && c <= '9'; }
 
-// Beyond these the value is either huge or zero, whatever the digits.
-constexpr int64_t kHugeScale = 4933;
+constexpr int32_t kMaxMantissaDigits = 18;  // so that the mantissa fits in 64 bits
 constexpr int32_t kLargestExponent = 9999;
-constexpr int32_t kMaxMantissaDigits = 18;
+// From this power of ten on a number reads as 2^127, and from its negative on
+// as zero, whatever its digits.
+constexpr int64_t kHugeScale = 4933;
 constexpr double kHugeValue = 170141183460469231731687303715884105728.0;  // 2^127
 
 double ReadDecimal(Reader& reader) {
@@ -218,7 +218,7 @@ double ReadRadix(Reader& reader) {
   uint64_t value = 0;
   const bool leading_zero = reader.Peek() == '0';
   bool any_digit = false;
-  for (int32_t digit = DigitValue(reader.Peek()); digit < radix; digit = DigitValue(reader.Peek())) {
+  for (int32_t digit; (digit = DigitValue(reader.Peek())) < radix;) {
     if ((value >> (64 - shift)) != 0) return 0.0;  // a 1-bit would be shifted out
     value = (value << shift) | static_cast<uint32_t>(digit);
     any_digit = true;
@@ -231,9 +231,9 @@ double ReadRadix(Reader& reader) {
   if (suffix == Suffix::kUnsigned) return (value >> 63) != 0 ? 0.0 : static_cast<double>(value);
   if (leading_zero || value > UINT32_MAX) return static_cast<double>(static_cast<int64_t>(value));
   if (suffix == Suffix::kQuad) return static_cast<double>(value);
-  if (value >= 65536) return static_cast<double>(static_cast<int32_t>(static_cast<uint32_t>(value)));
+  if (value >= 65536) return static_cast<int32_t>(static_cast<uint32_t>(value));
   if (suffix == Suffix::kLong) return static_cast<double>(value);
-  return static_cast<double>(static_cast<int16_t>(static_cast<uint16_t>(value)));
+  return static_cast<int16_t>(static_cast<uint16_t>(value));
 }
 
 // The digits of `value` with a sign character in front when `sign` is not 0.

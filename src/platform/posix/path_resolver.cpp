@@ -32,8 +32,7 @@ struct DirectoryCloser {
 using DirectoryReader = std::unique_ptr<DIR, DirectoryCloser>;
 
 std::optional<std::string> FindComponentOrThrow(const std::string& directory,
-                                                std::string_view component,
-                                                bool directories_only) {
+                                                std::string_view component, bool directories_only) {
   auto fits = [&](std::string_view name) {
     const std::optional<uint32_t> attributes = EntryAttributes(JoinPath(directory, name));
     return attributes && (!directories_only || (*attributes & platform::kAttributeDirectory) != 0);
@@ -120,8 +119,9 @@ std::optional<uint32_t> EntryAttributes(const std::string& path) {
     attributes |= platform::kAttributeSystem;
   }
   const size_t slash = path.find_last_of('/');
-  const std::string_view name =
-      slash == std::string::npos ? std::string_view(path) : std::string_view(path).substr(slash + 1);
+  const std::string_view name = slash == std::string::npos
+                                    ? std::string_view(path)
+                                    : std::string_view(path).substr(slash + 1);
   if (!name.empty() && name[0] == '.') attributes |= platform::kAttributeHidden;
   return attributes;
 }
@@ -161,7 +161,8 @@ std::optional<std::string> ResolveExistingPath(const char* name) {
   try {
     const std::optional<SplitName> split = ResolveDirectoryPart(name);
     if (!split) return std::nullopt;
-    const std::optional<std::string> found = FindComponentOrThrow(split->directory, split->last, false);
+    const std::optional<std::string> found =
+        FindComponentOrThrow(split->directory, split->last, false);
     if (!found) return std::nullopt;
     return JoinPath(split->directory, *found);
   } catch (...) {

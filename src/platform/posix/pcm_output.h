@@ -32,11 +32,11 @@ class PcmOutput {
   // Makes the device ready for a sound of `rate` frames a second and
   // `channels` channels. The open device is kept, still playing, when it
   // already has these settings; otherwise it plays out and a new one is
-  // opened. Returns 0 or a MediaError. Never blocks on a busy device.
+  // opened. Returns 0 or a media error code. Never blocks on a busy device.
   uint32_t Prepare(unsigned rate, unsigned channels);
 
   // Starts feeding the device from `source` on a thread and returns at once.
-  // Returns 0 or a MediaError (no device prepared, no thread to be had).
+  // Returns 0 or a media error code (no device prepared, no thread to be had).
   uint32_t Start(FrameSource source);
 
   // True from Start until the whole sound is queued or the device failed.

@@ -1,0 +1,293 @@
+// Feeding ALSA's "default" device from a thread of the media layer.
+#include "platform/posix/pcm_output.h"
+
+#include <alsa/asoundlib.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <exception>
+
+#include "platform/posix/alsa_quiet.h"
+#include "platform/posix/media_errors.h"
+
+namespace {
+
+// Small enough that a dropped sound falls silent at once, large enough that
+// the gap between two sounds never empties it.
+constexpr unsigned kBufferMicroseconds = 40000;
+constexpr unsigned kPeriodMicroseconds = 10000;
+
+// A device that neither takes frames nor reports an error for this long is
+// asked for its state, so that a vanished sound server ends the sound.
+constexpr int kStallCheckMilliseconds = 500;
+
+void Signal(int fd) {
+  const uint64_t one = 1;
+  [[maybe_unused]] const ssize_t written = write(fd, &one, sizeof one);
+}
+
+void Clear(int fd) {
+  uint64_t count = 0;
+  [[maybe_unused]] const ssize_t taken = read(fd, &count, sizeof count);
+}
+
+int16_t ToInt16(float sample) {
+  const float clipped = std::clamp(sample, -1.0f, 1.0f);
+  return static_cast<int16_t>(std::lrintf(clipped * 32767.0f));
+}
+
+// Settings the device accepted; a negative ALSA result when it refused.
+int ApplySettings(snd_pcm_t* pcm, unsigned rate, unsigned channels, bool* float_samples,
+                  long* period_frames, long* buffer_frames) {
+  snd_pcm_hw_params_t* hw = nullptr;
+  snd_pcm_hw_params_alloca(&hw);
+  int result = snd_pcm_hw_params_any(pcm, hw);
+  if (result < 0) return result;
+  result = snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED);
+  if (result < 0) return result;
+  *float_samples = snd_pcm_hw_params_set_format(pcm, hw, SND_PCM_FORMAT_FLOAT) == 0;
+  if (!*float_samples) {
+    result = snd_pcm_hw_params_set_format(pcm, hw, SND_PCM_FORMAT_S16);
+    if (result < 0) return result;
+  }
+  result = snd_pcm_hw_params_set_channels(pcm, hw, channels);
+  if (result < 0) return result;
+  snd_pcm_hw_params_set_rate_resample(pcm, hw, 1);
+  result = snd_pcm_hw_params_set_rate(pcm, hw, rate, 0);
+  if (result < 0) return result;
+  unsigned buffer_time = kBufferMicroseconds;
+  unsigned period_time = kPeriodMicroseconds;
+  snd_pcm_hw_params_set_buffer_time_near(pcm, hw, &buffer_time, nullptr);
+  snd_pcm_hw_params_set_period_time_near(pcm, hw, &period_time, nullptr);
+  result = snd_pcm_hw_params(pcm, hw);
+  if (result < 0) return result;
+
+  snd_pcm_uframes_t period = 0;
+  snd_pcm_uframes_t buffer = 0;
+  snd_pcm_hw_params_get_period_size(hw, &period, nullptr);
+  snd_pcm_hw_params_get_buffer_size(hw, &buffer);
+  if (period == 0 || buffer < period) return -EINVAL;
+
+  // Start once the buffer is full; wake the feeder for each free period.
+  snd_pcm_sw_params_t* sw = nullptr;
+  snd_pcm_sw_params_alloca(&sw);
+  result = snd_pcm_sw_params_current(pcm, sw);
+  if (result < 0) return result;
+  snd_pcm_sw_params_set_start_threshold(pcm, sw, buffer);
+  snd_pcm_sw_params_set_avail_min(pcm, sw, period);
+  result = snd_pcm_sw_params(pcm, sw);
+  if (result < 0) return result;
+  *period_frames = static_cast<long>(period);
+  *buffer_frames = static_cast<long>(buffer);
+  return 0;
+}
+
+}  // namespace
+
+PcmOutput::~PcmOutput() {
+  Drain();
+  if (end_fd_ >= 0) close(end_fd_);
+  if (stop_fd_ >= 0) close(stop_fd_);
+}
+
+uint32_t PcmOutput::Prepare(unsigned rate, unsigned channels) {
+  Finish();
+  if (!MakeDescriptors()) return kMediaNoMemory;
+  if (pcm_ != nullptr && (rate != rate_ || channels != channels_)) Drain();
+  if (pcm_ != nullptr) {
+    switch (snd_pcm_state(pcm_)) {
+      case SND_PCM_STATE_PREPARED:
+      case SND_PCM_STATE_RUNNING:
+        return 0;
+      case SND_PCM_STATE_XRUN:
+      case SND_PCM_STATE_SETUP:
+        if (snd_pcm_prepare(pcm_) == 0) return 0;
+        break;
+      default:
+        break;
+    }
+    CloseDevice();
+  }
+  return OpenDevice(rate, channels);
+}
+
+uint32_t PcmOutput::OpenDevice(unsigned rate, unsigned channels) {
+  SilenceAlsa();
+  snd_pcm_t* pcm = nullptr;
+  // Non-blocking, so that a device in use fails at once instead of waiting.
+  int result = snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+  if (result < 0) return CodeForOutputOpenError(result);
+  bool float_samples = true;
+  long period = 0;
+  long buffer = 0;
+  result = ApplySettings(pcm, rate, channels, &float_samples, &period, &buffer);
+  if (result < 0) {
+    snd_pcm_close(pcm);
+    return CodeForOutputSetupError(result);
+  }
+  const int descriptors = snd_pcm_poll_descriptors_count(pcm);
+  try {
+    samples_.assign(static_cast<size_t>(period) * channels, 0.0f);
+    converted_.assign(float_samples ? 0 : samples_.size(), 0);
+    poll_fds_.assign(1 + static_cast<size_t>(std::max(descriptors, 0)), pollfd{});
+  } catch (const std::exception&) {
+    snd_pcm_close(pcm);
+    return kMediaNoMemory;
+  }
+  pcm_ = pcm;
+  rate_ = rate;
+  channels_ = channels;
+  float_samples_ = float_samples;
+  period_frames_ = period;
+  buffer_frames_ = buffer;
+  return 0;
+}
+
+void PcmOutput::CloseDevice() {
+  if (pcm_ == nullptr) return;
+  snd_pcm_drop(pcm_);
+  snd_pcm_close(pcm_);
+  pcm_ = nullptr;
+  failed_ = false;
+}
+
+bool PcmOutput::MakeDescriptors() {
+  if (end_fd_ < 0) end_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (stop_fd_ < 0) stop_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  return end_fd_ >= 0 && stop_fd_ >= 0;
+}
+
+uint32_t PcmOutput::Start(FrameSource source) {
+  Finish();
+  if (pcm_ == nullptr) return kMediaNoOutput;
+  try {
+    source_ = std::move(source);
+  } catch (const std::exception&) {
+    return kMediaNoMemory;
+  }
+  Clear(end_fd_);
+  queued_all_ = false;
+  failed_ = false;
+  feeding_.store(true, std::memory_order_release);
+  // Signals go to the main thread, whose waits they are meant to interrupt.
+  sigset_t all;
+  sigset_t previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &previous);
+  try {
+    feeder_ = std::thread(&PcmOutput::Feed, this);
+  } catch (const std::exception&) {
+    feeding_.store(false, std::memory_order_release);
+  }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  return feeder_.joinable() ? 0 : kMediaNoMemory;
+}
+
+void PcmOutput::Finish() {
+  if (!feeder_.joinable()) return;
+  if (Feeding()) Signal(stop_fd_);
+  feeder_.join();
+  Clear(stop_fd_);
+  source_ = nullptr;
+  if (!queued_all_ || failed_) CloseDevice();
+}
+
+void PcmOutput::Drain() {
+  Finish();
+  if (pcm_ == nullptr) return;
+  snd_pcm_nonblock(pcm_, 0);
+  // A sound shorter than the buffer has not started the device yet.
+  if (snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED) snd_pcm_start(pcm_);
+  snd_pcm_drain(pcm_);
+  CloseDevice();
+}
+
+void PcmOutput::Feed() {
+  for (;;) {
+    const long frames = source_(samples_.data(), period_frames_);
+    if (frames <= 0) {
+      queued_all_ = true;
+      break;
+    }
+    const void* data = samples_.data();
+    if (!float_samples_) {
+      const size_t count = static_cast<size_t>(frames) * channels_;
+      std::transform(samples_.begin(), samples_.begin() + static_cast<long>(count),
+                     converted_.begin(), ToInt16);
+      data = converted_.data();
+    }
+    if (!WriteFrames(data, frames)) break;
+  }
+  if (queued_all_ && snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED) snd_pcm_start(pcm_);
+  feeding_.store(false, std::memory_order_release);
+  Signal(end_fd_);
+}
+
+bool PcmOutput::WriteFrames(const void* data, long frames) {
+  const size_t frame_bytes = channels_ * (float_samples_ ? sizeof(float) : sizeof(int16_t));
+  const char* bytes = static_cast<const char*>(data);
+  while (frames > 0) {
+    const snd_pcm_sframes_t written =
+        snd_pcm_writei(pcm_, bytes, static_cast<snd_pcm_uframes_t>(frames));
+    if (written == -EAGAIN) {
+      if (!WaitWritable()) return false;
+      continue;
+    }
+    if (written < 0) {
+      // An underrun or a suspend is recovered; anything else ends the sound.
+      if (snd_pcm_recover(pcm_, static_cast<int>(written), 1) < 0) {
+        failed_ = true;
+        return false;
+      }
+      continue;
+    }
+    bytes += static_cast<size_t>(written) * frame_bytes;
+    frames -= written;
+  }
+  return true;
+}
+
+bool PcmOutput::WaitWritable() {
+  const int descriptors = static_cast<int>(poll_fds_.size()) - 1;
+  poll_fds_[0] = {stop_fd_, POLLIN, 0};
+  if (descriptors > 0 &&
+      snd_pcm_poll_descriptors(pcm_, &poll_fds_[1], static_cast<unsigned>(descriptors)) < 0) {
+    failed_ = true;
+    return false;
+  }
+  // A device without descriptors is written again after a period.
+  const int timeout = descriptors > 0 ? kStallCheckMilliseconds
+                                      : static_cast<int>(kPeriodMicroseconds / 1000);
+  for (;;) {
+    const int ready = poll(poll_fds_.data(), poll_fds_.size(), timeout);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0 || (poll_fds_[0].revents & POLLIN) != 0) {
+      if (ready < 0) failed_ = true;
+      return false;
+    }
+    const snd_pcm_state_t state = snd_pcm_state(pcm_);
+    if (state == SND_PCM_STATE_DISCONNECTED) {
+      failed_ = true;
+      return false;
+    }
+    if (ready == 0 || descriptors == 0) return true;
+    unsigned short events = 0;
+    if (snd_pcm_poll_descriptors_revents(pcm_, &poll_fds_[1], static_cast<unsigned>(descriptors),
+                                         &events) < 0) {
+      failed_ = true;
+      return false;
+    }
+    if ((events & POLLOUT) != 0) return true;
+    if ((events & (POLLERR | POLLHUP)) != 0) {
+      // An underrun or a suspend shows in the next write, which mends it.
+      if (state == SND_PCM_STATE_XRUN || state == SND_PCM_STATE_SUSPENDED) return true;
+      failed_ = true;
+      return false;
+    }
+  }
+}

@@ -1,0 +1,26 @@
+// Process-wide services on Windows: the command line, text storage, the
+// last-error value, the error mode and the clock.
+#include <windows.h>
+#include <oleauto.h>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+const char* CommandLine() { return GetCommandLineA(); }
+
+// Text values live in OLE Automation strings: a byte-counted allocation
+// whose contents the caller fills in.
+void* AllocateTextStorage(uint32_t size) { return SysAllocStringByteLen(nullptr, size); }
+void ReleaseTextStorage(void* storage) { SysFreeString(static_cast<BSTR>(storage)); }
+
+void ClearSystemError() { SetLastError(0); }
+uint32_t SystemError() { return GetLastError(); }
+
+// A drive without a medium fails the call instead of asking the user.
+uint32_t SuppressErrorPrompts() { return SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX); }
+void RestoreErrorPrompts(uint32_t previous) { SetErrorMode(previous); }
+
+uint64_t MonotonicMilliseconds() { return GetTickCount64(); }
+
+}  // namespace platform

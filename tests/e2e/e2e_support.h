@@ -1,0 +1,94 @@
+// What the end-to-end tests share: the program's fixed texts, a scratch
+// directory per test, and the environment of a machine without sound.
+#pragma once
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "e2e/run_process.h"
+
+#ifndef PELDO_SOURCE_DIR
+#error "PELDO_SOURCE_DIR must name the source tree"
+#endif
+
+namespace e2e {
+
+inline const std::string kHeaderLine1 = "PELDO.EXE v2.65 - Command line audio file player\r\n";
+
+inline const std::string kUsage =
+    "Usage:  PELDO filename[.wav] [/Q] [/Rn] [/Vn]\r\n"
+    "\r\n"
+    "  /Q    Quiet mode - no header is displayed\r\n"
+    "  /Rn   Repeat 'n' times\r\n"
+    "  /Vn   Volume level\r\n"
+    "\r\n"
+    "  If no file extension is specified, .WAV is assumed.\r\n"
+    "\r\n"
+    "PELDO.EXE will continue playing the audio file until it finishes,\r\n"
+    "or the user presses the Esc key.\r\n";
+
+inline const std::string kSample = PELDO_SOURCE_DIR "/samples/ding.wav";
+
+// If `out` begins with the three header lines, removes them and returns
+// true. Line 2 is the maker's notice: any one line of printable ASCII.
+inline bool TakeHeader(std::string& out) {
+  if (out.compare(0, kHeaderLine1.size(), kHeaderLine1) != 0) return false;
+  const size_t line2 = kHeaderLine1.size();
+  const size_t end2 = out.find("\r\n", line2);
+  if (end2 == std::string::npos || end2 == line2) return false;
+  for (size_t i = line2; i < end2; ++i) {
+    if (out[i] < 0x20 || out[i] > 0x7e) return false;
+  }
+  if (out.compare(end2 + 2, 2, "\r\n") != 0) return false;
+  out.erase(0, end2 + 4);
+  return true;
+}
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the test ends.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "peldo-e2e-XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~ScratchDir() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+  // Puts a copy of the sample sound at `name` (a path inside the directory).
+  bool AddSound(const std::string& name) const {
+    std::error_code error;
+    std::filesystem::path target = std::filesystem::path(path_) / name;
+    std::filesystem::create_directories(target.parent_path(), error);
+    return std::filesystem::copy_file(kSample, target, error);
+  }
+
+ private:
+  std::string path_;
+};
+
+inline std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// No sound server can be reached: the socket named does not exist, and
+// without a runtime directory no client looks for, or starts, another one.
+inline void WithoutSound(ProcessOptions& options, const ScratchDir& scratch) {
+  options.unset.push_back("XDG_RUNTIME_DIR");
+  options.unset.push_back("PULSE_RUNTIME_PATH");
+  options.set.emplace_back("PULSE_SERVER", "unix:" + (scratch / "no-such-server"));
+}
+
+}  // namespace e2e

@@ -1,0 +1,184 @@
+// Runs build/peldo on a pseudo-terminal of its own, the way a user at a
+// terminal runs it: the terminal is its controlling terminal and, unless a
+// test redirects it, its standard input and output. Standard error goes to
+// a pipe so a test can check that nothing arrives there.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "e2e/run_process.h"
+
+namespace e2e {
+
+class PtyProcess {
+ public:
+  struct Options {
+    std::vector<std::string> args;
+    std::vector<std::pair<std::string, std::string>> set;  // added to the environment
+    std::vector<std::string> unset;
+    std::string working_dir;
+    std::string stdin_file;  // empty: the terminal
+  };
+
+  explicit PtyProcess(const Options& options) {
+    // The kernel's defaults: an ordinary cooked terminal, as a shell leaves it.
+    if (openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) return;
+    tcgetattr(slave_, &initial_);
+    int err_pipe[2];
+    if (pipe2(err_pipe, O_CLOEXEC) != 0) return;
+
+    ProcessOptions env_options;
+    env_options.set = options.set;
+    env_options.unset = options.unset;
+    std::vector<std::string> env = detail::ChildEnvironment(env_options);
+    std::vector<std::string> argv = {PELDO_BINARY};
+    argv.insert(argv.end(), options.args.begin(), options.args.end());
+
+    pid_ = fork();
+    if (pid_ == 0) {
+      setsid();
+      ioctl(slave_, TIOCSCTTY, 0);
+      int input = slave_;
+      if (!options.stdin_file.empty()) input = open(options.stdin_file.c_str(), O_RDONLY);
+      dup2(input, STDIN_FILENO);
+      dup2(slave_, STDOUT_FILENO);
+      dup2(err_pipe[1], STDERR_FILENO);
+      if (!options.working_dir.empty() && chdir(options.working_dir.c_str()) != 0) _exit(126);
+      std::vector<char*> raw_argv, raw_env;
+      for (auto& a : argv) raw_argv.push_back(a.data());
+      raw_argv.push_back(nullptr);
+      for (auto& e : env) raw_env.push_back(e.data());
+      raw_env.push_back(nullptr);
+      execve(raw_argv[0], raw_argv.data(), raw_env.data());
+      _exit(127);
+    }
+    close(err_pipe[1]);
+    err_fd_ = err_pipe[0];
+    fcntl(master_, F_SETFL, O_NONBLOCK);
+    fcntl(err_fd_, F_SETFL, O_NONBLOCK);
+  }
+
+  ~PtyProcess() {
+    if (pid_ > 0 && !exited_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    for (int fd : {master_, slave_, err_fd_}) {
+      if (fd >= 0) close(fd);
+    }
+  }
+
+  bool Started() const { return pid_ > 0; }
+  pid_t Pid() const { return pid_; }
+
+  // Types bytes at the terminal.
+  void Type(const std::string& bytes) {
+    if (write(master_, bytes.data(), bytes.size()) < 0) return;
+  }
+
+  // Reads what the program shows until `text` has appeared or `timeout_ms`
+  // ran out; true when it appeared.
+  bool WaitForOutput(const std::string& text, int timeout_ms) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (screen_.find(text) == std::string::npos) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return false;
+      Drain(static_cast<int>(left.count()));
+    }
+    return true;
+  }
+
+  // Waits up to `timeout_ms` for the program to end; false if it did not.
+  bool WaitForExit(int timeout_ms) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (!exited_) {
+      int status = 0;
+      const pid_t done = waitpid(pid_, &status, WNOHANG);
+      if (done == pid_) {
+        exited_ = true;
+        exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        signal_ = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+        break;
+      }
+      if (std::chrono::steady_clock::now() >= deadline) return false;
+      Drain(10);
+    }
+    Drain(0);
+    return true;
+  }
+
+  bool Running() { return !exited_ && !WaitForExitNoBlock(); }
+
+  int ExitCode() const { return exit_code_; }
+  int Signal() const { return signal_; }
+  const std::string& Screen() const { return screen_; }
+  const std::string& Errors() const { return errors_; }
+
+  // The terminal's settings as the program left them, and as they were.
+  termios Now() const {
+    termios mode{};
+    tcgetattr(slave_, &mode);
+    return mode;
+  }
+  const termios& Initial() const { return initial_; }
+
+ private:
+  bool WaitForExitNoBlock() {
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) != pid_) return false;
+    exited_ = true;
+    exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    signal_ = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    return true;
+  }
+
+  void Drain(int timeout_ms) {
+    pollfd fds[2] = {{master_, POLLIN, 0}, {err_fd_, POLLIN, 0}};
+    poll(fds, 2, timeout_ms);
+    char buffer[4096];
+    for (;;) {
+      const ssize_t n = read(master_, buffer, sizeof buffer);
+      if (n <= 0) break;
+      screen_.append(buffer, static_cast<size_t>(n));
+    }
+    for (;;) {
+      const ssize_t n = read(err_fd_, buffer, sizeof buffer);
+      if (n <= 0) break;
+      errors_.append(buffer, static_cast<size_t>(n));
+    }
+  }
+
+  int master_ = -1;
+  int slave_ = -1;
+  int err_fd_ = -1;
+  pid_t pid_ = -1;
+  bool exited_ = false;
+  int exit_code_ = -1;
+  int signal_ = 0;
+  termios initial_{};
+  std::string screen_;
+  std::string errors_;
+};
+
+// The settings a program could leave changed, compared field by field.
+inline bool SameMode(const termios& a, const termios& b) {
+  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+         a.c_lflag == b.c_lflag && std::equal(a.c_cc, a.c_cc + NCCS, b.c_cc);
+}
+
+}  // namespace e2e

@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/posix/path_resolver.h"
+#include "text/file_lookup.h"
+
+namespace {
+
+// A directory tree with every kind of entry the lookup must tell apart; the
+// tests run inside it.
+class FileLookupTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    char templ[] = "/tmp/peldo-lookup-XXXXXX";
+    ASSERT_NE(mkdtemp(templ), nullptr);
+    root_ = templ;
+    previous_ = std::filesystem::current_path();
+    std::filesystem::current_path(root_);
+    for (const char* directory : {"x.wav", "sounds", "only/d.wav"}) {
+      std::filesystem::create_directories(directory);
+    }
+    for (const char* file : {"ding.wav", "Mixed.WAV", "z.wav", "fz.wav", ".hidden.wav",
+                             "sounds/Bell.wav", "sounds/.Hidden", "only/.h.wav"}) {
+      std::ofstream(file) << "RIFF";
+    }
+    ASSERT_EQ(mkfifo("fifo.wav", 0600), 0);
+    ASSERT_EQ(mkfifo("only/f.wav", 0600), 0);
+    std::filesystem::create_symlink("ding.wav", "link.wav");
+    std::filesystem::create_symlink("missing.wav", "dangling.wav");
+    const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, "sock.wav");
+    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    close(sock);
+  }
+  static void TearDownTestSuite() {
+    std::filesystem::current_path(previous_);
+    std::filesystem::remove_all(root_);
+  }
+  static std::string Backslashed(std::string path) {
+    for (char& c : path) c = c == '/' ? '\\' : c;
+    return path;
+  }
+  static inline std::string root_;
+  static inline std::filesystem::path previous_;
+};
+
+std::string Lookup(const std::string& pattern) {
+  const Text found =
+      FindFileName(Text::FromBytes(pattern.data(), static_cast<int32_t>(pattern.size())), 0);
+  return found.Length() == 0 ? std::string() : std::string(found.Bytes(), found.Length());
+}
+
+TEST_F(FileLookupTest, FindsOnlyPlainVisibleFiles) {
+  const struct {
+    const char* why;
+    std::string pattern;
+    std::string expected;
+  } cases[] = {
+      {"exact name", "ding.wav", "ding.wav"},
+      {"letters in another case give the stored name", "DING.WAV", "ding.wav"},
+      {"no extension is added here", "DING", ""},
+      {"blank at the end ignored", "ding.wav ", "ding.wav"},
+      {"dots and blanks at the end ignored", "ding.wav. .", "ding.wav"},
+      {"a directory is no file", "x.wav", ""},
+      {"hidden file", ".hidden.wav", ""},
+      {"a FIFO could block the player", "fifo.wav", ""},
+      {"socket", "sock.wav", ""},
+      {"dangling symbolic link", "dangling.wav", ""},
+      {"link to a file counts as the file", "link.wav", "link.wav"},
+      {"subdirectory with backslash", "SOUNDS\\bell.wav", "Bell.wav"},
+      {"subdirectory with slash", "sounds/Bell.WAV", "Bell.wav"},
+      {"dot-dot keeps its meaning", "sounds\\..\\ding.wav", "ding.wav"},
+      {"missing directory", "nosuch\\ding.wav", ""},
+      {"wildcard: first plain file, hidden one skipped", "*.WAV", "ding.wav"},
+      {"question mark, any case", "m?XED.*", "Mixed.WAV"},
+      {"matching directory skipped", "?.WAV", "z.wav"},
+      {"matching FIFO skipped", "f*.wav", "fz.wav"},
+      {"trailing backslash searches the directory, hidden skipped", "sounds\\", "Bell.wav"},
+      {"only a directory, a hidden file and a FIFO match", "only\\*.wav", ""},
+      {"a directory of unacceptable entries", "only\\", ""},
+      {"absolute path", root_ + "/sounds/bell.wav", "Bell.wav"},
+      {"absolute path with backslashes", Backslashed(root_) + "\\Ding.wav", "ding.wav"},
+      {"cut at 256 characters", "ding.wav" + std::string(248, ' ') + "x", "ding.wav"},
+      {"the 256th character still counts", "ding.wav" + std::string(247, ' ') + "xy", ""},
+      {"empty pattern", "", ""},
+      {"control bytes and quotes", "\x01\x7f\"*?\"\\\t", ""},
+      {"wildcards everywhere", std::string(100, '*') + std::string(100, '?') + "x", ""},
+      {"stars past the cut still match", std::string(300, '*') + "x", "ding.wav"},
+      {"overlong component", std::string(300, 'a') + ".wav", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Lookup(c.pattern), c.expected) << c.why;
+}
+
+TEST_F(FileLookupTest, ResolvesNamesForOpening) {
+  const struct {
+    const char* why;
+    const char* name;
+    std::optional<std::string> expected;
+  } cases[] = {
+      {"case corrected in every component", "SOUNDS\\bell.WAV ", "sounds/Bell.wav"},
+      {"any kind of entry exists", "FIFO.wav", "fifo.wav"},
+      {"dot-dot kept", "sounds/../DING.wav", "sounds/../ding.wav"},
+      {"dangling link", "dangling.wav", std::nullopt},
+      {"wildcards are plain characters", "*.wav", std::nullopt},
+      {"a file as a directory", "ding.wav\\x", std::nullopt},
+      {"ends in a separator", "sounds\\", std::nullopt},
+      {"empty", "", std::nullopt},
+      {"null", nullptr, std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ResolveExistingPath(c.name), c.expected) << c.why;
+
+  using platform::kAttributeDirectory, platform::kAttributeHidden, platform::kAttributeSystem;
+  EXPECT_EQ(EntryAttributes("link.wav"), 0u);
+  EXPECT_EQ(EntryAttributes("sock.wav"), kAttributeSystem);
+  EXPECT_EQ(EntryAttributes("only/d.wav"), kAttributeDirectory);
+  EXPECT_EQ(EntryAttributes("sounds/.Hidden"), kAttributeHidden);
+  EXPECT_EQ(EntryAttributes("dangling.wav"), std::nullopt);
+}
+
+TEST(WildcardTest, MatchesAsAWindowsSearch) {
+  const struct {
+    const char* why;
+    std::string pattern;
+    std::string name;
+    bool matches;
+  } cases[] = {
+      {"star-dot-star matches names without a dot", "*.*", "README", true},
+      {"case ignored", "*.wav", "DING.WAV", true},
+      {"extension must match whole", "*.wav", "ding.wave", false},
+      {"question mark may match nothing before a dot", "ding?.wav", "ding.wav", true},
+      {"question mark inside needs a character", "d?ng.wav", "dng.wav", false},
+      {"dot-star matches no extension", "ding.*", "ding", true},
+      {"plain dot needs a dot", "ding.wav", "dingwav", false},
+      {"many stars stay fast", "*a*a*a*a*a*a*a*a*a*a*b", std::string(255, 'a'), false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(MatchesWildcard(c.pattern, c.name), c.matches) << c.why;
+}
+
+}  // namespace
