@@ -4,8 +4,10 @@ set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 
 set(PELDO_MINGW_PREFIX i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${PELDO_MINGW_PREFIX}-gcc)
-set(CMAKE_CXX_COMPILER ${PELDO_MINGW_PREFIX}-g++)
+# The POSIX thread model: GoogleTest needs std::mutex, which the win32 model
+# of this compiler lacks. The thread library is linked in statically.
+set(CMAKE_C_COMPILER ${PELDO_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${PELDO_MINGW_PREFIX}-g++-posix)
 set(CMAKE_RC_COMPILER ${PELDO_MINGW_PREFIX}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${PELDO_MINGW_PREFIX})

@@ -42,7 +42,6 @@ constexpr SymbolKey kSymbolKeys[] = {
 
 uint8_t AdjustForCapsLock(uint8_t character, uint8_t scan, uint32_t control_state) {
   if ((control_state & platform::kCapsLockOn) == 0) return character;
-  // A terminal that reports Esc without a character still means Esc.
   if (scan == kEscScanCode) return kEsc;
   const bool shift = (control_state & platform::kShiftPressed) != 0;
   for (const SymbolKey& key : kSymbolKeys) {
@@ -67,7 +66,9 @@ Text KeyTextForEvent(const platform::KeyEvent& event, bool* is_press) {
   const bool alt = (event.control_state & (platform::kLeftAltPressed | platform::kRightAltPressed)) != 0;
   if (c != 0 && alt && IsLetterRow(s)) return TwoByteKeyText(s);
   if (c != 0) return CharText(AdjustForCapsLock(c, s, event.control_state));
-  if (s == kEscScanCode) return CharText(AdjustForCapsLock(0, s, event.control_state));
+  // Some consoles report the Esc key without its character; it is Esc all
+  // the same, with CapsLock or without.
+  if (s == kEscScanCode) return CharText(kEsc);
   if (IsModifierKey(s)) {
     *is_press = false;
     return Text();

@@ -35,7 +35,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         KeyCase{"Letter", KeyPress('a', 0x1E), "a"},
         KeyCase{"EscWithCharacter", KeyPress(27, 0x01), "\x1b"},
-        KeyCase{"EscWithoutCharacterIsZero", KeyPress(0, 0x01), std::string(1, '\0')},
+        KeyCase{"EscWithoutCharacterIsStillEsc", KeyPress(0, 0x01), "\x1b"},
         KeyCase{"EscWithoutCharacterUnderCapsLock", KeyPress(0, 0x01, kCapsLockOn), "\x1b"},
         KeyCase{"CursorUp", KeyPress(0, 0x48), std::string("\0\x48", 2)},
         KeyCase{"F1", KeyPress(0, 0x3B), std::string("\0\x3b", 2)},

@@ -83,12 +83,16 @@ inline std::string ReadWholeFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// No sound server can be reached: the socket named does not exist, and
-// without a runtime directory no client looks for, or starts, another one.
+// No sound output can be reached, whatever the machine has: the sound
+// server named does not exist, no runtime directory points at another one,
+// and ALSA reads an empty configuration, so it knows no sound card either.
 inline void WithoutSound(ProcessOptions& options, const ScratchDir& scratch) {
+  const std::string empty_config = scratch / "empty-alsa.conf";
+  std::ofstream{empty_config};
   options.unset.push_back("XDG_RUNTIME_DIR");
   options.unset.push_back("PULSE_RUNTIME_PATH");
   options.set.emplace_back("PULSE_SERVER", "unix:" + (scratch / "no-such-server"));
+  options.set.emplace_back("ALSA_CONFIG_PATH", empty_config);
 }
 
 }  // namespace e2e

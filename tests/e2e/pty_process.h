@@ -9,6 +9,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -57,6 +58,11 @@ class PtyProcess {
       dup2(input, STDIN_FILENO);
       dup2(slave_, STDOUT_FILENO);
       dup2(err_pipe[1], STDERR_FILENO);
+      // The terminal must go away when the test lets go of it, and the
+      // player with the test.
+      close(master_);
+      if (slave_ > STDERR_FILENO) close(slave_);
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
       if (!options.working_dir.empty() && chdir(options.working_dir.c_str()) != 0) _exit(126);
       std::vector<char*> raw_argv, raw_env;
       for (auto& a : argv) raw_argv.push_back(a.data());

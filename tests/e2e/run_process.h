@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -134,11 +135,16 @@ inline ProcessResult RunPeldo(const ProcessOptions& options) {
   if (pipe2(err_pipe, O_CLOEXEC) != 0) return fail("pipe");
 
   const Clock::time_point start = Clock::now();
+  const pid_t parent = getpid();
   pid_t pid = fork();
   if (pid < 0) return fail("fork");
   if (pid == 0) {
-    // Only async-signal-safe calls from here to exec. SIGPIPE goes back to
-    // its default, so the program itself must choose to ignore it.
+    // Only async-signal-safe calls from here to exec. The child dies with
+    // the test, even one that is killed, rather than loop on unwatched.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(125);
+    // SIGPIPE goes back to its default, so the program itself must choose
+    // to ignore it.
     struct sigaction dfl = {};
     dfl.sa_handler = SIG_DFL;
     sigaction(SIGPIPE, &dfl, nullptr);

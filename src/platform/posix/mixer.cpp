@@ -1,6 +1,60 @@
-// Placeholder output volume: nothing to set yet.
+// The wave output volume on POSIX: a playback volume of ALSA's "default"
+// mixer, which is the sound server's own volume when one is running.
+#include <alsa/asoundlib.h>
+
+#include <cstdint>
+#include <initializer_list>
+
 #include "platform/platform.h"
+#include "platform/posix/alsa_quiet.h"
+#include "platform/posix/volume_scale.h"
+
+namespace {
+
+// "PCM" is the wave output of a sound card; where there is none (a sound
+// server's mixer has only "Master") the master volume stands in.
+snd_mixer_elem_t* FindVolumeElement(snd_mixer_t* mixer) {
+  for (const char* name : {"PCM", "Master"}) {
+    snd_mixer_selem_id_t* id = nullptr;
+    snd_mixer_selem_id_alloca(&id);
+    snd_mixer_selem_id_set_name(id, name);
+    snd_mixer_selem_id_set_index(id, 0);
+    snd_mixer_elem_t* element = snd_mixer_find_selem(mixer, id);
+    if (element != nullptr && snd_mixer_selem_has_playback_volume(element)) return element;
+  }
+  return nullptr;
+}
+
+void SetElementVolume(snd_mixer_elem_t* element, uint16_t left, uint16_t right) {
+  long low = 0;
+  long high = 0;
+  if (snd_mixer_selem_get_playback_volume_range(element, &low, &high) < 0) return;
+  const long left_level = ScaleChannelValue(left, low, high);
+  const long right_level = ScaleChannelValue(right, low, high);
+  if (snd_mixer_selem_is_playback_mono(element)) {
+    snd_mixer_selem_set_playback_volume(element, SND_MIXER_SCHN_MONO, left_level);
+    return;
+  }
+  snd_mixer_selem_set_playback_volume(element, SND_MIXER_SCHN_FRONT_LEFT, left_level);
+  snd_mixer_selem_set_playback_volume(element, SND_MIXER_SCHN_FRONT_RIGHT, right_level);
+}
+
+}  // namespace
 
 namespace platform {
-void SetWaveOutVolume(uint32_t) {}
+
+void SetWaveOutVolume(uint32_t volume_word) {
+  SilenceAlsa();
+  snd_mixer_t* mixer = nullptr;
+  if (snd_mixer_open(&mixer, 0) < 0) return;
+  if (snd_mixer_attach(mixer, "default") == 0 && snd_mixer_selem_register(mixer, nullptr, nullptr) == 0 &&
+      snd_mixer_load(mixer) == 0) {
+    if (snd_mixer_elem_t* element = FindVolumeElement(mixer)) {
+      SetElementVolume(element, static_cast<uint16_t>(volume_word & 0xFFFF),
+                       static_cast<uint16_t>(volume_word >> 16));
+    }
+  }
+  snd_mixer_close(mixer);
+}
+
 }  // namespace platform

@@ -17,10 +17,15 @@
 
 namespace {
 
-// Small enough that a dropped sound falls silent at once, large enough that
-// the gap between two sounds never empties it.
-constexpr unsigned kBufferMicroseconds = 40000;
-constexpr unsigned kPeriodMicroseconds = 10000;
+// Each period costs the feeder and the sound server a wake-up, so periods
+// are long; a drop discards the whole buffer at once whatever its length.
+constexpr unsigned kBufferMicroseconds = 200000;
+constexpr unsigned kPeriodMicroseconds = 50000;
+
+// The end of a sound is announced when this much of it is left to play: time
+// enough for the next sound to be opened and queued behind it without a gap,
+// short enough that Esc is rarely too late to cut the rest.
+constexpr long kTailMilliseconds = 100;
 
 // A device that neither takes frames nor reports an error for this long is
 // asked for its state, so that a vanished sound server ends the sound.
@@ -171,7 +176,7 @@ uint32_t PcmOutput::Start(FrameSource source) {
     return kMediaNoMemory;
   }
   Clear(end_fd_);
-  queued_all_ = false;
+  played_through_ = false;
   failed_ = false;
   feeding_.store(true, std::memory_order_release);
   // Signals go to the main thread, whose waits they are meant to interrupt.
@@ -194,7 +199,7 @@ void PcmOutput::Finish() {
   feeder_.join();
   Clear(stop_fd_);
   source_ = nullptr;
-  if (!queued_all_ || failed_) CloseDevice();
+  if (!played_through_ || failed_) CloseDevice();
 }
 
 void PcmOutput::Drain() {
@@ -211,7 +216,7 @@ void PcmOutput::Feed() {
   for (;;) {
     const long frames = source_(samples_.data(), period_frames_);
     if (frames <= 0) {
-      queued_all_ = true;
+      played_through_ = true;
       break;
     }
     const void* data = samples_.data();
@@ -223,9 +228,30 @@ void PcmOutput::Feed() {
     }
     if (!WriteFrames(data, frames)) break;
   }
-  if (queued_all_ && snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED) snd_pcm_start(pcm_);
+  if (played_through_) {
+    // A sound shorter than the buffer has not started the device yet.
+    if (snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED) snd_pcm_start(pcm_);
+    played_through_ = WaitForTail();
+  }
   feeding_.store(false, std::memory_order_release);
   Signal(end_fd_);
+}
+
+bool PcmOutput::WaitForTail() {
+  const long tail = static_cast<long>(rate_) * kTailMilliseconds / 1000;
+  // Bounded, should the device stop taking frames without saying so.
+  long budget = (buffer_frames_ * 1000 / static_cast<long>(rate_)) * 2 + 500;
+  pollfd stop = {stop_fd_, POLLIN, 0};
+  while (budget > 0) {
+    snd_pcm_sframes_t delay = 0;
+    if (snd_pcm_delay(pcm_, &delay) < 0 || delay <= tail) return true;
+    const long wait = std::clamp((delay - tail) * 1000 / static_cast<long>(rate_), 10L, budget);
+    const int ready = poll(&stop, 1, static_cast<int>(wait));
+    if (ready > 0) return false;
+    if (ready < 0 && errno != EINTR) return true;
+    if (ready == 0) budget -= wait;
+  }
+  return true;
 }
 
 bool PcmOutput::WriteFrames(const void* data, long frames) {

@@ -39,14 +39,15 @@ class PcmOutput {
   // Returns 0 or a media error code (no device prepared, no thread to be had).
   uint32_t Start(FrameSource source);
 
-  // True from Start until the whole sound is queued or the device failed.
+  // True from Start until all but the last moment of the sound has played,
+  // or the device failed.
   bool Feeding() const { return feeding_.load(std::memory_order_acquire); }
 
   // A descriptor that polls readable once feeding has ended, until the next
   // Start; -1 before the first Start.
   int EndDescriptor() const { return end_fd_; }
 
-  // Ends feeding. When the whole sound was queued the device keeps playing
+  // Ends feeding. When the sound played to its end the device keeps playing
   // its tail and stays open for the next sound; when it was cut short (or
   // the device failed) what is queued is dropped at once and the device is
   // closed.
@@ -63,6 +64,7 @@ class PcmOutput {
   void Feed();
   bool WriteFrames(const void* data, long frames);
   bool WaitWritable();
+  bool WaitForTail();
 
   snd_pcm_t* pcm_ = nullptr;
   unsigned rate_ = 0;
@@ -74,7 +76,7 @@ class PcmOutput {
   FrameSource source_;
   std::thread feeder_;
   std::atomic<bool> feeding_{false};
-  bool queued_all_ = false;   // written by the feeder, read after joining it
+  bool played_through_ = false;  // written by the feeder, read after joining it
   bool failed_ = false;       // likewise: the device gave up
   std::vector<float> samples_;
   std::vector<int16_t> converted_;

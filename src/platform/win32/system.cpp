@@ -10,8 +10,13 @@ namespace platform {
 const char* CommandLine() { return GetCommandLineA(); }
 
 // Text values live in OLE Automation strings: a byte-counted allocation
-// whose contents the caller fills in.
-void* AllocateTextStorage(uint32_t size) { return SysAllocStringByteLen(nullptr, size); }
+// whose contents the caller fills in. No 32-bit process can hold 2 GB, and
+// some allocators wrap round near 4 GB and hand out a tiny block instead.
+void* AllocateTextStorage(uint32_t size) {
+  constexpr uint32_t kLargest = 0x7FFFFFFF;
+  if (size > kLargest) return nullptr;
+  return SysAllocStringByteLen(nullptr, size);
+}
 void ReleaseTextStorage(void* storage) { SysFreeString(static_cast<BSTR>(storage)); }
 
 void ClearSystemError() { SetLastError(0); }

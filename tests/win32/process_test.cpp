@@ -1,0 +1,125 @@
+// The program as a child process, started the way another program starts
+// it: its own standard handles in the start-up information.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "win32_support.h"
+
+namespace {
+
+// peldo.exe is built next to the test program.
+std::string ProgramPath() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string program = path;
+  program.erase(program.find_last_of('\\') + 1);
+  return program + "peldo.exe";
+}
+
+struct Outcome {
+  DWORD exit_code = 0xDEAD;
+  std::string out;
+  std::string err;
+};
+
+enum class Output { kFile, kNone };
+
+// Runs peldo.exe with `tail` after its name, in `directory`, with standard
+// input from NUL and standard output and error in files (or no output).
+Outcome RunProgram(const std::string& tail, const std::string& directory, Output output = Output::kFile) {
+  Outcome outcome;
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  const std::string out_path = directory + "\\out.txt";
+  const std::string err_path = directory + "\\err.txt";
+  const HANDLE in = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                OPEN_EXISTING, 0, nullptr);
+  const HANDLE out = CreateFileA(out_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                 CREATE_ALWAYS, 0, nullptr);
+  const HANDLE err = CreateFileA(err_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                 CREATE_ALWAYS, 0, nullptr);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = in;
+  startup.hStdOutput = output == Output::kFile ? out : nullptr;
+  startup.hStdError = err;
+  std::string command_line = "\"" + ProgramPath() + "\" " + tail;
+  PROCESS_INFORMATION process{};
+  if (CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                     directory.c_str(), &startup, &process)) {
+    if (WaitForSingleObject(process.hProcess, 20000) == WAIT_TIMEOUT) TerminateProcess(process.hProcess, 0xDEAD);
+    GetExitCodeProcess(process.hProcess, &outcome.exit_code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  CloseHandle(in);
+  CloseHandle(out);
+  CloseHandle(err);
+  outcome.out = win32_test::ReadWholeFile(out_path);
+  outcome.err = win32_test::ReadWholeFile(err_path);
+  return outcome;
+}
+
+const std::string kUsage =
+    "Usage:  PELDO filename[.wav] [/Q] [/Rn] [/Vn]\r\n"
+    "\r\n"
+    "  /Q    Quiet mode - no header is displayed\r\n"
+    "  /Rn   Repeat 'n' times\r\n"
+    "  /Vn   Volume level\r\n"
+    "\r\n"
+    "  If no file extension is specified, .WAV is assumed.\r\n"
+    "\r\n"
+    "PELDO.EXE will continue playing the audio file until it finishes,\r\n"
+    "or the user presses the Esc key.\r\n";
+
+TEST(ProcessTest, WritesToTheHandlesItWasGivenAndExitsWithTheResult) {
+  win32_test::ScratchDirectory scratch;
+  ASSERT_FALSE(scratch.path().empty());
+  ASSERT_TRUE(win32_test::WriteWholeFile(scratch / "hidden.wav", "RIFF"));
+  ASSERT_TRUE(SetFileAttributesA((scratch / "hidden.wav").c_str(), FILE_ATTRIBUTE_HIDDEN));
+  const struct {
+    const char* why;
+    std::string tail;
+    DWORD exit_code;
+    std::string out;
+  } cases[] = {
+      {"only an option: usage without header", "/q", 1, kUsage},
+      {"options in lower case, missing file", "nosuch /q", 1, "File not found: nosuch.WAV\r\n"},
+      {"a quote before a blank stays in the name", "\"my song.wav\" /q", 1,
+       "File not found: my song.wav\" \r\n"},
+      {"a file with the hidden attribute is not found", "hidden /Q", 1, "File not found: hidden.WAV\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    const Outcome outcome = RunProgram(c.tail, scratch.path());
+    EXPECT_EQ(outcome.exit_code, c.exit_code);
+    EXPECT_EQ(outcome.out, c.out);
+    EXPECT_EQ(outcome.err, "");
+  }
+}
+
+TEST(ProcessTest, HeaderStandsAboveTheMissingFileLine) {
+  win32_test::ScratchDirectory scratch;
+  const Outcome outcome = RunProgram("nosuch", scratch.path());
+  EXPECT_EQ(outcome.exit_code, 1u);
+  EXPECT_EQ(outcome.out.rfind("PELDO.EXE v2.65 - Command line audio file player\r\n", 0), 0u) << outcome.out;
+  const std::string tail = "\r\n\r\nFile not found: nosuch.WAV\r\n";
+  ASSERT_GE(outcome.out.size(), tail.size());
+  EXPECT_EQ(outcome.out.substr(outcome.out.size() - tail.size()), tail);
+}
+
+TEST(ProcessTest, WithoutStandardOutputTheExitCodeStays) {
+  win32_test::ScratchDirectory scratch;
+  for (const char* tail : {"", "nosuch"}) {
+    SCOPED_TRACE(tail);
+    const Outcome outcome = RunProgram(tail, scratch.path(), Output::kNone);
+    EXPECT_EQ(outcome.exit_code, 1u);
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(outcome.err, "");
+  }
+}
+
+}  // namespace
