@@ -6,27 +6,15 @@
 #include <vector>
 
 #include "app/player.h"
+#include "expected_texts.h"
 #include "fake_platform.h"
 #include "platform/process.h"
 #include "text/text.h"
 
 namespace {
 
-const std::string kHeader =
-    "PELDO.EXE v2.65 - Command line audio file player\r\n"
-    "Copyright (c) 2026 The PELDO developers\r\n"
-    "\r\n";
-const std::string kUsage =
-    "Usage:  PELDO filename[.wav] [/Q] [/Rn] [/Vn]\r\n"
-    "\r\n"
-    "  /Q    Quiet mode - no header is displayed\r\n"
-    "  /Rn   Repeat 'n' times\r\n"
-    "  /Vn   Volume level\r\n"
-    "\r\n"
-    "  If no file extension is specified, .WAV is assumed.\r\n"
-    "\r\n"
-    "PELDO.EXE will continue playing the audio file until it finishes,\r\n"
-    "or the user presses the Esc key.\r\n";
+const std::string& kHeader = kHeaderText;
+const std::string& kUsage = kUsageText;
 
 // Runs the whole process on `command_line` with the given files present.
 int32_t RunLine(const std::string& command_line, const std::vector<std::string>& files = {}) {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "e2e/run_process.h"
+#include "expected_texts.h"
 
 #ifndef PELDO_SOURCE_DIR
 #error "PELDO_SOURCE_DIR must name the source tree"
@@ -17,19 +18,9 @@
 
 namespace e2e {
 
-inline const std::string kHeaderLine1 = "PELDO.EXE v2.65 - Command line audio file player\r\n";
+inline const std::string& kHeaderLine1 = kHeaderLine1Text;
 
-inline const std::string kUsage =
-    "Usage:  PELDO filename[.wav] [/Q] [/Rn] [/Vn]\r\n"
-    "\r\n"
-    "  /Q    Quiet mode - no header is displayed\r\n"
-    "  /Rn   Repeat 'n' times\r\n"
-    "  /Vn   Volume level\r\n"
-    "\r\n"
-    "  If no file extension is specified, .WAV is assumed.\r\n"
-    "\r\n"
-    "PELDO.EXE will continue playing the audio file until it finishes,\r\n"
-    "or the user presses the Esc key.\r\n";
+inline const std::string& kUsage = kUsageText;
 
 inline const std::string kSample = PELDO_SOURCE_DIR "/samples/ding.wav";
 

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "expected_texts.h"
 #include "win32_support.h"
 
 namespace {
@@ -63,17 +64,7 @@ Outcome RunProgram(const std::string& tail, const std::string& directory, Output
   return outcome;
 }
 
-const std::string kUsage =
-    "Usage:  PELDO filename[.wav] [/Q] [/Rn] [/Vn]\r\n"
-    "\r\n"
-    "  /Q    Quiet mode - no header is displayed\r\n"
-    "  /Rn   Repeat 'n' times\r\n"
-    "  /Vn   Volume level\r\n"
-    "\r\n"
-    "  If no file extension is specified, .WAV is assumed.\r\n"
-    "\r\n"
-    "PELDO.EXE will continue playing the audio file until it finishes,\r\n"
-    "or the user presses the Esc key.\r\n";
+const std::string& kUsage = kUsageText;
 
 TEST(ProcessTest, WritesToTheHandlesItWasGivenAndExitsWithTheResult) {
   win32_test::ScratchDirectory scratch;
