@@ -65,8 +65,8 @@ int ApplySettings(snd_pcm_t* pcm, unsigned rate, unsigned channels, bool* float_
   snd_pcm_hw_params_set_rate_resample(pcm, hw, 1);
   result = snd_pcm_hw_params_set_rate(pcm, hw, rate, 0);
   if (result < 0) return result;
-  unsigned buffer_time = kBufferMicroseconds;
-  unsigned period_time = kPeriodMicroseconds;
+  unsigned buffer_time = getenv("XB") ? atoi(getenv("XB")) : kBufferMicroseconds;
+  unsigned period_time = getenv("XP") ? atoi(getenv("XP")) : kPeriodMicroseconds;
   snd_pcm_hw_params_set_buffer_time_near(pcm, hw, &buffer_time, nullptr);
   snd_pcm_hw_params_set_period_time_near(pcm, hw, &period_time, nullptr);
   result = snd_pcm_hw_params(pcm, hw);

@@ -1,0 +1,108 @@
+// The device error line a user sees when a sound cannot be played: a file
+// that is no sound, no sound output at all, and a sound server that dies
+// while it plays. None of them ends the repetitions early or the program
+// with an error code, and nothing reaches standard error.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "e2e/e2e_support.h"
+#include "e2e/sound_server.h"
+
+namespace e2e {
+namespace {
+
+const std::string kNotSoundLine =
+    "  >> Error:The file is not a sound file that can be played. (303) <<\r\n";
+const std::string kNoOutputLine = "  >> Error:There is no sound output to play on. (305) <<\r\n";
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+TEST(SoundErrorsTest, TextFileNamedWavGivesTheErrorLineEachTime) {
+  ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  std::ofstream(dir / "x.wav") << "this is only text\n";
+  ProcessOptions options;
+  options.args = {"x.wav", "/r2"};
+  options.working_dir = dir.path();
+  ProcessResult run = RunPeldo(options);
+  EXPECT_TRUE(run.ExitedWith(0)) << Describe(run);
+  ASSERT_TRUE(TakeHeader(run.out)) << run.out;
+  EXPECT_EQ(run.out, "Playing \"x.wav\" 2 times" + kNotSoundLine + kNotSoundLine + "\r\n");
+  EXPECT_EQ(run.err, "");
+}
+
+struct NoOutputCase {
+  const char* why;
+  bool empty_alsa_config;
+};
+
+TEST(SoundErrorsTest, NoSoundOutputGivesTheErrorLine) {
+  if (!HaveCommand("sox")) GTEST_SKIP() << "sox is not installed (scripts/test installs it)";
+  const NoOutputCase cases[] = {
+      {"ALSA knows no device at all", true},
+      {"ALSA's own configuration, no sound server and no sound card", false},
+  };
+  for (const NoOutputCase& row : cases) {
+    ScratchDir dir;
+    ASSERT_TRUE(MakeTone(dir / "tone.wav", "-b 16")) << row.why;
+    ProcessOptions options;
+    options.args = {"tone", "/r2", "/q"};
+    options.working_dir = dir.path();
+    if (row.empty_alsa_config) {
+      WithoutSound(options, dir);
+    } else {
+      struct stat cards {};
+      if (stat("/dev/snd", &cards) == 0) {
+        std::printf("skipped \"%s\": this machine has sound devices\n", row.why);
+        continue;
+      }
+      options.unset = {"XDG_RUNTIME_DIR", "PULSE_RUNTIME_PATH", "ALSA_CONFIG_PATH"};
+      options.set = {{"PULSE_SERVER", "unix:" + (dir / "no-such-server")}};
+    }
+    const ProcessResult run = RunPeldo(options);
+    EXPECT_TRUE(run.ExitedWith(0)) << row.why << ": " << Describe(run);
+    EXPECT_EQ(run.out, kNoOutputLine + kNoOutputLine) << row.why;
+    EXPECT_EQ(run.err, "") << row.why;
+  }
+}
+
+TEST(SoundErrorsTest, ServerDyingDuringPlaybackEndsTheSound) {
+  std::string why;
+  if (!UsePrivateServer(&why)) GTEST_SKIP() << why;
+  // A server of this test's own: the shared one must live on.
+  PrivateServer server;
+  ASSERT_TRUE(server.Running());
+  ScratchDir dir;
+  ASSERT_TRUE(MakeTone(dir / "tone.wav", "-b 16", 3.0));
+
+  std::thread killer([&server] {
+    if (server.WaitForPlayer(5000)) SleepMs(300);
+    server.Kill();
+  });
+  ProcessOptions options;
+  options.args = {"tone", "/r3", "/q"};
+  options.working_dir = dir.path();
+  options.set = server.Environment();
+  options.timeout_ms = 15000;
+  const ProcessResult run = RunPeldo(options);
+  killer.join();
+
+  EXPECT_TRUE(run.ExitedWith(0)) << Describe(run);
+  // Three repetitions of 3 s would take 9 s.
+  EXPECT_LT(run.elapsed_ms, 5000);
+  // The first repetition ends when the server goes; the next two find none.
+  EXPECT_EQ(Count(run.out, kNoOutputLine), 2u) << run.out;
+  EXPECT_EQ(run.err, "");
+}
+
+}  // namespace
+}  // namespace e2e

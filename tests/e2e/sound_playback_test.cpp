@@ -1,0 +1,148 @@
+// What comes out of a private PulseAudio server's null sink while the
+// program plays: every encoding whole and at its level, repetitions without
+// a gap, and silence at once after Esc.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "e2e/e2e_support.h"
+#include "e2e/pty_process.h"
+#include "e2e/sound_server.h"
+
+namespace e2e {
+namespace {
+
+class SoundPlaybackTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why;
+    if (!UsePrivateServer(&why)) GTEST_SKIP() << why;
+    ASSERT_FALSE(dir_.path().empty());
+    // Another test may have left the sink quieter; the monitor hears that.
+    ASSERT_TRUE(SetSinkVolume(65536));
+  }
+
+  ProcessResult Play(const std::vector<std::string>& args) {
+    ProcessOptions options;
+    options.args = args;
+    options.working_dir = dir_.path();
+    options.timeout_ms = 20000;
+    return RunPeldo(options);
+  }
+
+  ScratchDir dir_;
+};
+
+struct EncodingCase {
+  const char* why;
+  const char* file;
+  const char* encoding;  // sox's options
+  const char* typed;     // the name given to the program
+};
+
+TEST_F(SoundPlaybackTest, EveryEncodingPlaysWholeAtItsLevel) {
+  const EncodingCase cases[] = {
+      {"16-bit PCM", "tone16.wav", "-b 16", "tone16"},
+      {"24-bit PCM, in an extensible header", "tone24.wav", "-b 24", "tone24"},
+      {"32-bit float, which a 16-bit read turns to silence", "tonef.wav",
+       "-e floating-point -b 32", "tonef"},
+      {"IMA ADPCM", "toneima.wav", "-e ima-adpcm", "toneima"},
+      {"FLAC", "tone.flac", "-b 16", "tone.flac"},
+      {"a name in another letter case finds the file", "mixed.wav", "-b 16", "MIXED"},
+  };
+  for (const EncodingCase& row : cases) {
+    ASSERT_TRUE(MakeTone(dir_ / row.file, row.encoding)) << row.why;
+  }
+
+  MonitorRecorder recorder;
+  ASSERT_TRUE(recorder.Started());
+  SleepMs(2000);
+  std::vector<std::pair<double, double>> windows;
+  std::vector<ProcessResult> runs;
+  for (const EncodingCase& row : cases) {
+    const double start = MonotonicSeconds();
+    runs.push_back(Play({row.typed, "/q"}));
+    windows.emplace_back(start, MonotonicSeconds());
+    SleepMs(200);  // silence between the rows
+  }
+  recorder.Stop();
+
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const EncodingCase& row = cases[i];
+    const ProcessResult& run = runs[i];
+    EXPECT_TRUE(run.ExitedWith(0)) << row.why << ": " << Describe(run);
+    EXPECT_EQ(run.out.find(">> Error"), std::string::npos) << row.why << ": " << run.out;
+    EXPECT_EQ(run.err, "") << row.why;
+    // The tail plays out before the program ends, so the whole sound lies
+    // inside the run.
+    const Heard heard = recorder.Hear(windows[i].first - 0.05, windows[i].second + 0.05);
+    ASSERT_TRUE(heard.any) << row.why << ": nothing was heard";
+    EXPECT_NEAR(heard.span_ms, 1000.0, 10.0) << row.why;
+    EXPECT_NEAR(heard.rms, kToneRms, kToneRms * 0.03) << row.why;
+    EXPECT_LT(heard.longest_gap_ms, 1.0) << row.why;
+  }
+}
+
+TEST_F(SoundPlaybackTest, RepetitionsFollowEachOtherWithoutAGap) {
+  ASSERT_TRUE(MakeTone(dir_ / "tone.wav", "-b 16"));
+  MonitorRecorder recorder;
+  ASSERT_TRUE(recorder.Started());
+  SleepMs(2000);
+  const double start = MonotonicSeconds();
+  const ProcessResult run = Play({"tone", "/r3", "/q"});
+  const double end = MonotonicSeconds();
+  SleepMs(200);
+  recorder.Stop();
+
+  EXPECT_TRUE(run.ExitedWith(0)) << Describe(run);
+  EXPECT_EQ(run.err, "");
+  const Heard heard = recorder.Hear(start - 0.05, end + 0.05);
+  ASSERT_TRUE(heard.any) << "nothing was heard";
+  std::printf("three 1 s repetitions took %.2f ms; longest silence inside %.2f ms\n",
+              heard.span_ms, heard.longest_gap_ms);
+  RecordProperty("span_ms", std::to_string(heard.span_ms));
+  RecordProperty("longest_gap_ms", std::to_string(heard.longest_gap_ms));
+  // Three times, whole: a gap between them shows as extra length.
+  EXPECT_GE(heard.span_ms, 2990.0);
+  EXPECT_LE(heard.span_ms, 3100.0);
+  EXPECT_LE(heard.longest_gap_ms, 50.0);
+  EXPECT_NEAR(heard.rms, kToneRms, kToneRms * 0.03);
+}
+
+TEST_F(SoundPlaybackTest, EscSilencesAtOnce) {
+  ASSERT_TRUE(MakeTone(dir_ / "long.wav", "-b 16", 5.0));
+  MonitorRecorder recorder;
+  ASSERT_TRUE(recorder.Started());
+  SleepMs(2000);
+
+  PtyProcess::Options options;
+  options.args = {"long", "/q"};
+  options.working_dir = dir_.path();
+  const double start = MonotonicSeconds();
+  PtyProcess player(options);
+  ASSERT_TRUE(player.Started());
+  SleepMs(1000);
+  const double esc = MonotonicSeconds();
+  player.Type("\x1b");
+  ASSERT_TRUE(player.WaitForExit(3000)) << "Esc did not end the sound";
+  const double end = MonotonicSeconds();
+  SleepMs(300);
+  recorder.Stop();
+
+  EXPECT_EQ(player.ExitCode(), 0);
+  EXPECT_EQ(player.Errors(), "");
+  const Heard heard = recorder.Hear(start - 0.05, end + 0.3);
+  ASSERT_TRUE(heard.any) << "nothing was heard";
+  const double silence_after_ms = 1000.0 * (heard.end_time - esc);
+  std::printf("Esc to silence: %.1f ms\n", silence_after_ms);
+  RecordProperty("esc_to_silence_ms", std::to_string(silence_after_ms));
+  // What was queued is dropped, not played out: a drained buffer would add
+  // a fifth of a second. The margin covers the key's way and the clocks.
+  EXPECT_LT(silence_after_ms, 100.0);
+  EXPECT_GT(heard.span_ms, 500.0) << "the sound did not play before Esc";
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,82 @@
+#include "platform/posix/media_commands.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/posix/volume_scale.h"
+
+namespace {
+
+struct ParseCase {
+  const char* why;
+  const char* command;
+  bool understood;
+  MediaVerb verb;
+  const char* name;
+};
+
+TEST(MediaCommandTest, TakesTheNameFromBetweenTheOuterQuotes) {
+  const ParseCase cases[] = {
+      {"open", "open \"ding.wav\"", true, MediaVerb::kOpen, "ding.wav"},
+      {"play", "play \"ding.wav\"", true, MediaVerb::kPlay, "ding.wav"},
+      {"status ends in mode", "status \"ding.wav\" mode", true, MediaVerb::kStatusMode, "ding.wav"},
+      {"close", "close \"ding.wav\"", true, MediaVerb::kClose, "ding.wav"},
+      {"blanks and a path", "open \"my sounds/a b.wav\"", true, MediaVerb::kOpen,
+       "my sounds/a b.wav"},
+      {"a quote inside the name", "open \"a\"b.wav\"", true, MediaVerb::kOpen, "a\"b.wav"},
+      {"a quote and blank inside, as in a name ending in \" mode\"",
+       "status \"x\" mode\" mode", true, MediaVerb::kStatusMode, "x\" mode"},
+      {"two quotes alone make an empty name", "close \"\"", true, MediaVerb::kClose, ""},
+      {"no quotes", "open ding.wav", false, MediaVerb::kOpen, ""},
+      {"a single quote is not a quoted name", "open \"", false, MediaVerb::kOpen, ""},
+      {"quote missing at the end", "play \"ding.wav", false, MediaVerb::kOpen, ""},
+      {"a blank after the closing quote", "close \"ding.wav\" ", false, MediaVerb::kOpen, ""},
+      {"status without mode", "status \"ding.wav\"", false, MediaVerb::kOpen, ""},
+      {"status asking for something else", "status \"ding.wav\" length", false,
+       MediaVerb::kOpen, ""},
+      {"two blanks after the verb", "open  \"ding.wav\"", false, MediaVerb::kOpen, ""},
+      {"a verb in capitals", "OPEN \"ding.wav\"", false, MediaVerb::kOpen, ""},
+      {"an unknown verb", "stop \"ding.wav\"", false, MediaVerb::kOpen, ""},
+      {"a verb alone", "open", false, MediaVerb::kOpen, ""},
+      {"nothing", "", false, MediaVerb::kOpen, ""},
+  };
+  for (const ParseCase& row : cases) {
+    MediaCommand parsed;
+    EXPECT_EQ(ParseMediaCommand(row.command, &parsed), row.understood) << row.why;
+    if (!row.understood) continue;
+    EXPECT_EQ(parsed.verb, row.verb) << row.why;
+    EXPECT_EQ(std::string(parsed.name), row.name) << row.why;
+  }
+  MediaCommand parsed;
+  EXPECT_FALSE(ParseMediaCommand(nullptr, &parsed));
+}
+
+struct ScaleCase {
+  const char* why;
+  uint16_t value;
+  long low;
+  long high;
+  long expected;
+};
+
+TEST(VolumeScaleTest, MapsChannelValuesOntoTheMixerRange) {
+  const ScaleCase cases[] = {
+      {"a sound server's scale takes the value as it is", 32767, 0, 65536, 32767},
+      {"even full, which stays one short of the server's 100%", 65535, 0, 65536, 65535},
+      {"and a wrapped 150%", 32766, 0, 65536, 32766},
+      {"a card's 0..255 at half", 32767, 0, 255, 127},
+      {"a card's 0..255 at full", 65535, 0, 255, 255},
+      {"silence is the bottom of the range", 0, 0, 255, 0},
+      {"a range not starting at 0", 65535, 10, 110, 110},
+      {"its bottom", 0, 10, 110, 10},
+      {"a negative range", 32768, -100, 0, -50},
+      {"0..65535 is scaled one to one", 12345, 0, 65535, 12345},
+      {"an empty range gives its one value", 50000, 7, 7, 7},
+  };
+  for (const ScaleCase& row : cases) {
+    EXPECT_EQ(ScaleChannelValue(row.value, row.low, row.high), row.expected) << row.why;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,260 @@
+// The media layer as the player drives it: command strings in, codes and
+// replies out. Output goes to ALSA's "null" device (a private ALSA
+// configuration), which takes frames as fast as they come, so no sound
+// server or card is needed and every sound ends at once.
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/posix/media_errors.h"
+#include "platform/posix/sound_end.h"
+
+namespace {
+
+// A 16-bit PCM WAV file of `frames` frames of a square wave.
+std::string WavBytes(uint32_t frames, uint16_t channels = 2, uint32_t rate = 44100) {
+  std::string bytes;
+  auto put = [&bytes](uint32_t value, int size) {
+    for (int i = 0; i < size; ++i) bytes.push_back(static_cast<char>(value >> (8 * i)));
+  };
+  const uint32_t data_size = frames * channels * 2;
+  bytes += "RIFF";
+  put(36 + data_size, 4);
+  bytes += "WAVEfmt ";
+  put(16, 4);
+  put(1, 2);
+  put(channels, 2);
+  put(rate, 4);
+  put(rate * channels * 2, 4);
+  put(channels * 2, 2);
+  put(16, 2);
+  bytes += "data";
+  put(data_size, 4);
+  for (uint32_t i = 0; i < frames * channels; ++i) put((i / 50) % 2 ? 0x2000 : 0xE000, 2);
+  return bytes;
+}
+
+uint32_t Send(const std::string& command, char* reply = nullptr, uint32_t capacity = 0) {
+  return platform::SendMediaCommand(command.c_str(), reply, capacity);
+}
+
+std::string Quoted(const std::string& name) { return "\"" + name + "\""; }
+
+class MediaLayerTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    char templ[] = "/tmp/peldo-media-XXXXXX";
+    ASSERT_NE(mkdtemp(templ), nullptr);
+    root_ = templ;
+    std::ofstream(root_ + "/alsa.conf") << "pcm.!default { type null }\n";
+    // ALSA reads its configuration again when this changes.
+    setenv("ALSA_CONFIG_PATH", (root_ + "/alsa.conf").c_str(), 1);
+
+    std::ofstream(root_ + "/tone.wav", std::ios::binary) << WavBytes(4410);
+    std::ofstream(root_ + "/a\"b.wav", std::ios::binary) << WavBytes(441);
+    std::ofstream(root_ + "/text.wav") << "only some words\n";
+    std::ofstream(root_ + "/empty.wav");
+    const std::string whole = WavBytes(441);
+    std::ofstream(root_ + "/cut.wav", std::ios::binary) << whole.substr(0, 30);
+    std::string bad_format = whole;
+    bad_format[20] = 0x34;  // a format tag no decoder knows
+    bad_format[21] = 0x12;
+    std::ofstream(root_ + "/unknown.wav", std::ios::binary) << bad_format;
+    std::filesystem::create_directory(root_ + "/folder.wav");
+    ASSERT_EQ(mkfifo((root_ + "/fifo.wav").c_str(), 0600), 0);
+    std::ofstream(root_ + "/locked.wav", std::ios::binary) << whole;
+    chmod((root_ + "/locked.wav").c_str(), 0);
+  }
+  static void TearDownTestSuite() {
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+  }
+
+  void TearDown() override {
+    // Whatever a test left open.
+    for (const char* name : {"tone.wav", "a\"b.wav"}) Send("close " + Quoted(Path(name)));
+  }
+
+  static std::string Path(const std::string& name) { return root_ + "/" + name; }
+
+  static std::string root_;
+};
+std::string MediaLayerTest::root_;
+
+struct OpenCase {
+  const char* why;
+  std::string name;
+  uint32_t code;
+};
+
+TEST_F(MediaLayerTest, OpenFailsWithTheCodeOfItsCause) {
+  const OpenCase cases[] = {
+      {"no such file", Path("nothing.wav"), kMediaFileNotFound},
+      {"no such directory", Path("nowhere/tone.wav"), kMediaFileNotFound},
+      {"an empty name", "", kMediaFileNotFound},
+      {"text is no sound", Path("text.wav"), kMediaNotSound},
+      {"an empty file is no sound", Path("empty.wav"), kMediaNotSound},
+      {"a format tag the decoder rejects counts as damage", Path("unknown.wav"), kMediaFileDamaged},
+      {"a header cut short", Path("cut.wav"), kMediaFileDamaged},
+      {"a directory is no sound", Path("folder.wav"), kMediaNotSound},
+      {"a FIFO is never opened: it would block", Path("fifo.wav"), kMediaNotSound},
+  };
+  for (const OpenCase& row : cases) {
+    EXPECT_EQ(Send("open " + Quoted(row.name)), row.code) << row.why;
+    // A failed open leaves nothing open.
+    EXPECT_EQ(SoundEndDescriptor(), -1) << row.why;
+  }
+  if (geteuid() != 0) {
+    EXPECT_EQ(Send("open " + Quoted(Path("locked.wav"))), kMediaFileUnreadable);
+  }
+}
+
+TEST_F(MediaLayerTest, CommandsOnNoOpenSoundFailWithoutAReply) {
+  const std::string name = Quoted(Path("tone.wav"));
+  for (const std::string& command : {"play " + name, "status " + name + " mode", "close " + name}) {
+    char reply[8] = "earlier";
+    EXPECT_EQ(Send(command, reply, sizeof reply), kMediaNotOpen) << command;
+    EXPECT_STREQ(reply, "earlier") << command;
+  }
+  EXPECT_EQ(Send("stop " + name), kMediaBadCommand);
+  EXPECT_EQ(Send("open tone.wav"), kMediaBadCommand);
+  EXPECT_EQ(platform::SendMediaCommand(nullptr, nullptr, 0), kMediaBadCommand);
+}
+
+TEST_F(MediaLayerTest, PlaysToTheEndAndSignalsIt) {
+  const std::string name = Quoted(Path("tone.wav"));
+  ASSERT_EQ(Send("open " + name), 0u);
+  char reply[64] = {};
+  ASSERT_EQ(Send("status " + name + " mode", reply, 8), 0u);
+  EXPECT_STREQ(reply, "stopped") << "not yet played";
+  EXPECT_EQ(Send("open " + Quoted(Path("a\"b.wav"))), kMediaAlreadyOpen);
+
+  ASSERT_EQ(Send("play " + name), 0u);
+  const int end = SoundEndDescriptor();
+  ASSERT_GE(end, 0);
+  pollfd watched = {end, POLLIN, 0};
+  ASSERT_EQ(poll(&watched, 1, 5000), 1) << "the end of the sound was not signalled";
+  ASSERT_EQ(Send("status " + name + " mode", reply, 8), 0u);
+  EXPECT_STREQ(reply, "stopped");
+  // It stays signalled until the next play.
+  EXPECT_EQ(poll(&watched, 1, 0), 1);
+
+  EXPECT_EQ(Send("play " + Quoted(Path("other.wav"))), kMediaNotOpen);
+  EXPECT_EQ(Send("close " + name), 0u);
+  EXPECT_EQ(SoundEndDescriptor(), -1);
+  EXPECT_EQ(Send("close " + name), kMediaNotOpen);
+}
+
+TEST_F(MediaLayerTest, ReplyIsCutToItsCapacity) {
+  const std::string name = Quoted(Path("tone.wav"));
+  ASSERT_EQ(Send("open " + name), 0u);
+  struct {
+    uint32_t capacity;
+    const char* expected;
+  } const cases[] = {{64, "stopped"}, {8, "stopped"}, {7, "stoppe"}, {4, "sto"}, {1, ""}};
+  for (const auto& row : cases) {
+    char reply[64];
+    std::memset(reply, 'x', sizeof reply);
+    ASSERT_EQ(Send("status " + name + " mode", reply, row.capacity), 0u);
+    EXPECT_STREQ(reply, row.expected) << "capacity " << row.capacity;
+  }
+  char untouched[4] = "abc";
+  EXPECT_EQ(Send("status " + name + " mode", untouched, 0), 0u);
+  EXPECT_STREQ(untouched, "abc");
+  EXPECT_EQ(Send("status " + name + " mode", nullptr, 8), 0u);
+}
+
+TEST_F(MediaLayerTest, NameWithAQuoteAndAnyLetterCaseOpens) {
+  const std::string name = Quoted(Path("A\"B.WAV"));
+  ASSERT_EQ(Send("open " + name), 0u);
+  EXPECT_EQ(Send("play " + name), 0u);
+  // The sound is known by the name it was opened with, exactly.
+  EXPECT_EQ(Send("close " + Quoted(Path("a\"b.wav"))), kMediaNotOpen);
+  EXPECT_EQ(Send("close " + name), 0u);
+}
+
+TEST_F(MediaLayerTest, PlayingAgainStartsOverAndRepetitionsReuseTheDevice) {
+  const std::string name = Quoted(Path("tone.wav"));
+  for (int repetition = 0; repetition < 3; ++repetition) {
+    ASSERT_EQ(Send("open " + name), 0u) << repetition;
+    for (int play = 0; play < 2; ++play) {
+      ASSERT_EQ(Send("play " + name), 0u) << repetition;
+      pollfd watched = {SoundEndDescriptor(), POLLIN, 0};
+      ASSERT_EQ(poll(&watched, 1, 5000), 1) << repetition;
+    }
+    ASSERT_EQ(Send("close " + name), 0u) << repetition;
+  }
+}
+
+TEST(MediaErrorTextTest, EachCodeHasItsOwnTextThatFitsThePlayersBuffer) {
+  std::set<std::string> texts;
+  for (uint32_t code = kMediaFileNotFound; code <= kMediaAlreadyOpen; ++code) {
+    char buffer[64];
+    std::memset(buffer, 'x', sizeof buffer);
+    ASSERT_TRUE(platform::DescribeMediaError(code, buffer, sizeof buffer)) << code;
+    const std::string text = buffer;
+    EXPECT_LT(text.size(), sizeof buffer) << code;
+    EXPECT_FALSE(text.empty()) << code;
+    EXPECT_TRUE(texts.insert(text).second) << "two codes share \"" << text << "\"";
+  }
+}
+
+TEST(MediaErrorTextTest, TextIsCutAndUnknownCodesWriteNothing) {
+  char buffer[16];
+  std::memset(buffer, 'x', sizeof buffer);
+  ASSERT_TRUE(platform::DescribeMediaError(kMediaFileNotFound, buffer, 9));
+  EXPECT_STREQ(buffer, "The soun");
+  EXPECT_EQ(buffer[9], 'x');
+
+  std::memset(buffer, 'x', sizeof buffer);
+  for (uint32_t code : {0u, 1u, 263u, kMediaFileNotFound - 1, kMediaAlreadyOpen + 1}) {
+    EXPECT_FALSE(platform::DescribeMediaError(code, buffer, sizeof buffer)) << code;
+  }
+  EXPECT_FALSE(platform::DescribeMediaError(kMediaFileNotFound, buffer, 0));
+  EXPECT_FALSE(platform::DescribeMediaError(kMediaFileNotFound, nullptr, 16));
+  EXPECT_EQ(buffer[0], 'x');
+}
+
+struct DecoderCase {
+  const char* why;
+  int decoder_error;
+  int error_number;
+  uint32_t code;
+};
+
+TEST(MediaErrorTextTest, DecoderAndDeviceFailuresMapToTheirCause) {
+  const DecoderCase decoder[] = {
+      {"unrecognised format", 1, 0, kMediaNotSound},
+      {"unsupported encoding", 4, 0, kMediaNotSound},
+      {"malformed file", 3, 0, kMediaFileDamaged},
+      {"a format's own complaint", 71, 0, kMediaFileDamaged},
+      {"the decoder's allocation failed", 17, 0, kMediaNoMemory},
+      {"a read error", 2, EIO, kMediaFileUnreadable},
+      {"out of memory in a system call", 2, ENOMEM, kMediaNoMemory},
+  };
+  for (const DecoderCase& row : decoder) {
+    EXPECT_EQ(CodeForDecoderError(row.decoder_error, row.error_number), row.code) << row.why;
+  }
+  EXPECT_EQ(CodeForFileError(ENOENT), kMediaFileNotFound);
+  EXPECT_EQ(CodeForFileError(EACCES), kMediaFileUnreadable);
+  EXPECT_EQ(CodeForOutputOpenError(-ENOENT), kMediaNoOutput);
+  EXPECT_EQ(CodeForOutputOpenError(-ECONNREFUSED), kMediaNoOutput);
+  EXPECT_EQ(CodeForOutputOpenError(-EBUSY), kMediaOutputBusy);
+  EXPECT_EQ(CodeForOutputOpenError(-ENOMEM), kMediaNoMemory);
+  EXPECT_EQ(CodeForOutputSetupError(-EINVAL), kMediaOutputFormat);
+  EXPECT_EQ(CodeForOutputSetupError(-EIO), kMediaNoOutput);
+}
+
+}  // namespace
