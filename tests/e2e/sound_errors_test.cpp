@@ -3,7 +3,6 @@
 // while it plays. None of them ends the repetitions early or the program
 // with an error code, and nothing reaches standard error.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <fstream>
@@ -19,6 +18,7 @@ namespace {
 const std::string kNotSoundLine =
     "  >> Error:The file is not a sound file that can be played. (303) <<\r\n";
 const std::string kNoOutputLine = "  >> Error:There is no sound output to play on. (305) <<\r\n";
+const std::string kDamagedLine = "  >> Error:The sound file is damaged. (304) <<\r\n";
 
 size_t Count(const std::string& text, const std::string& part) {
   size_t count = 0;
@@ -71,6 +71,48 @@ TEST(SoundErrorsTest, NoSoundOutputGivesTheErrorLine) {
     const ProcessResult run = RunPeldo(options);
     EXPECT_TRUE(run.ExitedWith(0)) << row.why << ": " << Describe(run);
     EXPECT_EQ(run.out, kNoOutputLine + kNoOutputLine) << row.why;
+    EXPECT_EQ(run.err, "") << row.why;
+  }
+}
+
+struct DamagedCase {
+  const char* why;
+  const char* file;
+  std::string out;
+};
+
+// The MP3 decoder behind libsndfile prints its complaints unless stopped.
+TEST(SoundErrorsTest, DamagedFilesPrintNothingOnStandardError) {
+  if (!HaveCommand("sox")) GTEST_SKIP() << "sox is not installed (scripts/test installs it)";
+  ScratchDir dir;
+  ASSERT_TRUE(MakeTone(dir / "tone.mp3", "")) << "sox cannot write MP3 (libsox-fmt-mp3)";
+  std::string bytes = ReadWholeFile(dir / "tone.mp3");
+  ASSERT_GT(bytes.size(), 4000u);
+  uint32_t noise = 12345;
+  auto next = [&noise] {
+    noise = noise * 1103515245u + 12345u;
+    return static_cast<char>(noise >> 16);
+  };
+  for (size_t at = 2000; at < bytes.size(); at += 97) bytes[at] = next();
+  std::ofstream(dir / "bad.mp3", std::ios::binary) << bytes;
+  std::string junk = "\xFF\xFB";
+  for (int i = 0; i < 5000; ++i) junk += next();
+  std::ofstream(dir / "junk.mp3", std::ios::binary) << junk;
+  // ALSA's null device takes the sound: no server needed.
+  std::ofstream(dir / "null-alsa.conf") << "pcm.!default { type null }\n";
+
+  const DamagedCase cases[] = {
+      {"an MP3 damaged after its start plays what can be decoded", "bad.mp3", ""},
+      {"MP3 sync bytes followed by noise", "junk.mp3", kDamagedLine},
+  };
+  for (const DamagedCase& row : cases) {
+    ProcessOptions options;
+    options.args = {row.file, "/q"};
+    options.working_dir = dir.path();
+    options.set = {{"ALSA_CONFIG_PATH", dir / "null-alsa.conf"}};
+    const ProcessResult run = RunPeldo(options);
+    EXPECT_TRUE(run.ExitedWith(0)) << row.why << ": " << Describe(run);
+    EXPECT_EQ(run.out, row.out) << row.why;
     EXPECT_EQ(run.err, "") << row.why;
   }
 }

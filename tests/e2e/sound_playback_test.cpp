@@ -46,8 +46,8 @@ TEST_F(SoundPlaybackTest, EveryEncodingPlaysWholeAtItsLevel) {
   const EncodingCase cases[] = {
       {"16-bit PCM", "tone16.wav", "-b 16", "tone16"},
       {"24-bit PCM, in an extensible header", "tone24.wav", "-b 24", "tone24"},
-      {"32-bit float, which a 16-bit read turns to silence", "tonef.wav",
-       "-e floating-point -b 32", "tonef"},
+      {"32-bit float, which a 16-bit read turns to silence", "tonef.wav", "-e floating-point -b 32",
+       "tonef"},
       {"IMA ADPCM", "toneima.wav", "-e ima-adpcm", "toneima"},
       {"FLAC", "tone.flac", "-b 16", "tone.flac"},
       {"a name in another letter case finds the file", "mixed.wav", "-b 16", "MIXED"},
@@ -100,8 +100,8 @@ TEST_F(SoundPlaybackTest, RepetitionsFollowEachOtherWithoutAGap) {
   EXPECT_EQ(run.err, "");
   const Heard heard = recorder.Hear(start - 0.05, end + 0.05);
   ASSERT_TRUE(heard.any) << "nothing was heard";
-  std::printf("three 1 s repetitions took %.2f ms; longest silence inside %.2f ms\n",
-              heard.span_ms, heard.longest_gap_ms);
+  std::printf("three 1 s repetitions took %.2f ms; longest silence inside %.2f ms\n", heard.span_ms,
+              heard.longest_gap_ms);
   RecordProperty("span_ms", std::to_string(heard.span_ms));
   RecordProperty("longest_gap_ms", std::to_string(heard.longest_gap_ms));
   // Three times, whole: a gap between them shows as extra length.

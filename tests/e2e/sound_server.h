@@ -94,7 +94,8 @@ class PrivateServer {
     }
   }
   ~PrivateServer() {
-    if (!folder_.empty()) Shell("bash '" PELDO_SOURCE_DIR "/scripts/sound-server' stop '" + folder_ + "'");
+    if (!folder_.empty())
+      Shell("bash '" PELDO_SOURCE_DIR "/scripts/sound-server' stop '" + folder_ + "'");
   }
   PrivateServer(const PrivateServer&) = delete;
   PrivateServer& operator=(const PrivateServer&) = delete;
@@ -241,11 +242,12 @@ class MonitorRecorder {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    const char* argv[] = {"parec", "--latency-msec=20", "-d", "peldo_test.monitor", "--raw",
-                          "--format=s16le", "--rate=44100", "--channels=2", nullptr};
+    const char* argv[] = {"parec", "--latency-msec=20", "-d",           "peldo_test.monitor",
+                          "--raw", "--format=s16le",    "--rate=44100", "--channels=2",
+                          nullptr};
     pid_t pid = -1;
-    const int failed = posix_spawnp(&pid, "parec", &actions, nullptr,
-                                    const_cast<char* const*>(argv), environ);
+    const int failed =
+        posix_spawnp(&pid, "parec", &actions, nullptr, const_cast<char* const*>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
     if (failed != 0) {

@@ -3,7 +3,6 @@
 // configuration), which takes frames as fast as they come, so no sound
 // server or card is needed and every sound ends at once.
 #include <gtest/gtest.h>
-
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/stat.h>

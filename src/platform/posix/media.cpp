@@ -16,6 +16,7 @@
 #include "platform/posix/media_errors.h"
 #include "platform/posix/path_resolver.h"
 #include "platform/posix/pcm_output.h"
+#include "platform/posix/quiet_libraries.h"
 #include "platform/posix/sound_end.h"
 
 namespace {
@@ -64,6 +65,7 @@ class MediaLayer {
  private:
   uint32_t Open(std::string_view name) {
     if (sound_) return kMediaAlreadyOpen;
+    SilenceLibraries();
     std::string wanted(name);
     const std::optional<std::string> path = ResolveExistingPath(wanted.c_str());
     if (!path) return kMediaFileNotFound;
@@ -83,8 +85,8 @@ class MediaLayer {
       sf_close(file);
       return kMediaFileDamaged;
     }
-    const uint32_t code =
-        output_.Prepare(static_cast<unsigned>(info.samplerate), static_cast<unsigned>(info.channels));
+    const uint32_t code = output_.Prepare(static_cast<unsigned>(info.samplerate),
+                                          static_cast<unsigned>(info.channels));
     if (code != 0) {
       sf_close(file);
       return code;
@@ -99,8 +101,9 @@ class MediaLayer {
     if (sound_->played && sf_seek(sound_->file, 0, SEEK_SET) < 0) return kMediaFileDamaged;
     sound_->played = true;
     SNDFILE* file = sound_->file;
-    return output_.Start(
-        [file](float* out, long frames) { return static_cast<long>(sf_readf_float(file, out, frames)); });
+    return output_.Start([file](float* out, long frames) {
+      return static_cast<long>(sf_readf_float(file, out, frames));
+    });
   }
 
   void CloseSound() {

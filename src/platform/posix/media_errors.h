@@ -5,14 +5,14 @@
 
 constexpr uint32_t kMediaFileNotFound = 301;
 constexpr uint32_t kMediaFileUnreadable = 302;  // no permission, or the disk fails
-constexpr uint32_t kMediaNotSound = 303;  // not a sound file, or an encoding we cannot decode
+constexpr uint32_t kMediaNotSound = 303;        // not a sound file, or an encoding we cannot decode
 constexpr uint32_t kMediaFileDamaged = 304;
 constexpr uint32_t kMediaNoOutput = 305;  // no card, no sound server
 constexpr uint32_t kMediaOutputBusy = 306;
 constexpr uint32_t kMediaOutputFormat = 307;  // the output refuses the sound's rate or channels
 constexpr uint32_t kMediaNoMemory = 308;
 constexpr uint32_t kMediaBadCommand = 309;
-constexpr uint32_t kMediaNotOpen = 310;  // play, status or close of a name not open
+constexpr uint32_t kMediaNotOpen = 310;      // play, status or close of a name not open
 constexpr uint32_t kMediaAlreadyOpen = 311;  // open while another sound is open
 
 // The text for `code`, or nullptr when the code is not ours.

@@ -6,7 +6,7 @@
 #include <initializer_list>
 
 #include "platform/platform.h"
-#include "platform/posix/alsa_quiet.h"
+#include "platform/posix/quiet_libraries.h"
 #include "platform/posix/volume_scale.h"
 
 namespace {
@@ -44,11 +44,11 @@ void SetElementVolume(snd_mixer_elem_t* element, uint16_t left, uint16_t right) 
 namespace platform {
 
 void SetWaveOutVolume(uint32_t volume_word) {
-  SilenceAlsa();
+  SilenceLibraries();
   snd_mixer_t* mixer = nullptr;
   if (snd_mixer_open(&mixer, 0) < 0) return;
-  if (snd_mixer_attach(mixer, "default") == 0 && snd_mixer_selem_register(mixer, nullptr, nullptr) == 0 &&
-      snd_mixer_load(mixer) == 0) {
+  if (snd_mixer_attach(mixer, "default") == 0 &&
+      snd_mixer_selem_register(mixer, nullptr, nullptr) == 0 && snd_mixer_load(mixer) == 0) {
     if (snd_mixer_elem_t* element = FindVolumeElement(mixer)) {
       SetElementVolume(element, static_cast<uint16_t>(volume_word & 0xFFFF),
                        static_cast<uint16_t>(volume_word >> 16));

@@ -12,8 +12,8 @@
 #include <cstring>
 #include <exception>
 
-#include "platform/posix/alsa_quiet.h"
 #include "platform/posix/media_errors.h"
+#include "platform/posix/quiet_libraries.h"
 
 namespace {
 
@@ -65,8 +65,8 @@ int ApplySettings(snd_pcm_t* pcm, unsigned rate, unsigned channels, bool* float_
   snd_pcm_hw_params_set_rate_resample(pcm, hw, 1);
   result = snd_pcm_hw_params_set_rate(pcm, hw, rate, 0);
   if (result < 0) return result;
-  unsigned buffer_time = getenv("XB") ? atoi(getenv("XB")) : kBufferMicroseconds;
-  unsigned period_time = getenv("XP") ? atoi(getenv("XP")) : kPeriodMicroseconds;
+  unsigned buffer_time = kBufferMicroseconds;
+  unsigned period_time = kPeriodMicroseconds;
   snd_pcm_hw_params_set_buffer_time_near(pcm, hw, &buffer_time, nullptr);
   snd_pcm_hw_params_set_period_time_near(pcm, hw, &period_time, nullptr);
   result = snd_pcm_hw_params(pcm, hw);
@@ -122,7 +122,7 @@ uint32_t PcmOutput::Prepare(unsigned rate, unsigned channels) {
 }
 
 uint32_t PcmOutput::OpenDevice(unsigned rate, unsigned channels) {
-  SilenceAlsa();
+  SilenceLibraries();
   snd_pcm_t* pcm = nullptr;
   // Non-blocking, so that a device in use fails at once instead of waiting.
   int result = snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
@@ -287,8 +287,8 @@ bool PcmOutput::WaitWritable() {
     return false;
   }
   // A device without descriptors is written again after a period.
-  const int timeout = descriptors > 0 ? kStallCheckMilliseconds
-                                      : static_cast<int>(kPeriodMicroseconds / 1000);
+  const int timeout =
+      descriptors > 0 ? kStallCheckMilliseconds : static_cast<int>(kPeriodMicroseconds / 1000);
   for (;;) {
     const int ready = poll(poll_fds_.data(), poll_fds_.size(), timeout);
     if (ready < 0 && errno == EINTR) continue;

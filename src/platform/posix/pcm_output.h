@@ -69,7 +69,7 @@ class PcmOutput {
   snd_pcm_t* pcm_ = nullptr;
   unsigned rate_ = 0;
   unsigned channels_ = 0;
-  bool float_samples_ = true;   // else signed 16-bit, converted here
+  bool float_samples_ = true;  // else signed 16-bit, converted here
   long period_frames_ = 0;
   long buffer_frames_ = 0;
 
@@ -77,7 +77,7 @@ class PcmOutput {
   std::thread feeder_;
   std::atomic<bool> feeding_{false};
   bool played_through_ = false;  // written by the feeder, read after joining it
-  bool failed_ = false;       // likewise: the device gave up
+  bool failed_ = false;          // likewise: the device gave up
   std::vector<float> samples_;
   std::vector<int16_t> converted_;
   std::vector<pollfd> poll_fds_;  // the stop descriptor, then the device's
