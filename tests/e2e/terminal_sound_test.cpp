@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "e2e/e2e_support.h"
@@ -25,8 +26,10 @@ class TerminalSoundTest : public ::testing::Test {
     ASSERT_FALSE(dir_.path().empty());
     ASSERT_TRUE(SetSinkVolume(65536));
     ASSERT_TRUE(MakeTone(dir_ / "tone.wav", "-b 16"));
-    ASSERT_TRUE(recorder_.Started());
-    SleepMs(2000);  // the recorder must be running before the sound starts
+    // The recorder must be running well before the sound starts.
+    recorder_ = std::make_unique<MonitorRecorder>();
+    ASSERT_TRUE(recorder_->Started());
+    SleepMs(2000);
   }
 
   PtyProcess::Options Options(std::vector<std::string> args) {
@@ -37,7 +40,7 @@ class TerminalSoundTest : public ::testing::Test {
   }
 
   ScratchDir dir_;
-  MonitorRecorder recorder_;
+  std::unique_ptr<MonitorRecorder> recorder_;
 };
 
 TEST_F(TerminalSoundTest, EscDuringSecondOfThreePlays) {
@@ -48,14 +51,14 @@ TEST_F(TerminalSoundTest, EscDuringSecondOfThreePlays) {
   player.Type("\x1b");
   ASSERT_TRUE(player.WaitForExit(3000));
   const double end = MonotonicSeconds();
-  recorder_.Stop();
+  recorder_->Stop();
 
   EXPECT_EQ(player.ExitCode(), 0);
   EXPECT_EQ(player.Errors(), "");
   // The progress line is ended: the terminal shows the line end after it.
   EXPECT_NE(player.Screen().find("Playing \"tone.WAV\" 3 times\r"), std::string::npos) << player.Screen();
   EXPECT_EQ(player.Screen().back(), '\n');
-  const Heard heard = recorder_.Hear(start - 0.05, end + 0.3);
+  const Heard heard = recorder_->Hear(start - 0.05, end + 0.3);
   ASSERT_TRUE(heard.any);
   // Two plays started, the second cut short; the third never came.
   EXPECT_GT(heard.span_ms, 1100.0);
@@ -88,9 +91,9 @@ TEST_F(TerminalSoundTest, OtherKeysAndRedirectedEscapesLeaveTheSoundWhole) {
     EXPECT_EQ(player.ExitCode(), 0) << c.why;
     SleepMs(200);
   }
-  recorder_.Stop();
+  recorder_->Stop();
   for (size_t i = 0; i < windows.size(); ++i) {
-    const Heard heard = recorder_.Hear(windows[i].first - 0.05, windows[i].second + 0.05);
+    const Heard heard = recorder_->Hear(windows[i].first - 0.05, windows[i].second + 0.05);
     EXPECT_NEAR(heard.span_ms, 1000.0, 10.0) << cases[i].why;
   }
 }
@@ -129,10 +132,10 @@ TEST_F(TerminalSoundTest, WithoutAnyTerminalTheSoundPlaysToItsEnd) {
     SleepMs(10);
   }
   const double end = MonotonicSeconds();
-  recorder_.Stop();
+  recorder_->Stop();
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_NEAR(recorder_.Hear(start - 0.05, end + 0.05).span_ms, 1000.0, 10.0);
+  EXPECT_NEAR(recorder_->Hear(start - 0.05, end + 0.05).span_ms, 1000.0, 10.0);
 }
 
 }  // namespace
