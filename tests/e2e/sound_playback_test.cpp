@@ -14,16 +14,8 @@
 namespace e2e {
 namespace {
 
-class SoundPlaybackTest : public ::testing::Test {
+class SoundPlaybackTest : public SoundTest {
  protected:
-  void SetUp() override {
-    std::string why;
-    if (!UsePrivateServer(&why)) GTEST_SKIP() << why;
-    ASSERT_FALSE(dir_.path().empty());
-    // Another test may have left the sink quieter; the monitor hears that.
-    ASSERT_TRUE(SetSinkVolume(65536));
-  }
-
   ProcessResult Play(const std::vector<std::string>& args) {
     ProcessOptions options;
     options.args = args;
@@ -31,8 +23,6 @@ class SoundPlaybackTest : public ::testing::Test {
     options.timeout_ms = 20000;
     return RunPeldo(options);
   }
-
-  ScratchDir dir_;
 };
 
 struct EncodingCase {

@@ -4,6 +4,8 @@
 // look at what a recording holds.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -323,5 +325,20 @@ inline Heard MonitorRecorder::Hear(double start, double end) const {
   heard.end_time = offset + static_cast<double>(heard.last + 1) / kSinkRate;
   return heard;
 }
+
+// A test that plays into the private server: skipped with the reason when
+// there can be none, with a scratch folder and the sink at full volume
+// (another test may have left it quieter, and the monitor hears that).
+class SoundTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why;
+    if (!UsePrivateServer(&why)) GTEST_SKIP() << why;
+    ASSERT_FALSE(dir_.path().empty());
+    ASSERT_TRUE(SetSinkVolume(65536));
+  }
+
+  ScratchDir dir_;
+};
 
 }  // namespace e2e

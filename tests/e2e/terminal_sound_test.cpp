@@ -18,13 +18,11 @@
 namespace e2e {
 namespace {
 
-class TerminalSoundTest : public ::testing::Test {
+class TerminalSoundTest : public SoundTest {
  protected:
   void SetUp() override {
-    std::string why;
-    if (!UsePrivateServer(&why)) GTEST_SKIP() << why;
-    ASSERT_FALSE(dir_.path().empty());
-    ASSERT_TRUE(SetSinkVolume(65536));
+    SoundTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     ASSERT_TRUE(MakeTone(dir_ / "tone.wav", "-b 16"));
     // The recorder must be running well before the sound starts.
     recorder_ = std::make_unique<MonitorRecorder>();
@@ -39,7 +37,6 @@ class TerminalSoundTest : public ::testing::Test {
     return options;
   }
 
-  ScratchDir dir_;
   std::unique_ptr<MonitorRecorder> recorder_;
 };
 
