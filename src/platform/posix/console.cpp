@@ -2,12 +2,12 @@
 // controlling terminal (never from standard input).
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
@@ -23,6 +23,7 @@ constexpr uint64_t kLoneEscMs = 20;
 
 int keyboard = -1;  // the controlling terminal, or -1 when keys cannot be read
 termios saved_mode{};
+termios key_mode{};
 volatile sig_atomic_t mode_changed = 0;
 
 // Bytes read from the terminal and not yet taken as key presses.
@@ -40,11 +41,59 @@ void RestoreTerminal() {
   }
 }
 
+// Only while the program is in the foreground: a change from the background
+// would stop it.
+void TakeKeyMode() {
+  if (keyboard < 0 || tcgetpgrp(keyboard) != getpgrp()) return;
+  if (tcsetattr(keyboard, TCSANOW, &key_mode) == 0) mode_changed = 1;
+}
+
 // Gives the terminal back, then lets the signal do what it always does.
 void OnFatalSignal(int signal_number) {
   RestoreTerminal();
   signal(signal_number, SIG_DFL);
   raise(signal_number);
+}
+
+// Ctrl+Z and its kin: the terminal is given back while the program is
+// stopped, so the shell finds it as it was, and taken again on the way on.
+void OnStopSignal(int signal_number) {
+  const int saved_errno = errno;
+  RestoreTerminal();
+  struct sigaction stop{};
+  struct sigaction ours{};
+  stop.sa_handler = SIG_DFL;
+  sigaction(signal_number, &stop, &ours);
+  sigset_t just_this;
+  sigemptyset(&just_this);
+  sigaddset(&just_this, signal_number);
+  raise(signal_number);
+  // The signal is blocked in its handler: letting it through stops the
+  // process here, until SIGCONT.
+  pthread_sigmask(SIG_UNBLOCK, &just_this, nullptr);
+  pthread_sigmask(SIG_BLOCK, &just_this, nullptr);
+  sigaction(signal_number, &ours, nullptr);
+  TakeKeyMode();
+  errno = saved_errno;
+}
+
+// Continued after a stop the program did not see (SIGSTOP), or after the
+// shell set the terminal its own way.
+void OnContinue(int) {
+  const int saved_errno = errno;
+  TakeKeyMode();
+  errno = saved_errno;
+}
+
+// A signal the caller ignored (nohup, say) stays ignored.
+void HandleUnlessIgnored(int signal_number, void (*handler)(int), int flags) {
+  struct sigaction previous{};
+  if (sigaction(signal_number, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) return;
+  struct sigaction action{};
+  action.sa_handler = handler;
+  action.sa_flags = flags;
+  sigemptyset(&action.sa_mask);
+  sigaction(signal_number, &action, nullptr);
 }
 
 void StopReading() {
@@ -105,7 +154,58 @@ bool DecodeNext() {
   return false;
 }
 
+// Whether an Esc key press is among the keys not yet taken; they stay in
+// place. *incomplete tells whether the last bytes may still become a key.
+bool EscWaiting(bool* incomplete) {
+  ReadTerminal();
+  *incomplete = false;
+  size_t offset = 0;
+  while (offset < pending_length) {
+    const DecodedKey key = DecodeKey(pending + offset, pending_length - offset, QuietLongEnough());
+    if (key.status == DecodeStatus::kIncomplete) {
+      *incomplete = true;
+      return false;
+    }
+    if (key.status == DecodeStatus::kKey && key.event.key_down && key.event.character == 27) return true;
+    offset += key.consumed;
+  }
+  // A buffer full of other keys would stop the terminal from being read;
+  // the player would only have thrown them away.
+  if (pending_length == sizeof pending) {
+    has_peeked = false;
+    DropPending(offset);
+  }
+  return false;
+}
+
+// How long a wait may last before a lone Esc has had its time to become the
+// Esc key; `limit` when nothing waits for that.
+int LoneEscWaitMs(int limit) {
+  if (pending_length == 0) return limit;
+  const uint64_t quiet = platform::MonotonicMilliseconds() - last_byte_ms;
+  const int left = quiet >= kLoneEscMs ? 0 : static_cast<int>(kLoneEscMs - quiet);
+  return left < limit ? left : limit;
+}
+
 }  // namespace
+
+void GiveTerminalBack() { RestoreTerminal(); }
+
+WaitEnd WaitForDescriptorOrEsc(int descriptor, int timeout_ms) {
+  const uint64_t deadline = platform::MonotonicMilliseconds() + static_cast<uint64_t>(timeout_ms);
+  for (;;) {
+    pollfd watched[2] = {{descriptor, POLLIN, 0}, {keyboard, POLLIN, 0}};
+    if (poll(watched, 1, 0) > 0) return WaitEnd::kReady;
+    bool incomplete = false;
+    if (EscWaiting(&incomplete)) return WaitEnd::kEscWaiting;
+    const uint64_t now = platform::MonotonicMilliseconds();
+    if (now >= deadline) return WaitEnd::kTimedOut;
+    int left = static_cast<int>(deadline - now);
+    // An Esc byte on its own is the Esc key once the terminal stays quiet.
+    if (incomplete) left = LoneEscWaitMs(left) + 1;
+    poll(watched, keyboard >= 0 ? 2 : 1, left);
+  }
+}
 
 namespace platform {
 
@@ -120,7 +220,8 @@ void PrepareConsole() {
   }
   keyboard = terminal;
 
-  termios mode = saved_mode;
+  termios& mode = key_mode;
+  mode = saved_mode;
   mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
   // One byte is enough for a read; with nothing there the descriptor's
   // non-blocking mode answers "try again", so 0 can only mean the end.
@@ -133,13 +234,13 @@ void PrepareConsole() {
     mode.c_cc[VSUSP] = _POSIX_VDISABLE;
   }
 
-  struct sigaction action{};
-  action.sa_handler = OnFatalSignal;
-  sigemptyset(&action.sa_mask);
   for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-    sigaction(signal_number, &action, nullptr);
+    HandleUnlessIgnored(signal_number, OnFatalSignal, 0);
   }
-  std::atexit(RestoreTerminal);
+  for (const int signal_number : {SIGTSTP, SIGTTIN, SIGTTOU}) {
+    HandleUnlessIgnored(signal_number, OnStopSignal, SA_RESTART);
+  }
+  HandleUnlessIgnored(SIGCONT, OnContinue, SA_RESTART);
   if (tcsetattr(keyboard, TCSANOW, &mode) == 0) mode_changed = 1;
 }
 
@@ -163,13 +264,8 @@ void RemoveKeyEvent() {
 
 void WaitForKeyOrSoundEnd(uint32_t timeout_ms) {
   if (DecodeNext()) return;
-  int wait_ms = static_cast<int>(timeout_ms);
-  if (pending_length > 0) {
-    // Part of a sequence, or a lone Esc: look again when it has had its time.
-    const uint64_t quiet = MonotonicMilliseconds() - last_byte_ms;
-    const int left = quiet >= kLoneEscMs ? 0 : static_cast<int>(kLoneEscMs - quiet);
-    if (left < wait_ms) wait_ms = left;
-  }
+  // Part of a sequence, or a lone Esc: look again when it has had its time.
+  const int wait_ms = LoneEscWaitMs(static_cast<int>(timeout_ms));
   pollfd watched[2] = {};
   nfds_t count = 0;
   if (keyboard >= 0) watched[count++] = {keyboard, POLLIN, 0};

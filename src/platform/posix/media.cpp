@@ -2,6 +2,7 @@
 // libsndfile for decoding and ALSA for output.
 #include <fcntl.h>
 #include <sndfile.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,18 +30,46 @@ void StoreReply(const char* text, char* reply, uint32_t capacity) {
   reply[length] = '\0';
 }
 
+// How long an open waits for the sound output to answer: a server that
+// accepts the connection and then says nothing counts as no output.
+constexpr int kAnswerWaitMs = 5000;
+
 // The one sound the player has open at a time.
 struct OpenSound {
   std::string name;
   SNDFILE* file = nullptr;
   bool played = false;
+  // Esc came while the output was being opened: the sound stays silent and
+  // the player reads the Esc next.
+  bool silent = false;
 };
+
+// Opens `path` for reading without blocking on it and makes sure it is a
+// regular file: the name may have been swapped for a FIFO or a device since
+// it was looked at. The descriptor, or -1 with the media error in *code.
+int OpenRegularFile(const std::string& path, uint32_t* code) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) {
+    *code = CodeForFileError(errno);
+    return -1;
+  }
+  struct stat status{};
+  const int flags = fcntl(fd, F_GETFL);
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || flags < 0 ||
+      fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    close(fd);
+    *code = kMediaFileUnreadable;
+    return -1;
+  }
+  return fd;
+}
 
 class MediaLayer {
  public:
-  // The open sound goes first; the output, destroyed after it, plays out
-  // what is queued, so the end of the last sound is heard whole.
-  ~MediaLayer() { CloseSound(); }
+  void Finish() {
+    CloseSound();
+    output_.Drain(kAnswerWaitMs);
+  }
 
   uint32_t Carry(const MediaCommand& command, char* reply, uint32_t capacity) {
     if (command.verb == MediaVerb::kOpen) return Open(command.name);
@@ -75,8 +104,9 @@ class MediaLayer {
     if ((*attributes & (platform::kAttributeDirectory | platform::kAttributeSystem)) != 0) {
       return kMediaNotSound;
     }
-    const int fd = open(path->c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return CodeForFileError(errno);
+    uint32_t code = 0;
+    const int fd = OpenRegularFile(*path, &code);
+    if (fd < 0) return code;
     SF_INFO info{};
     errno = 0;
     SNDFILE* file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
@@ -85,18 +115,37 @@ class MediaLayer {
       sf_close(file);
       return kMediaFileDamaged;
     }
-    const uint32_t code = output_.Prepare(static_cast<unsigned>(info.samplerate),
-                                          static_cast<unsigned>(info.channels));
-    if (code != 0) {
+    code = PrepareOutput(static_cast<unsigned>(info.samplerate), static_cast<unsigned>(info.channels));
+    if (code != 0 && code != kEscWhileOpening) {
       sf_close(file);
       return code;
     }
-    sound_ = OpenSound{std::move(wanted), file, false};
+    sound_ = OpenSound{std::move(wanted), file, false, code == kEscWhileOpening};
     return 0;
   }
 
+  // Not a media error: the open goes on without output.
+  static constexpr uint32_t kEscWhileOpening = 0xFFFFFFFF;
+
+  // The output is opened on the sound thread; meanwhile the terminal is
+  // watched, so that Esc is heard however long the sound server takes.
+  uint32_t PrepareOutput(unsigned rate, unsigned channels) {
+    if (!output_.RequestPrepare(rate, channels)) return kMediaNoOutput;
+    switch (WaitForDescriptorOrEsc(output_.AnswerDescriptor(), kAnswerWaitMs)) {
+      case WaitEnd::kReady:
+        return output_.PrepareAnswer();
+      case WaitEnd::kEscWaiting:
+        output_.GiveUpPrepare();
+        return kEscWhileOpening;
+      case WaitEnd::kTimedOut:
+        break;
+    }
+    output_.GiveUpPrepare();
+    return kMediaNoOutput;
+  }
+
   uint32_t Play() {
-    if (output_.Feeding()) return 0;
+    if (sound_->silent || output_.Feeding()) return 0;
     // A second play starts the sound again from its beginning.
     if (sound_->played && sf_seek(sound_->file, 0, SEEK_SET) < 0) return kMediaFileDamaged;
     sound_->played = true;
@@ -108,8 +157,9 @@ class MediaLayer {
 
   void CloseSound() {
     if (!sound_) return;
-    output_.Finish();
-    sf_close(sound_->file);
+    // A device that does not let go in time may still read the file, so it
+    // stays open for the rest of the process.
+    if (output_.Finish()) sf_close(sound_->file);
     sound_.reset();
   }
 
@@ -117,14 +167,17 @@ class MediaLayer {
   PcmOutput output_;
 };
 
+// Never destroyed: the sound thread may use it until the process ends.
 MediaLayer& Media() {
-  static MediaLayer media;
-  return media;
+  static MediaLayer* const media = new MediaLayer;
+  return *media;
 }
 
 }  // namespace
 
 int SoundEndDescriptor() { return Media().EndDescriptor(); }
+
+void FinishSound() { Media().Finish(); }
 
 namespace platform {
 

@@ -7,6 +7,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/quiet_libraries.h"
+#include "platform/posix/sound_thread.h"
 #include "platform/posix/volume_scale.h"
 
 namespace {
@@ -39,11 +40,7 @@ void SetElementVolume(snd_mixer_elem_t* element, uint16_t left, uint16_t right) 
   snd_mixer_selem_set_playback_volume(element, SND_MIXER_SCHN_FRONT_RIGHT, right_level);
 }
 
-}  // namespace
-
-namespace platform {
-
-void SetWaveOutVolume(uint32_t volume_word) {
+void ApplyVolume(uint32_t volume_word) {
   SilenceLibraries();
   snd_mixer_t* mixer = nullptr;
   if (snd_mixer_open(&mixer, 0) < 0) return;
@@ -55,6 +52,16 @@ void SetWaveOutVolume(uint32_t volume_word) {
     }
   }
   snd_mixer_close(mixer);
+}
+
+}  // namespace
+
+namespace platform {
+
+// The mixer talks to the sound server, which may not answer; the sound
+// thread sets the level before it opens the output for the first sound.
+void SetWaveOutVolume(uint32_t volume_word) {
+  PostSoundJob([volume_word] { ApplyVolume(volume_word); });
 }
 
 }  // namespace platform

@@ -1,4 +1,4 @@
-// Feeding ALSA's "default" device from a thread of the media layer.
+// Feeding ALSA's "default" device, every call made on the sound thread.
 #include "platform/posix/pcm_output.h"
 
 #include <alsa/asoundlib.h>
@@ -11,9 +11,12 @@
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <initializer_list>
 
+#include "platform/platform.h"
 #include "platform/posix/media_errors.h"
 #include "platform/posix/quiet_libraries.h"
+#include "platform/posix/sound_thread.h"
 
 namespace {
 
@@ -31,6 +34,11 @@ constexpr long kTailMilliseconds = 100;
 // A device that neither takes frames nor reports an error for this long is
 // asked for its state, so that a vanished sound server ends the sound.
 constexpr int kStallCheckMilliseconds = 500;
+
+// How long the main thread waits for a sound to stop before it leaves the
+// device to the sound thread and goes on: Esc must end the program at once
+// whatever the device does.
+constexpr int kStopWaitMs = 80;
 
 void Signal(int fd) {
   const uint64_t one = 1;
@@ -95,16 +103,85 @@ int ApplySettings(snd_pcm_t* pcm, unsigned rate, unsigned channels, bool* float_
 
 }  // namespace
 
-PcmOutput::~PcmOutput() {
-  Drain();
-  if (end_fd_ >= 0) close(end_fd_);
-  if (stop_fd_ >= 0) close(stop_fd_);
+bool PcmOutput::MakeDescriptors() {
+  for (int* fd : {&answer_fd_, &end_fd_, &stop_fd_}) {
+    if (*fd < 0) *fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (*fd < 0) return false;
+  }
+  return true;
 }
 
+bool PcmOutput::Held() {
+  if (held_ && SoundJobsDone()) held_ = false;
+  return held_;
+}
+
+bool PcmOutput::RequestPrepare(unsigned rate, unsigned channels) {
+  if (Held() || !MakeDescriptors()) return false;
+  Clear(answer_fd_);
+  given_up_.store(false, std::memory_order_release);
+  return PostSoundJob([this, rate, channels] {
+    uint32_t answer = Prepare(rate, channels);
+    if (given_up_.load(std::memory_order_acquire)) {
+      CloseDevice();
+      answer = kMediaNoOutput;
+    }
+    answer_.store(answer, std::memory_order_release);
+    Signal(answer_fd_);
+  });
+}
+
+void PcmOutput::GiveUpPrepare() {
+  given_up_.store(true, std::memory_order_release);
+  held_ = true;
+}
+
+uint32_t PcmOutput::Start(FrameSource source) {
+  if (!Finish()) return kMediaNoOutput;
+  Clear(end_fd_);
+  Clear(stop_fd_);
+  feeding_.store(true, std::memory_order_release);
+  bool posted = false;
+  try {
+    posted = PostSoundJob([this, source = std::move(source)] { Feed(source); });
+  } catch (const std::exception&) {
+  }
+  if (!posted) {
+    feeding_.store(false, std::memory_order_release);
+    return kMediaNoMemory;
+  }
+  started_ = true;
+  return 0;
+}
+
+bool PcmOutput::Finish() {
+  if (!started_) return true;
+  if (Feeding()) Signal(stop_fd_);
+  pollfd ended = {end_fd_, POLLIN, 0};
+  const uint64_t deadline = platform::MonotonicMilliseconds() + kStopWaitMs;
+  for (;;) {
+    const uint64_t now = platform::MonotonicMilliseconds();
+    if (now >= deadline) break;
+    const int ready = poll(&ended, 1, static_cast<int>(deadline - now));
+    if (ready > 0) {
+      started_ = false;
+      return true;
+    }
+    if (ready < 0 && errno != EINTR) break;
+  }
+  held_ = true;
+  return false;
+}
+
+void PcmOutput::Drain(int timeout_ms) {
+  if (!Finish() || Held()) return;
+  if (PostSoundJob([this] { DrainDevice(); })) WaitForSoundJobs(timeout_ms);
+}
+
+// ---- On the sound thread ---------------------------------------------------
+
 uint32_t PcmOutput::Prepare(unsigned rate, unsigned channels) {
-  Finish();
-  if (!MakeDescriptors()) return kMediaNoMemory;
-  if (pcm_ != nullptr && (rate != rate_ || channels != channels_)) Drain();
+  if (pcm_ != nullptr && (rate != rate_ || channels != channels_)) DrainDevice();
   if (pcm_ != nullptr) {
     switch (snd_pcm_state(pcm_)) {
       case SND_PCM_STATE_PREPARED:
@@ -162,49 +239,7 @@ void PcmOutput::CloseDevice() {
   failed_ = false;
 }
 
-bool PcmOutput::MakeDescriptors() {
-  if (end_fd_ < 0) end_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (stop_fd_ < 0) stop_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  return end_fd_ >= 0 && stop_fd_ >= 0;
-}
-
-uint32_t PcmOutput::Start(FrameSource source) {
-  Finish();
-  if (pcm_ == nullptr) return kMediaNoOutput;
-  try {
-    source_ = std::move(source);
-  } catch (const std::exception&) {
-    return kMediaNoMemory;
-  }
-  Clear(end_fd_);
-  played_through_ = false;
-  failed_ = false;
-  feeding_.store(true, std::memory_order_release);
-  // Signals go to the main thread, whose waits they are meant to interrupt.
-  sigset_t all;
-  sigset_t previous;
-  sigfillset(&all);
-  pthread_sigmask(SIG_SETMASK, &all, &previous);
-  try {
-    feeder_ = std::thread(&PcmOutput::Feed, this);
-  } catch (const std::exception&) {
-    feeding_.store(false, std::memory_order_release);
-  }
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  return feeder_.joinable() ? 0 : kMediaNoMemory;
-}
-
-void PcmOutput::Finish() {
-  if (!feeder_.joinable()) return;
-  if (Feeding()) Signal(stop_fd_);
-  feeder_.join();
-  Clear(stop_fd_);
-  source_ = nullptr;
-  if (!played_through_ || failed_) CloseDevice();
-}
-
-void PcmOutput::Drain() {
-  Finish();
+void PcmOutput::DrainDevice() {
   if (pcm_ == nullptr) return;
   snd_pcm_nonblock(pcm_, 0);
   // A sound shorter than the buffer has not started the device yet.
@@ -213,11 +248,13 @@ void PcmOutput::Drain() {
   CloseDevice();
 }
 
-void PcmOutput::Feed() {
-  for (;;) {
-    const long frames = source_(samples_.data(), period_frames_);
+void PcmOutput::Feed(const FrameSource& source) {
+  failed_ = pcm_ == nullptr;
+  bool played_through = false;
+  while (!failed_) {
+    const long frames = source(samples_.data(), period_frames_);
     if (frames <= 0) {
-      played_through_ = true;
+      played_through = true;
       break;
     }
     const void* data = samples_.data();
@@ -229,11 +266,14 @@ void PcmOutput::Feed() {
     }
     if (!WriteFrames(data, frames)) break;
   }
-  if (played_through_) {
+  if (played_through) {
     // A sound shorter than the buffer has not started the device yet.
     if (snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED) snd_pcm_start(pcm_);
-    played_through_ = WaitForTail();
+    played_through = WaitForTail();
   }
+  // Cut short: what is queued goes at once. This is the call a frozen
+  // server can hold, which is why it is made here and not by the caller.
+  if (!played_through || failed_) CloseDevice();
   feeding_.store(false, std::memory_order_release);
   Signal(end_fd_);
 }

@@ -1,9 +1,10 @@
-// Sound output through ALSA's "default" device, fed by a thread of its own.
+// Sound output through ALSA's "default" device.
 //
-// The device outlives the sounds played on it: after a sound has been queued
-// whole it stays open and running, so the next sound with the same rate and
-// channels follows the last sample without a gap, and whatever is still
-// queued plays out when the program ends.
+// Every ALSA call runs on the sound thread (sound_thread.h); the functions
+// below are called on the main thread and never wait for the device longer
+// than they say. The device outlives the sounds played on it: after a sound
+// has been queued whole it stays open and running, so the next sound with
+// the same rate and channels follows the last sample without a gap.
 #pragma once
 
 #include <poll.h>
@@ -11,14 +12,13 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <thread>
 #include <vector>
 
 typedef struct _snd_pcm snd_pcm_t;
 
 // Fills `out` with up to `frames` interleaved frames of float samples in
 // -1..1 and returns how many it gave; 0 or less at the end of the sound.
-// Called on the feeder thread.
+// Called on the sound thread.
 using FrameSource = std::function<long(float* out, long frames)>;
 
 class PcmOutput {
@@ -26,17 +26,24 @@ class PcmOutput {
   PcmOutput() = default;
   PcmOutput(const PcmOutput&) = delete;
   PcmOutput& operator=(const PcmOutput&) = delete;
-  // Plays out what is queued (Drain).
-  ~PcmOutput();
 
-  // Makes the device ready for a sound of `rate` frames a second and
-  // `channels` channels. The open device is kept, still playing, when it
-  // already has these settings; otherwise it plays out and a new one is
-  // opened. Returns 0 or a media error code. Never blocks on a busy device.
-  uint32_t Prepare(unsigned rate, unsigned channels);
+  // Asks for the device to be made ready for a sound of `rate` frames a
+  // second and `channels` channels: the open device is kept, still playing,
+  // when it already has these settings; otherwise it plays out and a new one
+  // is opened. Returns at once; AnswerDescriptor() polls readable when the
+  // answer is in. False, with nothing asked, when the sound thread is still
+  // held by a call that was given up on, or cannot be had.
+  bool RequestPrepare(unsigned rate, unsigned channels);
+  int AnswerDescriptor() const { return answer_fd_; }
+  // The answer to the last RequestPrepare once it is in: 0 or a media error
+  // code.
+  uint32_t PrepareAnswer() const { return answer_.load(std::memory_order_acquire); }
+  // Stops waiting for the answer: a device that the request still opens is
+  // closed again, and the sound thread counts as held until it is done.
+  void GiveUpPrepare();
 
-  // Starts feeding the device from `source` on a thread and returns at once.
-  // Returns 0 or a media error code (no device prepared, no thread to be had).
+  // Starts feeding the prepared device from `source` and returns at once.
+  // Returns 0 or a media error code.
   uint32_t Start(FrameSource source);
 
   // True from Start until all but the last moment of the sound has played,
@@ -45,43 +52,56 @@ class PcmOutput {
 
   // A descriptor that polls readable once feeding has ended, until the next
   // Start; -1 before the first Start.
-  int EndDescriptor() const { return end_fd_; }
+  int EndDescriptor() const { return started_ ? end_fd_ : -1; }
 
   // Ends feeding. When the sound played to its end the device keeps playing
   // its tail and stays open for the next sound; when it was cut short (or
-  // the device failed) what is queued is dropped at once and the device is
-  // closed.
-  void Finish();
+  // the device failed) what is queued is dropped and the device closed.
+  // Waits a moment at most: false when the sound thread did not finish in
+  // that time, in which case it may still call the source, which must then
+  // be left alone for the rest of the process.
+  bool Finish();
 
-  // Ends feeding as Finish does, then blocks until the queued frames have
-  // played and closes the device.
-  void Drain();
+  // Lets what is queued play out and closes the device, waiting at most
+  // `timeout_ms` for it, and not at all while the sound thread is held by a
+  // call that was given up on.
+  void Drain(int timeout_ms);
 
  private:
+  bool MakeDescriptors();
+  bool Held();
+
+  // On the sound thread.
+  uint32_t Prepare(unsigned rate, unsigned channels);
   uint32_t OpenDevice(unsigned rate, unsigned channels);
   void CloseDevice();
-  bool MakeDescriptors();
-  void Feed();
+  void DrainDevice();
+  void Feed(const FrameSource& source);
   bool WriteFrames(const void* data, long frames);
   bool WaitWritable();
   bool WaitForTail();
 
+  // Main thread.
+  bool started_ = false;  // a feed has been started since the last Finish
+  bool held_ = false;     // a wait for the sound thread was given up
+
+  // Shared.
+  std::atomic<bool> feeding_{false};
+  std::atomic<bool> given_up_{false};
+  std::atomic<uint32_t> answer_{0};
+  int answer_fd_ = -1;  // eventfd: a prepare has been answered
+  int end_fd_ = -1;     // eventfd: the feed has ended
+  int stop_fd_ = -1;    // eventfd: the feed must stop
+
+  // Sound thread.
   snd_pcm_t* pcm_ = nullptr;
   unsigned rate_ = 0;
   unsigned channels_ = 0;
   bool float_samples_ = true;  // else signed 16-bit, converted here
   long period_frames_ = 0;
   long buffer_frames_ = 0;
-
-  FrameSource source_;
-  std::thread feeder_;
-  std::atomic<bool> feeding_{false};
-  bool played_through_ = false;  // written by the feeder, read after joining it
-  bool failed_ = false;          // likewise: the device gave up
+  bool failed_ = false;  // the device gave up during the current feed
   std::vector<float> samples_;
   std::vector<int16_t> converted_;
   std::vector<pollfd> poll_fds_;  // the stop descriptor, then the device's
-
-  int end_fd_ = -1;   // eventfd: the feeder has ended
-  int stop_fd_ = -1;  // eventfd: the feeder must stop
 };

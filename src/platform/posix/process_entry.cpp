@@ -1,9 +1,13 @@
-// The POSIX entry point: forms a command line from argv and runs the player.
+// The POSIX entry point: forms a command line from argv, runs the player and
+// ends the process.
+#include <unistd.h>
+
 #include <csignal>
 #include <string>
 
 #include "platform/posix/command_line.h"
 #include "platform/posix/process_state.h"
+#include "platform/posix/sound_end.h"
 #include "platform/process.h"
 
 int main(int argc, char** argv) {
@@ -12,5 +16,15 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   static const std::string line = FormCommandLine(argc, argv);
   SetProcessCommandLine(line.c_str());
-  return RunProcess();
+  const int result = RunProcess();
+
+  // The last sound has been queued whole, but its tail is still playing:
+  // wait for it, or the end of the sound is cut off. After Esc nothing is
+  // left to play and this returns at once.
+  FinishSound();
+  GiveTerminalBack();
+  // The sound thread may still be inside a call to a server that does not
+  // answer; neither static destructors nor the libraries' exit handlers may
+  // run under it. Every byte of output has already been written.
+  _exit(result);
 }
