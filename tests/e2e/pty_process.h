@@ -15,6 +15,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -33,6 +35,10 @@ class PtyProcess {
     std::vector<std::string> unset;
     std::string working_dir;
     std::string stdin_file;  // empty: the terminal
+    std::vector<int> ignored_signals;  // ignored when the program starts, as nohup leaves SIGHUP
+    // Started the way a job-control shell starts a job: in a process group of
+    // its own in the foreground, with a parent (the "shell") in the session.
+    bool job_control = false;
   };
 
   explicit PtyProcess(const Options& options) {
@@ -64,6 +70,8 @@ class PtyProcess {
       if (slave_ > STDERR_FILENO) close(slave_);
       prctl(PR_SET_PDEATHSIG, SIGKILL);
       if (!options.working_dir.empty() && chdir(options.working_dir.c_str()) != 0) _exit(126);
+      for (const int signal_number : options.ignored_signals) signal(signal_number, SIG_IGN);
+      if (options.job_control) RunAsJob();
       std::vector<char*> raw_argv, raw_env;
       for (auto& a : argv) raw_argv.push_back(a.data());
       raw_argv.push_back(nullptr);
@@ -91,8 +99,28 @@ class PtyProcess {
   bool Started() const { return pid_ > 0; }
   pid_t Pid() const { return pid_; }
 
+  // With job_control: the program's own pid (Pid() is its "shell"), or -1
+  // when it did not show up within a few seconds.
+  pid_t JobPid() const {
+    const std::string children = "/proc/" + std::to_string(pid_) + "/task/" + std::to_string(pid_) + "/children";
+    for (int tries = 0; tries < 300; ++tries) {
+      const pid_t child = static_cast<pid_t>(std::atol(ReadFile(children).c_str()));
+      if (child > 0) return child;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+  }
+
+  // The terminal goes away, as when its window is closed: the program gets
+  // SIGHUP and its terminal reads and writes fail from then on.
+  void HangUp() {
+    if (master_ >= 0) close(master_);
+    master_ = -1;
+  }
+
   // Types bytes at the terminal.
   void Type(const std::string& bytes) {
+    if (master_ < 0) return;
     if (write(master_, bytes.data(), bytes.size()) < 0) return;
   }
 
@@ -144,6 +172,39 @@ class PtyProcess {
   const termios& Initial() const { return initial_; }
 
  private:
+  // In the child, before exec: forks the program into a foreground process
+  // group of its own and waits for it, ending the way it ended.
+  static void RunAsJob() {
+    const pid_t job = fork();
+    if (job == 0) {
+      setpgid(0, 0);
+      signal(SIGTTOU, SIG_IGN);  // taking the terminal from the background
+      tcsetpgrp(STDOUT_FILENO, getpid());
+      signal(SIGTTOU, SIG_DFL);
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      return;
+    }
+    int status = 0;
+    while (waitpid(job, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFSIGNALED(status)) {
+      signal(WTERMSIG(status), SIG_DFL);
+      kill(getpid(), WTERMSIG(status));
+    }
+    _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 125);
+  }
+
+  static std::string ReadFile(const std::string& path) {
+    std::string text;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return text;
+    char buffer[256];
+    ssize_t n = 0;
+    while ((n = read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+    close(fd);
+    return text;
+  }
+
   bool WaitForExitNoBlock() {
     int status = 0;
     if (waitpid(pid_, &status, WNOHANG) != pid_) return false;
@@ -157,7 +218,7 @@ class PtyProcess {
     pollfd fds[2] = {{master_, POLLIN, 0}, {err_fd_, POLLIN, 0}};
     poll(fds, 2, timeout_ms);
     char buffer[4096];
-    for (;;) {
+    while (master_ >= 0) {
       const ssize_t n = read(master_, buffer, sizeof buffer);
       if (n <= 0) break;
       screen_.append(buffer, static_cast<size_t>(n));

@@ -143,6 +143,9 @@ inline ProcessResult RunPeldo(const ProcessOptions& options) {
     // the test, even one that is killed, rather than loop on unwatched.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(125);
+    // A session of its own: the program finds no controlling terminal, so it
+    // can never change the mode of the terminal the tests were started from.
+    setsid();
     // SIGPIPE goes back to its default, so the program itself must choose
     // to ignore it.
     struct sigaction dfl = {};

@@ -106,10 +106,14 @@ class PrivateServer {
   const SoundEnvironment& Environment() const { return env_; }
 
   // Ends the server at once, without its clients being told.
-  void Kill() {
+  void Kill() { Signal(SIGKILL); }
+
+  // SIGSTOP freezes the server: it keeps its clients' connections and
+  // answers none of them until SIGCONT.
+  void Signal(int signal_number) {
     const std::string pid = ReadWholeFile(folder_ + "/pulse/pid");
     const long number = std::strtol(pid.c_str(), nullptr, 10);
-    if (number > 0) kill(static_cast<pid_t>(number), SIGKILL);
+    if (number > 0) kill(static_cast<pid_t>(number), signal_number);
   }
 
   // Waits up to `timeout_ms` until some client plays into the sink.

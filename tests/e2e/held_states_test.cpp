@@ -1,0 +1,175 @@
+// States in which the program could stop hearing the user or its caller: a
+// file swapped for a FIFO while it is opened, a sound server that is frozen
+// or never answers, a hang-up the caller ignored, and a stop and continue.
+// In each the program must still end on Esc (or play on), and give the
+// terminal back as it found it.
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+
+#include <atomic>
+#include <thread>
+
+#include "e2e/e2e_support.h"
+#include "e2e/pty_process.h"
+#include "e2e/sound_server.h"
+
+namespace e2e {
+namespace {
+
+// Esc ends the program at once in every state; the bound leaves room for a
+// slow machine, and is far below the seconds that a held call would take.
+constexpr int kEscExitMs = 1000;
+
+PtyProcess::Options AtTerminal(const ScratchDir& dir, std::vector<std::string> args,
+                               const SoundEnvironment& env = {}) {
+  PtyProcess::Options options;
+  options.args = std::move(args);
+  options.working_dir = dir.path();
+  options.set = env;
+  return options;
+}
+
+// Types Esc and expects the program gone within kEscExitMs, the terminal as
+// it was.
+void ExpectEscEndsIt(PtyProcess& player) {
+  player.Type("\x1b");
+  ASSERT_TRUE(player.WaitForExit(kEscExitMs)) << player.Screen();
+  EXPECT_EQ(player.ExitCode(), 0);
+  EXPECT_TRUE(SameMode(player.Now(), player.Initial()));
+  EXPECT_EQ(player.Errors(), "");
+}
+
+TEST(HeldStatesTest, AFileSwappedForAFifoWhileOpenedNeverHangs) {
+  ScratchDir dir;
+  ASSERT_TRUE(dir.AddSound("ding.wav"));
+  ASSERT_EQ(mkfifo((dir / "other").c_str(), 0600), 0);
+  std::atomic<bool> swapping{true};
+  std::thread swapper([&] {
+    while (swapping) renameat2(AT_FDCWD, (dir / "ding.wav").c_str(), AT_FDCWD, (dir / "other").c_str(), RENAME_EXCHANGE);
+  });
+  ProcessOptions options;
+  options.args = {"ding"};
+  options.working_dir = dir.path();
+  options.timeout_ms = 3000;
+  WithoutSound(options, dir);
+  int stuck = 0;
+  for (int run = 0; run < 200 && stuck == 0; ++run) {
+    const ProcessResult result = RunPeldo(options);
+    if (result.timed_out) ++stuck;
+    EXPECT_EQ(result.err, "");
+  }
+  swapping = false;
+  swapper.join();
+  EXPECT_EQ(stuck, 0);
+}
+
+TEST(HeldStatesTest, EscEndsItWhileTheServerIsFrozen) {
+  std::string why;
+  if (!UsePrivateServer(&why)) GTEST_SKIP() << why;
+  ScratchDir dir;
+  ASSERT_TRUE(MakeTone(dir / "tone.wav", "-b 16"));
+  PrivateServer server;  // its own, since it is frozen
+  ASSERT_TRUE(server.Running());
+  PtyProcess player(AtTerminal(dir, {"tone", "/r-1"}, server.Environment()));
+  ASSERT_TRUE(player.WaitForOutput("until ESC is pressed", 5000)) << player.Screen();
+  ASSERT_TRUE(server.WaitForPlayer(5000));
+  server.Signal(SIGSTOP);
+  ExpectEscEndsIt(player);
+  server.Signal(SIGCONT);
+}
+
+// A socket that takes connections and never says a word, as a sound server
+// that has hung does.
+class SilentServer {
+ public:
+  explicit SilentServer(const std::string& path) : path_(path) {
+    fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    listening_ = fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                 listen(fd_, 64) == 0;
+  }
+  ~SilentServer() {
+    if (fd_ >= 0) close(fd_);
+  }
+  bool Listening() const { return listening_; }
+  SoundEnvironment Environment() const { return {{"PULSE_SERVER", "unix:" + path_}}; }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  bool listening_ = false;
+};
+
+TEST(HeldStatesTest, AServerThatNeverAnswersCountsAsNoOutput) {
+  ScratchDir dir;
+  ASSERT_TRUE(dir.AddSound("ding.wav"));
+  SilentServer server(dir / "silent");
+  ASSERT_TRUE(server.Listening());
+  for (const char* volume : {"/r1", "/v50"}) {
+    ProcessOptions options;
+    options.args = {"ding", "/q", volume};
+    options.working_dir = dir.path();
+    options.set = server.Environment();
+    options.timeout_ms = 6500;  // the sound output is given 5 s to answer, the mixer no more
+    const ProcessResult result = RunPeldo(options);
+    EXPECT_TRUE(result.ExitedWith(0)) << volume << ": " << Describe(result);
+    EXPECT_EQ(result.out, "  >> Error:There is no sound output to play on. (305) <<\r\n") << volume;
+  }
+  PtyProcess player(AtTerminal(dir, {"ding", "/v50"}, server.Environment()));
+  ASSERT_TRUE(player.WaitForOutput("Playing", 5000)) << player.Screen();
+  ExpectEscEndsIt(player);
+}
+
+class HeldStatesSoundTest : public SoundTest {
+ protected:
+  void SetUp() override {
+    SoundTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    ASSERT_TRUE(MakeTone(dir_ / "tone.wav", "-b 16"));
+  }
+};
+
+TEST_F(HeldStatesSoundTest, AHangUpTheCallerIgnoredLetsItPlayOn) {
+  PtyProcess::Options options = AtTerminal(dir_, {"tone", "/r2"});
+  options.ignored_signals = {SIGHUP};
+  PtyProcess player(options);
+  ASSERT_TRUE(player.WaitForOutput("2 times", 5000)) << player.Screen();
+  player.HangUp();
+  ASSERT_TRUE(player.WaitForExit(5000));
+  EXPECT_EQ(player.Signal(), 0);
+  EXPECT_EQ(player.ExitCode(), 0);
+}
+
+TEST_F(HeldStatesSoundTest, StoppedItGivesTheTerminalBackAndContinuedItTakesEscAgain) {
+  PtyProcess::Options options = AtTerminal(dir_, {"tone", "/r-1"});
+  options.job_control = true;
+  PtyProcess player(options);
+  ASSERT_TRUE(player.WaitForOutput("until ESC is pressed", 5000)) << player.Screen();
+  const pid_t job = player.JobPid();
+  ASSERT_GT(job, 0);
+  auto state = [job] {
+    const std::string stat = ReadWholeFile("/proc/" + std::to_string(job) + "/stat");
+    const size_t after_name = stat.rfind(") ");
+    return after_name == std::string::npos ? '?' : stat[after_name + 2];
+  };
+  auto wait_until = [](auto done) {
+    for (int tries = 0; tries < 300 && !done(); ++tries) SleepMs(10);
+    return done();
+  };
+
+  kill(job, SIGTSTP);
+  ASSERT_TRUE(wait_until([&] { return state() == 'T'; }));
+  EXPECT_TRUE(SameMode(player.Now(), player.Initial())) << "echo and line mode while stopped";
+  kill(job, SIGCONT);
+  ASSERT_TRUE(wait_until([&] { return (player.Now().c_lflag & ICANON) == 0; })) << "keys again";
+  ExpectEscEndsIt(player);
+}
+
+}  // namespace
+}  // namespace e2e
