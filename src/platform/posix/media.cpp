@@ -1,12 +1,8 @@
 // The media layer on POSIX: the player's command strings carried out with
 // libsndfile for decoding and ALSA for output.
-#include <fcntl.h>
 #include <sndfile.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -18,6 +14,7 @@
 #include "platform/posix/path_resolver.h"
 #include "platform/posix/pcm_output.h"
 #include "platform/posix/quiet_libraries.h"
+#include "platform/posix/sound_file.h"
 #include "platform/posix/sound_end.h"
 
 namespace {
@@ -43,26 +40,6 @@ struct OpenSound {
   // the player reads the Esc next.
   bool silent = false;
 };
-
-// Opens `path` for reading without blocking on it and makes sure it is a
-// regular file: the name may have been swapped for a FIFO or a device since
-// it was looked at. The descriptor, or -1 with the media error in *code.
-int OpenRegularFile(const std::string& path, uint32_t* code) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) {
-    *code = CodeForFileError(errno);
-    return -1;
-  }
-  struct stat status{};
-  const int flags = fcntl(fd, F_GETFL);
-  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || flags < 0 ||
-      fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    close(fd);
-    *code = kMediaFileUnreadable;
-    return -1;
-  }
-  return fd;
-}
 
 class MediaLayer {
  public:
@@ -108,13 +85,8 @@ class MediaLayer {
     const int fd = OpenRegularFile(*path, &code);
     if (fd < 0) return code;
     SF_INFO info{};
-    errno = 0;
-    SNDFILE* file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
-    if (file == nullptr) return CodeForDecoderError(sf_error(nullptr), errno);
-    if (info.channels <= 0 || info.samplerate <= 0) {
-      sf_close(file);
-      return kMediaFileDamaged;
-    }
+    SNDFILE* file = OpenSoundDecoder(fd, &info, &code);
+    if (file == nullptr) return code;
     code = PrepareOutput(static_cast<unsigned>(info.samplerate), static_cast<unsigned>(info.channels));
     if (code != 0 && code != kEscWhileOpening) {
       sf_close(file);
@@ -150,9 +122,7 @@ class MediaLayer {
     if (sound_->played && sf_seek(sound_->file, 0, SEEK_SET) < 0) return kMediaFileDamaged;
     sound_->played = true;
     SNDFILE* file = sound_->file;
-    return output_.Start([file](float* out, long frames) {
-      return static_cast<long>(sf_readf_float(file, out, frames));
-    });
+    return output_.Start([file](float* out, long frames) { return DecodeFrames(file, out, frames); });
   }
 
   void CloseSound() {
