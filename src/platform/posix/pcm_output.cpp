@@ -38,7 +38,7 @@ constexpr int kStallCheckMilliseconds = 500;
 // How long the main thread waits for a sound to stop before it leaves the
 // device to the sound thread and goes on: Esc must end the program at once
 // whatever the device does.
-constexpr int kStopWaitMs = 80;
+constexpr int kStopWaitMs = 60;
 
 void Signal(int fd) {
   const uint64_t one = 1;
@@ -48,6 +48,19 @@ void Signal(int fd) {
 void Clear(int fd) {
   uint64_t count = 0;
   [[maybe_unused]] const ssize_t taken = read(fd, &count, sizeof count);
+}
+
+// Whether `fd` polls readable within `timeout_ms`.
+bool WaitReadable(int fd, int timeout_ms) {
+  pollfd watched = {fd, POLLIN, 0};
+  const uint64_t deadline = platform::MonotonicMilliseconds() + static_cast<uint64_t>(timeout_ms);
+  for (;;) {
+    const uint64_t now = platform::MonotonicMilliseconds();
+    const int left = now >= deadline ? 0 : static_cast<int>(deadline - now);
+    const int ready = poll(&watched, 1, left);
+    if (ready > 0) return true;
+    if (ready == 0 || errno != EINTR) return false;
+  }
 }
 
 int16_t ToInt16(float sample) {
@@ -157,20 +170,13 @@ uint32_t PcmOutput::Start(FrameSource source) {
 bool PcmOutput::Finish() {
   if (!started_) return true;
   if (Feeding()) Signal(stop_fd_);
-  pollfd ended = {end_fd_, POLLIN, 0};
-  const uint64_t deadline = platform::MonotonicMilliseconds() + kStopWaitMs;
-  for (;;) {
-    const uint64_t now = platform::MonotonicMilliseconds();
-    if (now >= deadline) break;
-    const int ready = poll(&ended, 1, static_cast<int>(deadline - now));
-    if (ready > 0) {
-      started_ = false;
-      return true;
-    }
-    if (ready < 0 && errno != EINTR) break;
+  // A sound thread that was given up on once is not waited for again.
+  if (!WaitReadable(end_fd_, held_ ? 0 : kStopWaitMs)) {
+    held_ = true;
+    return false;
   }
-  held_ = true;
-  return false;
+  started_ = false;
+  return true;
 }
 
 void PcmOutput::Drain(int timeout_ms) {
