@@ -10,9 +10,10 @@
 namespace {
 
 constexpr uint32_t kReplyCapacity = 8;  // "playing" and its terminator
-// How long one pass of the poll loop may sleep: the end of the sound or a key
-// wakes it sooner, so this bounds only how stale a missed wake-up can get.
-constexpr uint32_t kPollWaitMs = 10;
+// How long one pass of the poll loop may sleep. A key or the end of the sound
+// wakes it, so this bounds only how stale a missed wake-up can get; a
+// platform that cannot see the end of a sound wakes sooner by itself.
+constexpr uint32_t kPollWaitMs = 1000;
 
 uint32_t Send(const Text& command, char* reply, uint32_t capacity) {
   return platform::SendMediaCommand(ToSystemText(command), reply, capacity);

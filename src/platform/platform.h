@@ -72,7 +72,9 @@ bool PeekKeyEvent(KeyEvent* event);
 void RemoveKeyEvent();
 
 // Blocks for at most `timeout_ms` until a keyboard event is pending or the
-// sound that is playing ends; returns at once when either already holds.
+// sound that is playing ends; returns at once when either already holds. A
+// platform that has no way to wait for the end of a sound returns after a
+// short while of its own choosing, so that its caller's status query sees it.
 void WaitForKeyOrSoundEnd(uint32_t timeout_ms);
 
 // Milliseconds from an arbitrary start; never goes backwards.

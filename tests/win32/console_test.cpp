@@ -237,18 +237,19 @@ TEST_F(KeyEventTest, AWaitEndsAsSoonAsAKeyIsPending) {
   EXPECT_LT(platform::MonotonicMilliseconds() - start, 1000u);
 }
 
-// With nothing to wake it, a wait lasts its whole time: the poll loop must
-// pause, with or without a console, and never spin.
-TEST(WaitTest, AnEmptyQueueWaitsTheWholeTime) {
+// With nothing to wake it, a wait still pauses, with or without a console,
+// so the poll loop never spins; it is cut short only to look for the end of
+// the sound, which Windows cannot wait for.
+TEST(WaitTest, AnEmptyQueuePausesWithoutSpinning) {
   platform::PrepareConsole();
   if (const HANDLE input = OpenConsoleInput(); input != INVALID_HANDLE_VALUE) {
     FlushConsoleInputBuffer(input);
     CloseHandle(input);
   }
   const uint64_t start = platform::MonotonicMilliseconds();
-  platform::WaitForKeyOrSoundEnd(200);
+  for (int i = 0; i < 10; ++i) platform::WaitForKeyOrSoundEnd(200);
   const uint64_t waited = platform::MonotonicMilliseconds() - start;
-  EXPECT_GE(waited, 180u);
+  EXPECT_GE(waited, 80u);
   EXPECT_LT(waited, 2000u);
 }
 

@@ -21,10 +21,10 @@
 namespace {
 
 // Each period costs the feeder and the sound server a wake-up, so periods
-// are long (100 ms periods cost half the CPU of 50 ms ones); a drop discards
-// the whole buffer at once whatever its length.
-constexpr unsigned kBufferMicroseconds = 400000;
-constexpr unsigned kPeriodMicroseconds = 100000;
+// are long; a drop discards the whole buffer at once whatever its length, so
+// Esc silences as fast with a long buffer as with a short one.
+constexpr unsigned kBufferMicroseconds = 1000000;
+constexpr unsigned kPeriodMicroseconds = 250000;
 
 // The end of a sound is announced when this much of it is left to play: time
 // enough for the next sound to be opened and queued behind it without a gap,
@@ -100,12 +100,14 @@ int ApplySettings(snd_pcm_t* pcm, unsigned rate, unsigned channels, bool* float_
   snd_pcm_hw_params_get_buffer_size(hw, &buffer);
   if (period == 0 || buffer < period) return -EINVAL;
 
-  // Start once the buffer is full; wake the feeder for each free period.
+  // Start as soon as one period is queued, so that the first sound does not
+  // wait for a whole buffer to be decoded; wake the feeder for each free
+  // period.
   snd_pcm_sw_params_t* sw = nullptr;
   snd_pcm_sw_params_alloca(&sw);
   result = snd_pcm_sw_params_current(pcm, sw);
   if (result < 0) return result;
-  snd_pcm_sw_params_set_start_threshold(pcm, sw, buffer);
+  snd_pcm_sw_params_set_start_threshold(pcm, sw, period);
   snd_pcm_sw_params_set_avail_min(pcm, sw, period);
   result = snd_pcm_sw_params(pcm, sw);
   if (result < 0) return result;

@@ -85,8 +85,11 @@ void RemoveKeyEvent() {
 }
 
 // The console input is signalled while an event is pending. The end of the
-// sound has no handle to wait on: the next status query notices it.
+// sound has no handle to wait on: the next status query notices it, so the
+// wait is cut short for that query to come soon.
 void WaitForKeyOrSoundEnd(uint32_t timeout_ms) {
+  constexpr uint32_t kSoundEndCheckMs = 10;
+  if (timeout_ms > kSoundEndCheckMs) timeout_ms = kSoundEndCheckMs;
   // Without a console there is nothing to wait on, but the pause stays: the
   // caller's loop must not spin.
   if (handles.keyboard == INVALID_HANDLE_VALUE ||
