@@ -36,6 +36,7 @@ struct OpenSound {
   std::string name;
   SNDFILE* file = nullptr;
   bool played = false;
+  bool int16 = false;  // no more than 16 bits a sample
   // Esc came while the output was being opened: the sound stays silent and
   // the player reads the Esc next.
   bool silent = false;
@@ -87,12 +88,13 @@ class MediaLayer {
     SF_INFO info{};
     SNDFILE* file = OpenSoundDecoder(fd, &info, &code);
     if (file == nullptr) return code;
-    code = PrepareOutput(static_cast<unsigned>(info.samplerate), static_cast<unsigned>(info.channels));
+    code = PrepareOutput(static_cast<unsigned>(info.samplerate), static_cast<unsigned>(info.channels),
+                         HasAtMostSixteenBits(info));
     if (code != 0 && code != kEscWhileOpening) {
       sf_close(file);
       return code;
     }
-    sound_ = OpenSound{std::move(wanted), file, false, code == kEscWhileOpening};
+    sound_ = OpenSound{std::move(wanted), file, false, HasAtMostSixteenBits(info), code == kEscWhileOpening};
     return 0;
   }
 
@@ -101,8 +103,8 @@ class MediaLayer {
 
   // The output is opened on the sound thread; meanwhile the terminal is
   // watched, so that Esc is heard however long the sound server takes.
-  uint32_t PrepareOutput(unsigned rate, unsigned channels) {
-    if (!output_.RequestPrepare(rate, channels)) return kMediaNoOutput;
+  uint32_t PrepareOutput(unsigned rate, unsigned channels, bool int16) {
+    if (!output_.RequestPrepare(rate, channels, int16)) return kMediaNoOutput;
     switch (WaitForDescriptorOrEsc(output_.AnswerDescriptor(), kAnswerWaitMs)) {
       case WaitEnd::kReady:
         return output_.PrepareAnswer();
@@ -122,7 +124,12 @@ class MediaLayer {
     if (sound_->played && sf_seek(sound_->file, 0, SEEK_SET) < 0) return kMediaFileDamaged;
     sound_->played = true;
     SNDFILE* file = sound_->file;
-    return output_.Start([file](float* out, long frames) { return DecodeFrames(file, out, frames); });
+    FrameSource source;
+    source.floats = [file](float* out, long frames) { return DecodeFrames(file, out, frames); };
+    if (sound_->int16) {
+      source.int16s = [file](int16_t* out, long frames) { return DecodeFrames(file, out, frames); };
+    }
+    return output_.Start(std::move(source));
   }
 
   void CloseSound() {

@@ -69,7 +69,7 @@ int16_t ToInt16(float sample) {
 }
 
 // Settings the device accepted; a negative ALSA result when it refused.
-int ApplySettings(snd_pcm_t* pcm, unsigned rate, unsigned channels, bool* float_samples,
+int ApplySettings(snd_pcm_t* pcm, unsigned rate, unsigned channels, bool* int16_samples,
                   long* period_frames, long* buffer_frames) {
   snd_pcm_hw_params_t* hw = nullptr;
   snd_pcm_hw_params_alloca(&hw);
@@ -77,10 +77,13 @@ int ApplySettings(snd_pcm_t* pcm, unsigned rate, unsigned channels, bool* float_
   if (result < 0) return result;
   result = snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED);
   if (result < 0) return result;
-  *float_samples = snd_pcm_hw_params_set_format(pcm, hw, SND_PCM_FORMAT_FLOAT) == 0;
-  if (!*float_samples) {
-    result = snd_pcm_hw_params_set_format(pcm, hw, SND_PCM_FORMAT_S16);
+  // The format asked for first, else the other one.
+  const snd_pcm_format_t wanted = *int16_samples ? SND_PCM_FORMAT_S16 : SND_PCM_FORMAT_FLOAT;
+  const snd_pcm_format_t other = *int16_samples ? SND_PCM_FORMAT_FLOAT : SND_PCM_FORMAT_S16;
+  if (snd_pcm_hw_params_set_format(pcm, hw, wanted) != 0) {
+    result = snd_pcm_hw_params_set_format(pcm, hw, other);
     if (result < 0) return result;
+    *int16_samples = !*int16_samples;
   }
   result = snd_pcm_hw_params_set_channels(pcm, hw, channels);
   if (result < 0) return result;
@@ -131,12 +134,12 @@ bool PcmOutput::Held() {
   return held_;
 }
 
-bool PcmOutput::RequestPrepare(unsigned rate, unsigned channels) {
+bool PcmOutput::RequestPrepare(unsigned rate, unsigned channels, bool int16) {
   if (Held() || !MakeDescriptors()) return false;
   Clear(answer_fd_);
   given_up_.store(false, std::memory_order_release);
-  return PostSoundJob([this, rate, channels] {
-    uint32_t answer = Prepare(rate, channels);
+  return PostSoundJob([this, rate, channels, int16] {
+    uint32_t answer = Prepare(rate, channels, int16);
     if (given_up_.load(std::memory_order_acquire)) {
       CloseDevice();
       answer = kMediaNoOutput;
@@ -188,7 +191,7 @@ void PcmOutput::Drain(int timeout_ms) {
 
 // ---- On the sound thread ---------------------------------------------------
 
-uint32_t PcmOutput::Prepare(unsigned rate, unsigned channels) {
+uint32_t PcmOutput::Prepare(unsigned rate, unsigned channels, bool int16) {
   if (pcm_ != nullptr && (rate != rate_ || channels != channels_)) DrainDevice();
   if (pcm_ != nullptr) {
     switch (snd_pcm_state(pcm_)) {
@@ -204,27 +207,29 @@ uint32_t PcmOutput::Prepare(unsigned rate, unsigned channels) {
     }
     CloseDevice();
   }
-  return OpenDevice(rate, channels);
+  return OpenDevice(rate, channels, int16);
 }
 
-uint32_t PcmOutput::OpenDevice(unsigned rate, unsigned channels) {
+uint32_t PcmOutput::OpenDevice(unsigned rate, unsigned channels, bool int16) {
   SilenceLibraries();
   snd_pcm_t* pcm = nullptr;
   // Non-blocking, so that a device in use fails at once instead of waiting.
   int result = snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
   if (result < 0) return CodeForOutputOpenError(result);
-  bool float_samples = true;
+  bool int16_samples = int16;
   long period = 0;
   long buffer = 0;
-  result = ApplySettings(pcm, rate, channels, &float_samples, &period, &buffer);
+  result = ApplySettings(pcm, rate, channels, &int16_samples, &period, &buffer);
   if (result < 0) {
     snd_pcm_close(pcm);
     return CodeForOutputSetupError(result);
   }
   const int descriptors = snd_pcm_poll_descriptors_count(pcm);
   try {
-    samples_.assign(static_cast<size_t>(period) * channels, 0.0f);
-    converted_.assign(float_samples ? 0 : samples_.size(), 0);
+    const size_t samples = static_cast<size_t>(period) * channels;
+    // A 16-bit sound on a 16-bit device is never read as floats.
+    floats_.resize(int16 && int16_samples ? 0 : samples);
+    int16s_.resize(int16_samples ? samples : 0);
     poll_fds_.assign(1 + static_cast<size_t>(std::max(descriptors, 0)), pollfd{});
   } catch (const std::exception&) {
     snd_pcm_close(pcm);
@@ -233,7 +238,7 @@ uint32_t PcmOutput::OpenDevice(unsigned rate, unsigned channels) {
   pcm_ = pcm;
   rate_ = rate;
   channels_ = channels;
-  float_samples_ = float_samples;
+  int16_samples_ = int16_samples;
   period_frames_ = period;
   buffer_frames_ = buffer;
   return 0;
@@ -259,18 +264,30 @@ void PcmOutput::DrainDevice() {
 void PcmOutput::Feed(const FrameSource& source) {
   failed_ = pcm_ == nullptr;
   bool played_through = false;
+  // Read in whole periods, straight into the buffer the device takes where
+  // the formats agree.
+  const bool as_int16 = int16_samples_ && source.int16s;
+  if (!failed_ && !as_int16 && floats_.size() < static_cast<size_t>(period_frames_) * channels_) {
+    try {
+      floats_.resize(static_cast<size_t>(period_frames_) * channels_);
+    } catch (const std::exception&) {
+      failed_ = true;
+    }
+  }
   while (!failed_) {
-    const long frames = source(samples_.data(), period_frames_);
+    const long frames = as_int16 ? source.int16s(int16s_.data(), period_frames_)
+                                 : source.floats(floats_.data(), period_frames_);
     if (frames <= 0) {
       played_through = true;
       break;
     }
-    const void* data = samples_.data();
-    if (!float_samples_) {
-      const size_t count = static_cast<size_t>(frames) * channels_;
-      std::transform(samples_.begin(), samples_.begin() + static_cast<long>(count),
-                     converted_.begin(), ToInt16);
-      data = converted_.data();
+    const void* data = floats_.data();
+    if (int16_samples_) {
+      if (!as_int16) {
+        const size_t count = static_cast<size_t>(frames) * channels_;
+        std::transform(floats_.begin(), floats_.begin() + static_cast<long>(count), int16s_.begin(), ToInt16);
+      }
+      data = int16s_.data();
     }
     if (!WriteFrames(data, frames)) break;
   }
@@ -304,7 +321,7 @@ bool PcmOutput::WaitForTail() {
 }
 
 bool PcmOutput::WriteFrames(const void* data, long frames) {
-  const size_t frame_bytes = channels_ * (float_samples_ ? sizeof(float) : sizeof(int16_t));
+  const size_t frame_bytes = channels_ * (int16_samples_ ? sizeof(int16_t) : sizeof(float));
   const char* bytes = static_cast<const char*>(data);
   while (frames > 0) {
     const snd_pcm_sframes_t written =

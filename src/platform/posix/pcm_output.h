@@ -16,10 +16,16 @@
 
 typedef struct _snd_pcm snd_pcm_t;
 
-// Fills `out` with up to `frames` interleaved frames of float samples in
-// -1..1 and returns how many it gave; 0 or less at the end of the sound.
-// Called on the sound thread.
-using FrameSource = std::function<long(float* out, long frames)>;
+// A sound to play. Each function fills `out` with up to `frames` interleaved
+// frames and returns how many it gave, 0 or less at the end of the sound;
+// both are called on the sound thread.
+struct FrameSource {
+  // Float samples in -1..1.
+  std::function<long(float* out, long frames)> floats;
+  // 16-bit samples; only for sounds that have no more than 16 bits, which go
+  // out as they are, in half the bytes of floats.
+  std::function<long(int16_t* out, long frames)> int16s;
+};
 
 class PcmOutput {
  public:
@@ -30,10 +36,11 @@ class PcmOutput {
   // Asks for the device to be made ready for a sound of `rate` frames a
   // second and `channels` channels: the open device is kept, still playing,
   // when it already has these settings; otherwise it plays out and a new one
-  // is opened. Returns at once; AnswerDescriptor() polls readable when the
+  // is opened, taking 16-bit samples when `int16` is set and the device
+  // allows, else floats. Returns at once; AnswerDescriptor() polls readable when the
   // answer is in. False, with nothing asked, when the sound thread is still
   // held by a call that was given up on, or cannot be had.
-  bool RequestPrepare(unsigned rate, unsigned channels);
+  bool RequestPrepare(unsigned rate, unsigned channels, bool int16);
   int AnswerDescriptor() const { return answer_fd_; }
   // The answer to the last RequestPrepare once it is in: 0 or a media error
   // code.
@@ -72,8 +79,8 @@ class PcmOutput {
   bool Held();
 
   // On the sound thread.
-  uint32_t Prepare(unsigned rate, unsigned channels);
-  uint32_t OpenDevice(unsigned rate, unsigned channels);
+  uint32_t Prepare(unsigned rate, unsigned channels, bool int16);
+  uint32_t OpenDevice(unsigned rate, unsigned channels, bool int16);
   void CloseDevice();
   void DrainDevice();
   void Feed(const FrameSource& source);
@@ -97,11 +104,11 @@ class PcmOutput {
   snd_pcm_t* pcm_ = nullptr;
   unsigned rate_ = 0;
   unsigned channels_ = 0;
-  bool float_samples_ = true;  // else signed 16-bit, converted here
+  bool int16_samples_ = false;  // else floats
   long period_frames_ = 0;
   long buffer_frames_ = 0;
   bool failed_ = false;  // the device gave up during the current feed
-  std::vector<float> samples_;
-  std::vector<int16_t> converted_;
+  std::vector<float> floats_;  // read as floats
+  std::vector<int16_t> int16s_;  // written as 16-bit samples
   std::vector<pollfd> poll_fds_;  // the stop descriptor, then the device's
 };

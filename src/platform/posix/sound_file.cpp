@@ -41,6 +41,28 @@ SNDFILE* OpenSoundDecoder(int fd, SF_INFO* info, uint32_t* code) {
   return file;
 }
 
+bool HasAtMostSixteenBits(const SF_INFO& info) {
+  switch (info.format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_PCM_16:
+    case SF_FORMAT_ULAW:
+    case SF_FORMAT_ALAW:
+    case SF_FORMAT_IMA_ADPCM:
+    case SF_FORMAT_MS_ADPCM:
+    case SF_FORMAT_GSM610:
+    case SF_FORMAT_ALAC_16:
+      return true;
+    default:
+      // Wider integers, floats, and the codecs that decode to floats.
+      return false;
+  }
+}
+
 long DecodeFrames(SNDFILE* file, float* out, long frames) {
   return static_cast<long>(sf_readf_float(file, out, frames));
+}
+
+long DecodeFrames(SNDFILE* file, int16_t* out, long frames) {
+  return static_cast<long>(sf_readf_short(file, out, frames));
 }

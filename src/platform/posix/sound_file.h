@@ -16,6 +16,11 @@ int OpenRegularFile(const std::string& path, uint32_t* code);
 // rate and channels in *info, or nullptr with the media error in *code.
 SNDFILE* OpenSoundDecoder(int fd, SF_INFO* info, uint32_t* code);
 
-// Decodes up to `frames` frames into `out` as interleaved floats in -1..1;
-// 0 or less at the end of the sound.
+// Whether the sound's samples have no more than 16 bits, so that 16-bit
+// integers hold them whole.
+bool HasAtMostSixteenBits(const SF_INFO& info);
+
+// Decodes up to `frames` frames into `out` as interleaved samples, floats in
+// -1..1 or 16-bit integers; 0 or less at the end of the sound.
 long DecodeFrames(SNDFILE* file, float* out, long frames);
+long DecodeFrames(SNDFILE* file, int16_t* out, long frames);
