@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "app/player.h"
+
 namespace {
 
 // "/q", "/R3", "/v50" are options; "/usr/share/x.wav" and "/q/x.wav" are paths.
@@ -44,4 +46,17 @@ std::string FormCommandLine(int argc, const char* const* argv) {
     for (const char* c = argument; *c != '\0'; ++c) line += (*c == '/') ? '\\' : *c;
   }
   return line;
+}
+
+bool AnswerHelpOrVersion(int argc, const char* const* argv) {
+  if (argv == nullptr || argc != 2 || argv[1] == nullptr) return false;
+  if (std::strcmp(argv[1], "--help") == 0) {
+    PrintHelp();
+    return true;
+  }
+  if (std::strcmp(argv[1], "--version") == 0) {
+    PrintVersion();
+    return true;
+  }
+  return false;
 }

@@ -10,6 +10,7 @@ int main(int argc, char** argv) {
   // A reader that has gone away makes a write fail, not the process die, so
   // the exit code stays the player's.
   std::signal(SIGPIPE, SIG_IGN);
+  if (AnswerHelpOrVersion(argc, argv)) return 0;
   static const std::string line = FormCommandLine(argc, argv);
   SetProcessCommandLine(line.c_str());
   return RunProcess();
