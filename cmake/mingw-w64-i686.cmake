@@ -4,10 +4,14 @@ set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 
 set(PELDO_MINGW_PREFIX i686-w64-mingw32)
-# The POSIX thread model: GoogleTest needs std::mutex, which the win32 model
-# of this compiler lacks. The thread library is linked in statically.
-set(CMAKE_C_COMPILER ${PELDO_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${PELDO_MINGW_PREFIX}-g++-posix)
+# The compiler's thread model. posix for the tests: GoogleTest needs
+# std::mutex, which the win32 model of this compiler lacks; the thread
+# library is then linked in statically. win32 for the program that ships
+# (scripts/build-win32): that thread library calls GetTickCount64, which
+# Windows XP lacks, and the program needs no thread of its own.
+set(PELDO_MINGW_THREADS posix CACHE STRING "Thread model of the MinGW-w64 compiler: posix or win32")
+set(CMAKE_C_COMPILER ${PELDO_MINGW_PREFIX}-gcc-${PELDO_MINGW_THREADS})
+set(CMAKE_CXX_COMPILER ${PELDO_MINGW_PREFIX}-g++-${PELDO_MINGW_THREADS})
 set(CMAKE_RC_COMPILER ${PELDO_MINGW_PREFIX}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${PELDO_MINGW_PREFIX})

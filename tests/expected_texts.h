@@ -6,9 +6,10 @@
 
 inline const std::string kHeaderLine1Text = "PELDO.EXE v2.65 - Command line audio file player\r\n";
 
-inline const std::string kHeaderText = kHeaderLine1Text +
-                                       "Copyright (c) 2026 The PELDO developers\r\n"
-                                       "\r\n";
+// Header line 2, also the Windows program's LegalCopyright.
+inline const std::string kMakerLine = "Copyright (c) 2026 The PELDO developers";
+
+inline const std::string kHeaderText = kHeaderLine1Text + kMakerLine + "\r\n\r\n";
 
 inline const std::string kUsageText =
     "Usage:  PELDO filename[.wav] [/Q] [/Rn] [/Vn]\r\n"

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 
+#include "app/version.h"
 #include "audio/playback.h"
 #include "audio/volume.h"
 #include "console/console.h"
@@ -21,8 +22,8 @@ constexpr uint32_t kRetryWaitMs = 1000;
 bool quiet_flag = false;
 
 const char* const kHeader[] = {
-    "PELDO.EXE v2.65 - Command line audio file player",
-    "Copyright (c) 2026 The PELDO developers",
+    "PELDO.EXE v" PELDO_VERSION " - " PELDO_DESCRIPTION,
+    PELDO_MAKER_LINE,
     "",
 };
 
@@ -62,6 +63,16 @@ Text WithoutBlanks(const Text& text) { return TrimTrailing(TrimLeading(text)); }
 }  // namespace
 
 void ResetPlayerState() { quiet_flag = false; }
+
+void PrintHelp() {
+  PrintLines(kHeader);
+  PrintLines(kUsage);
+}
+
+void PrintVersion() {
+  PrintLine(Text::FromLiteral(kHeader[0]));
+  PrintLine(Text::FromLiteral(kHeader[1]));
+}
 
 int32_t RunPlayer() {
   char name_buffer[kNameCapacity + 1] = {};

@@ -352,6 +352,13 @@ struct MarkedBuffer {
   }
 };
 
+// GCC 12 at -O3 takes the copy inside `"\"" + std::string(...)`, once
+// inlined, for an overlapping memcpy (GCC bug 105651); it reports it at
+// the rows below and at the function's end.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpragmas"  // the next line is for clang
+#pragma GCC diagnostic ignored "-Wunknown-warning-option"
+#pragma GCC diagnostic ignored "-Wrestrict"
 TEST(BufferTextTest, StoresAtMostCapacityBytesAndAZero) {
   const struct {
     const char* why;
@@ -382,6 +389,7 @@ TEST(BufferTextTest, StoresAtMostCapacityBytesAndAZero) {
     EXPECT_EQ(Str(ReadBufferText(buffer.bytes)), c.stored) << c.why;
   }
 }
+#pragma GCC diagnostic pop
 
 TEST(BufferTextTest, ReadStopsAtTheFirstZeroByte) {
   MarkedBuffer buffer;

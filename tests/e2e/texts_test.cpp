@@ -39,6 +39,11 @@ const TextCase kTextCases[] = {
     {"VolumeWithoutNameGivesUsage", {"/V50"}, true, kUsage, 1},
     {"OnlyDoubleQuotesIsNoName", {"\"\""}, true, kUsage, 1},
     {"OptionBeforeNameLeavesNameEmpty", {"/r2", "ding"}, true, kUsage, 1},
+    {"HelpAloneGivesWhatNoArgumentGivesButSucceeds", {"--help"}, true, kUsage, 0},
+    {"VersionAloneGivesNameAndMakerLines", {"--version"}, false,
+     kHeaderText.substr(0, kHeaderText.size() - 2), 0},
+    {"HelpWithMoreAfterItIsAName", {"--help", "/q"}, false, "File not found: --help.WAV\r\n", 1},
+    {"LongerWordIsAName", {"--helpme"}, true, "File not found: --helpme.WAV\r\n", 1},
 
     {"MissingNameGetsWavExtension", {"nosuch"}, true, "File not found: nosuch.WAV\r\n", 1},
     {"MissingFileReportedWhenQuiet", {"nosuch", "/q"}, false, "File not found: nosuch.WAV\r\n", 1},

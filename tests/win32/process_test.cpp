@@ -82,6 +82,8 @@ TEST(ProcessTest, WritesToTheHandlesItWasGivenAndExitsWithTheResult) {
       {"a quote before a blank stays in the name", "\"my song.wav\" /q", 1,
        "File not found: my song.wav\" \r\n"},
       {"a file with the hidden attribute is not found", "hidden /Q", 1, "File not found: hidden.WAV\r\n"},
+      {"--help is a name like any other here", "--help", 1,
+       kHeaderText + "File not found: --help.WAV\r\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.why);
@@ -110,6 +112,38 @@ TEST(ProcessTest, WithoutStandardOutputTheExitCodeStays) {
     EXPECT_EQ(outcome.exit_code, 1u);
     EXPECT_EQ(outcome.out, "");
     EXPECT_EQ(outcome.err, "");
+  }
+}
+
+// The version resource that Explorer's file properties show.
+TEST(ProcessTest, VersionResourceNamesTheProgramAndItsMaker) {
+  const std::string program = ProgramPath();
+  DWORD handle = 0;
+  const DWORD size = GetFileVersionInfoSizeA(program.c_str(), &handle);
+  ASSERT_GT(size, 0u) << program;
+  std::string info(size, '\0');
+  ASSERT_TRUE(GetFileVersionInfoA(program.c_str(), 0, size, info.data()));
+  void* value = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueA(info.data(), "\\", &value, &length));
+  const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+  EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(65, 2));
+  EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(65, 2));
+  const struct {
+    const char* name;
+    std::string text;
+  } strings[] = {
+      {"FileVersion", "2.65"},
+      {"ProductVersion", "2.65"},
+      {"ProductName", "PELDO"},
+      {"FileDescription", "Command line audio file player"},
+      {"OriginalFilename", "PELDO.EXE"},
+      {"LegalCopyright", kMakerLine},
+  };
+  for (const auto& row : strings) {
+    const std::string key = std::string("\\StringFileInfo\\040904B0\\") + row.name;
+    ASSERT_TRUE(VerQueryValueA(info.data(), key.c_str(), &value, &length)) << row.name;
+    EXPECT_EQ(std::string(static_cast<const char*>(value)), row.text) << row.name;
   }
 }
 

@@ -1,19 +1,41 @@
-// The POSIX entry point: forms a command line from argv, runs the player and
-// ends the process.
+// The POSIX entry point: answers --help and --version, forms a command line
+// from argv, runs the player and ends the process.
 #include <unistd.h>
 
 #include <csignal>
+#include <cstring>
 #include <string>
 
+#include "app/player.h"
 #include "platform/posix/command_line.h"
 #include "platform/posix/process_state.h"
 #include "platform/posix/sound_end.h"
 #include "platform/process.h"
 
+namespace {
+
+// The two words Linux programs answer by themselves, when one of them is the
+// only argument: true when it was answered and the program is done.
+bool AnswerHelpOrVersion(int argc, char** argv) {
+  if (argc != 2) return false;
+  if (std::strcmp(argv[1], "--help") == 0) {
+    PrintHelp();
+    return true;
+  }
+  if (std::strcmp(argv[1], "--version") == 0) {
+    PrintVersion();
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   // A reader that has gone away makes a write fail, not the process die, so
   // the exit code stays the player's.
   std::signal(SIGPIPE, SIG_IGN);
+  if (AnswerHelpOrVersion(argc, argv)) return 0;
   static const std::string line = FormCommandLine(argc, argv);
   SetProcessCommandLine(line.c_str());
   const int result = RunProcess();

@@ -26,6 +26,16 @@ uint32_t SystemError() { return GetLastError(); }
 uint32_t SuppressErrorPrompts() { return SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX); }
 void RestoreErrorPrompts(uint32_t previous) { SetErrorMode(previous); }
 
-uint64_t MonotonicMilliseconds() { return GetTickCount64(); }
+// GetTickCount64 came with Vista. GetTickCount, on every Windows, wraps round
+// after 49.7 days, so its wraps are counted: a reading smaller than the one
+// before is one more wrap, as no wait of the program lasts 49.7 days.
+uint64_t MonotonicMilliseconds() {
+  static uint32_t last = 0;
+  static uint64_t wraps = 0;
+  const uint32_t now = GetTickCount();
+  if (now < last) wraps += uint64_t{1} << 32;
+  last = now;
+  return wraps + now;
+}
 
 }  // namespace platform
