@@ -1,13 +1,26 @@
 """Measures peldo against aplay, paplay and sox's play on a PulseAudio null
-sink whose monitor is recorded for the whole run (see bench/run).
+sink (see bench/run). Every player runs as a user would start it from a
+shell: in a session of its own, with a terminal of its own that nobody types
+on, and its output thrown away.
 
-A sample's time is its place on the sink's clock, in monotonic time: the
-null sink renders a block at the time its first sample is due, parec's copy
-of it arrives no earlier, and the block that arrived soonest after its
-start bounds the delay.
+Steady state: 60 s files (WAV, FLAC, MP3) played in interleaved rounds, each
+peer only where it can play the file. CPU time (user + system) and voluntary
+context switches come from wait4() on the player itself, all its threads
+included; `setsid`, which gives it the terminal and then becomes it, adds
+about 0.5 ms and one switch. Peak memory is the VmHWM of its process, read
+every 50 ms while it runs.
+
+Start, repetitions and Esc: a short tone while the sink's monitor is
+recorded in 10 ms blocks. The null sink renders a block of samples when the
+first of them is due, so a recorded block can hold samples that are not yet
+due: placing a sample by the sink's clock (the block that arrived soonest
+after its start fixes the clock) can put it early, and gives a lower bound;
+the arrival of the block that holds it is an upper bound.
 """
 import argparse
 import array
+import bisect
+import collections
 import os
 import pty
 import shutil
@@ -20,14 +33,19 @@ import time
 
 RATE = 44100
 LOUD = 1000          # the tone peaks at 16384; only zero crossings dip below
-TONE_SECONDS = 3
-GAP = 0.6            # silence between runs; half of it is searched after each
+TONE_SECONDS = 2
+LONG_SECONDS = 60
+GAP = 0.6            # silence between runs; half of it is searched on each side
+ESC_AFTER = 1.0
+PLAYERS = ("peldo", "aplay", "paplay", "play")
+
+Run = collections.namedtuple("Run", "start end cpu switches peak_kb esc")
 
 
 class Monitor:
     def __init__(self):
         self.proc = subprocess.Popen(
-            ["parec", "--latency-msec=20", "-d", "peldo_test.monitor", "--raw",
+            ["parec", "--latency-msec=10", "-d", "peldo_test.monitor", "--raw",
              "--format=s16le", "--rate=44100", "--channels=2"],
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         self.chunks = []
@@ -52,7 +70,9 @@ class Monitor:
         self.reader.join()
         self.proc.wait()
         data = array.array("h", b"".join(self.chunks))
+        self.chunks = []
         self.left = data[0::2]
+        self.block_starts = [n for _, n in self.marks]
 
     def _offset(self, start, end):
         """The sink's clock against the monotonic one around a stretch of
@@ -61,9 +81,13 @@ class Monitor:
         near = [t - n / RATE for t, n in self.marks if start - 1 <= t <= end + 1]
         return min(near) if near else min(t - n / RATE for t, n in self.marks)
 
+    def _arrival(self, index):
+        return self.marks[bisect.bisect_right(self.block_starts, index) - 1][0]
+
     def heard(self, start, end):
-        """The times of the first and last loud sample between two times,
-        and the longest quiet run between them (ms); None when all is quiet."""
+        """Between two times: the first loud sample by the sink's clock and
+        by the arrival of its block, the last one by the sink's clock, and
+        the longest quiet run between them (ms); None when all is quiet."""
         offset = self._offset(start, end)
         def index(t):
             return max(0, min(len(self.left), int((t - offset) * RATE)))
@@ -78,45 +102,80 @@ class Monitor:
             run = run + 1 if abs(left[i]) <= LOUD else 0
             longest = max(longest, run)
         gap_ms = 1000 * longest / RATE if longest > 4 else 0.0
-        return offset + first / RATE, offset + (last + 1) / RATE, gap_ms
+        return offset + first / RATE, self._arrival(first), offset + (last + 1) / RATE, gap_ms
 
 
-def timed(command, cwd):
-    """Runs a command under /usr/bin/time; its start and end times, CPU
-    seconds (from wait4, to the microsecond; /usr/bin/time's own share,
-    well under a millisecond, included) and peak RSS in KB (/usr/bin/time)."""
-    with tempfile.NamedTemporaryFile("r") as report:
+def peak_memory_kb(pid):
+    try:
+        with open(f"/proc/{pid}/status") as status:
+            for line in status:
+                if line.startswith("VmHWM:"):
+                    return int(line.split()[1])
+    except OSError:
+        pass
+    return 0
+
+
+def run(command, cwd, esc_after=None):
+    """Runs a player to its end (see the top of this file); with `esc_after`,
+    types Esc on its terminal that many seconds in."""
+    master, slave = pty.openpty()
+    try:
         start = time.monotonic()
-        child = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o", report.name] + command,
-                                 cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                 stderr=subprocess.DEVNULL)
-        _, _, usage = os.wait4(child.pid, 0)
-        child.returncode = 0
+        child = subprocess.Popen(["setsid", "--ctty"] + command, cwd=cwd, stdin=slave,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        peak = 0
+        esc = None
+        while True:
+            pid, status, usage = os.wait4(child.pid, os.WNOHANG)
+            if pid:
+                break
+            peak = max(peak, peak_memory_kb(child.pid))
+            pause = 0.05
+            if esc_after is not None and esc is None:
+                pause = min(pause, start + esc_after - time.monotonic())
+                if pause <= 0:
+                    esc = time.monotonic()
+                    os.write(master, b"\x1b")
+                    pause = 0.05
+            time.sleep(pause)
         end = time.monotonic()
-        rss = report.read().split()[-1]
-    return start, end, usage.ru_utime + usage.ru_stime, int(rss)
+        child.returncode = os.waitstatus_to_exitcode(status)
+    finally:
+        os.close(master)
+        os.close(slave)
+    return Run(start, end, usage.ru_utime + usage.ru_stime, usage.ru_nvcsw, peak, esc)
 
 
-def esc_run(peldo, cwd, after):
-    """Plays on a terminal of its own and types Esc `after` seconds in; the
-    time of the Esc and of the end."""
-    start = time.monotonic()
-    pid, master = pty.fork()
-    if pid == 0:
-        os.chdir(cwd)
-        os.execv(peldo, [peldo, "tone", "/q"])
-    time.sleep(after)
-    esc = time.monotonic()
-    os.write(master, b"\x1b")
-    deadline = time.monotonic() + 10
-    while time.monotonic() < deadline:
-        try:
-            os.read(master, 1024)
-        except OSError:
-            break
-    os.waitpid(pid, 0)
-    os.close(master)
-    return start, esc, time.monotonic()
+def make_sound(path, seconds):
+    """A 440 Hz tone at half scale, 44100 Hz stereo, in the format the name
+    says; False when sox cannot write that format here."""
+    bits = [] if path.endswith(".mp3") else ["-b", "16"]
+    made = subprocess.run(["sox", "-n", "-r", "44100", "-c", "2"] + bits +
+                          [path, "synth", str(seconds), "sine", "440", "vol", "0.5"],
+                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return made.returncode == 0 and os.path.getsize(path) > 0
+
+
+def commands(peldo, name):
+    return {"peldo": [peldo, name, "/q"], "aplay": ["aplay", "-q", name],
+            "paplay": ["paplay", name], "play": ["play", "-q", name]}
+
+
+def players_for(peldo, work, extension):
+    """The players that can play a file of this kind: aplay takes anything
+    that is not a WAV for raw samples, the others are tried on a short file."""
+    if extension == "wav":
+        return list(PLAYERS)
+    probe = f"probe.{extension}"
+    able = ["peldo"]
+    if make_sound(os.path.join(work, probe), 0.2):
+        for name in ("paplay", "play"):
+            tried = subprocess.run(commands(peldo, probe)[name], cwd=work,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            if tried.returncode == 0:
+                able.append(name)
+    return able
 
 
 def median(values):
@@ -128,92 +187,139 @@ def show(value, pattern):
     return "-" if value is None else pattern % value
 
 
+def steady_state(peldo, work, rounds):
+    kinds = []
+    for extension in ("wav", "flac", "mp3"):
+        name = f"long.{extension}"
+        if not make_sound(os.path.join(work, name), LONG_SECONDS):
+            print(f"{extension.upper()}: sox cannot write it here (libsox-fmt-all missing?); "
+                  "left out")
+            continue
+        kinds.append((extension.upper(), name, players_for(peldo, work, extension)))
+
+    results = {(kind, player): [] for kind, _, players in kinds for player in players}
+    for _ in range(rounds):
+        for kind, name, players in kinds:
+            for player in players:
+                results[(kind, player)].append(run(commands(peldo, name)[player], work))
+                time.sleep(GAP)
+
+    print(f"{LONG_SECONDS} s files, 44100 Hz stereo, into a null sink; median of {rounds} "
+          f"interleaved round{'s' if rounds != 1 else ''}")
+    print("per second of sound: CPU ms (user + system) and voluntary context switches; "
+          "peldo/peer from the same rounds")
+    print(f"{'file':<5} {'player':<7} {'CPU ms/s':>9} {'switches/s':>11} {'peak RSS KB':>12} "
+          f"{'wall s':>7} {'peldo/peer CPU':>15} {'peldo/peer switches':>20}")
+    for kind, _, players in kinds:
+        figures = {}
+        for player in players:
+            runs = results[(kind, player)]
+            figures[player] = (median([1000 * r.cpu / LONG_SECONDS for r in runs]),
+                               median([r.switches / LONG_SECONDS for r in runs]),
+                               median([r.peak_kb for r in runs]),
+                               median([r.end - r.start for r in runs]))
+        for player in players:
+            cpu, switches, peak, wall = figures[player]
+            cpu_ratio = switch_ratio = None
+            if player != "peldo" and cpu and switches:
+                cpu_ratio = figures["peldo"][0] / cpu
+                switch_ratio = figures["peldo"][1] / switches
+            print(f"{kind:<5} {player:<7} {cpu:>9.2f} {switches:>11.1f} {peak:>12.0f} "
+                  f"{wall:>7.1f} {show(cpu_ratio, '%.2f'):>15} {show(switch_ratio, '%.2f'):>20}")
+
+
+def short_cases(peldo, work, runs):
+    tone = "tone.wav"
+    make_sound(os.path.join(work, tone), TONE_SECONDS)
+    players = commands(peldo, tone)
+    repeaters = {
+        "peldo /R3": [peldo, tone, "/r3", "/q"],
+        "play repeat 2": ["play", "-q", tone, "repeat", "2"],
+    }
+
+    monitor = Monitor()
+    time.sleep(2)  # the null sink renders ahead: a late recorder loses the start
+    plays = {name: [] for name in players}
+    for _ in range(runs):
+        for name, command in players.items():
+            plays[name].append(run(command, work))
+            time.sleep(GAP)
+    repeats = {name: [] for name in repeaters}
+    for _ in range(runs):
+        for name, command in repeaters.items():
+            repeats[name].append(run(command, work))
+            time.sleep(GAP)
+    escs = []
+    for _ in range(runs):
+        escs.append(run(players["peldo"], work, esc_after=ESC_AFTER))
+        time.sleep(GAP)
+    time.sleep(0.5)
+    monitor.stop()
+
+    def heard(r):
+        # From half a gap before the start: a sink that renders a stream
+        # ahead of its time shows it early, and no start is cut off.
+        return monitor.heard(r.start - GAP / 2, r.end + GAP / 2)
+
+    print(f"\n{TONE_SECONDS} s tone, 44100 Hz stereo 16-bit WAV, recorded in 10 ms blocks; "
+          f"median of {runs} interleaved runs")
+    print(f"{'player':<8} {'CPU ms':>7} {'peak RSS KB':>12} {'first sound ms':>15} "
+          f"{'(block arrival)':>16} {'heard ms':>9}")
+    for name, player_runs in plays.items():
+        firsts, arrivals, spans = [], [], []
+        for r in player_runs:
+            found = heard(r)
+            if found:
+                firsts.append(1000 * (found[0] - r.start))
+                arrivals.append(1000 * (found[1] - r.start))
+                spans.append(1000 * (found[2] - found[0]))
+        print(f"{name:<8} {1000 * median([r.cpu for r in player_runs]):>7.1f} "
+              f"{median([r.peak_kb for r in player_runs]):>12.0f} "
+              f"{show(median(firsts), '%.1f'):>15} {show(median(arrivals), '%.1f'):>16} "
+              f"{show(median(spans), '%.1f'):>9}")
+
+    print(f"\nrepetitions: three plays of the {TONE_SECONDS} s tone")
+    print(f"{'player':<14} {'CPU ms':>7} {'heard ms':>9} {'extra ms':>9} "
+          f"{'longest silence ms':>19}")
+    for name, player_runs in repeats.items():
+        spans, gaps = [], []
+        for r in player_runs:
+            found = heard(r)
+            if found:
+                spans.append(1000 * (found[2] - found[0]))
+                gaps.append(found[3])
+        span = median(spans)
+        extra = None if span is None else round(span - 3000 * TONE_SECONDS, 1) + 0.0
+        print(f"{name:<14} {1000 * median([r.cpu for r in player_runs]):>7.1f} "
+              f"{show(span, '%.1f'):>9} {show(extra, '%.1f'):>9} "
+              f"{show(median(gaps), '%.2f'):>19}")
+
+    silences = []
+    for r in escs:
+        found = heard(r)
+        if found and r.esc is not None:
+            silences.append(1000 * (found[2] - r.esc))
+    print(f"\npeldo, Esc {ESC_AFTER:.0f} s into the sound: silence "
+          f"{show(median(silences), '%.1f')} ms after the key "
+          f"(each run: {', '.join('%.1f' % s for s in silences)})")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--peldo", required=True)
-    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--long-runs", type=int, default=1)
+    parser.add_argument("--short-runs", type=int, default=10)
     args = parser.parse_args()
     peldo = os.path.abspath(args.peldo)
 
+    began = time.monotonic()
     work = tempfile.mkdtemp(prefix="peldo-bench-")
     try:
-        tone = os.path.join(work, "tone.wav")
-        subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", "-b", "16", tone, "synth",
-                        str(TONE_SECONDS), "sine", "440", "vol", "0.5"], check=True)
-        players = {
-            "peldo": [peldo, "tone", "/q"],
-            "aplay": ["aplay", "-q", tone],
-            "paplay": ["paplay", tone],
-            "play": ["play", "-q", tone],
-        }
-        repeaters = {
-            "peldo /R3": [peldo, "tone", "/r3", "/q"],
-            "play repeat 2": ["play", "-q", tone, "repeat", "2"],
-        }
-
-        monitor = Monitor()
-        time.sleep(2)  # the null sink renders ahead: a late recorder loses the start
-        plays = {name: [] for name in players}
-        for _ in range(args.runs):
-            for name, command in players.items():
-                plays[name].append(timed(command, work))
-                time.sleep(GAP)
-        repeats = {name: [] for name in repeaters}
-        for _ in range(args.runs):
-            for name, command in repeaters.items():
-                repeats[name].append(timed(command, work))
-                time.sleep(GAP)
-        escs = []
-        for _ in range(args.runs):
-            escs.append(esc_run(peldo, work, 1.0))
-            time.sleep(GAP)
-        time.sleep(0.5)
-        monitor.stop()
-
-        print(f"{TONE_SECONDS} s tone, 44100 Hz stereo 16-bit, into a null sink; "
-              f"median of {args.runs} runs")
-        print(f"{'player':<8} {'CPU ms':>7} {'peak RSS KB':>12} {'first sound ms':>15} "
-              f"{'heard ms':>9}")
-        for name, runs in plays.items():
-            cpu = median([r[2] for r in runs])
-            rss = median([r[3] for r in runs])
-            firsts, spans = [], []
-            for start, end, _, _ in runs:
-                # From before the start: a sink that renders a player's
-                # stream ahead of time shows it as a negative figure.
-                heard = monitor.heard(start - GAP / 2, end + GAP / 2)
-                if heard:
-                    firsts.append(1000 * (heard[0] - start))
-                    spans.append(1000 * (heard[1] - heard[0]))
-            print(f"{name:<8} {1000 * cpu:>7.1f} {rss:>12.0f} {show(median(firsts), '%.1f'):>15} "
-                  f"{show(median(spans), '%.1f'):>9}")
-
-        print(f"\nrepetitions: three plays of the {TONE_SECONDS} s tone")
-        print(f"{'player':<14} {'CPU ms':>7} {'heard ms':>9} {'extra ms':>9} "
-              f"{'longest silence ms':>19}")
-        for name, runs in repeats.items():
-            cpu = median([r[2] for r in runs])
-            spans, gaps = [], []
-            for start, end, _, _ in runs:
-                heard = monitor.heard(start, end + GAP / 2)
-                if heard:
-                    spans.append(1000 * (heard[1] - heard[0]))
-                    gaps.append(heard[2])
-            span = median(spans)
-            extra = None if span is None else span - 3000 * TONE_SECONDS
-            print(f"{name:<14} {1000 * cpu:>7.1f} {show(span, '%.1f'):>9} {show(extra, '%.1f'):>9} "
-                  f"{show(median(gaps), '%.2f'):>19}")
-
-        silences = []
-        for start, esc, end in escs:
-            heard = monitor.heard(start, end + GAP / 2)
-            if heard:
-                silences.append(1000 * (heard[1] - esc))
-        print(f"\npeldo, Esc 1 s into the sound: silence "
-              f"{show(median(silences), '%.1f')} ms after the key "
-              f"(each run: {', '.join('%.1f' % s for s in silences)})")
+        steady_state(peldo, work, args.long_runs)
+        short_cases(peldo, work, args.short_runs)
     finally:
         shutil.rmtree(work, ignore_errors=True)
+    print(f"\n(bench took {(time.monotonic() - began) / 60:.1f} min)")
 
 
 if __name__ == "__main__":

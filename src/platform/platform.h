@@ -118,7 +118,10 @@ constexpr SearchHandle kInvalidSearch = -1;
 // handle, or returns kInvalidSearch when nothing matches.
 SearchHandle FindFirstEntry(const char* pattern, FindData* data);
 // Fills *data with the next matching entry. At the end it returns false and
-// leaves the system error value set; on success the value is 0.
+// leaves the system error value set; on success the value is 0. A search may
+// leave out "." and "..", and any entry whose hidden, system and directory
+// bits are those of an entry it has already delivered: its caller chooses
+// by those bits alone.
 bool FindNextEntry(SearchHandle search, FindData* data);
 // Ends a search and frees what it holds.
 bool CloseSearch(SearchHandle search);

@@ -26,7 +26,7 @@ class FileLookupTest : public testing::Test {
     root_ = templ;
     previous_ = std::filesystem::current_path();
     std::filesystem::current_path(root_);
-    for (const char* directory : {"x.wav", "sounds", "only/d.wav"}) {
+    for (const char* directory : {"x.wav", "sounds", "only/d.wav", "only/.d"}) {
       std::filesystem::create_directories(directory);
     }
     for (const char* file : {"ding.wav", "Mixed.WAV", "z.wav", "fz.wav", ".hidden.wav",
@@ -56,9 +56,9 @@ class FileLookupTest : public testing::Test {
   static inline std::filesystem::path previous_;
 };
 
-std::string Lookup(const std::string& pattern) {
+std::string Lookup(const std::string& pattern, uint32_t allowed = 0) {
   const Text found =
-      FindFileName(Text::FromBytes(pattern.data(), static_cast<int32_t>(pattern.size())), 0);
+      FindFileName(Text::FromBytes(pattern.data(), static_cast<int32_t>(pattern.size())), allowed);
   return found.Length() == 0 ? std::string() : std::string(found.Bytes(), found.Length());
 }
 
@@ -67,6 +67,7 @@ TEST_F(FileLookupTest, FindsOnlyPlainVisibleFiles) {
     const char* why;
     std::string pattern;
     std::string expected;
+    uint32_t allowed = 0;
   } cases[] = {
       {"exact name", "ding.wav", "ding.wav"},
       {"letters in another case give the stored name", "DING.WAV", "ding.wav"},
@@ -87,6 +88,11 @@ TEST_F(FileLookupTest, FindsOnlyPlainVisibleFiles) {
       {"question mark, any case", "m?XED.*", "Mixed.WAV"},
       {"matching directory skipped", "?.WAV", "z.wav"},
       {"matching FIFO skipped", "f*.wav", "fz.wav"},
+      {"a link found by a search counts as its file", "l*.wav", "link.wav"},
+      {"a dangling link found by a search is skipped", "d*.wav", "ding.wav"},
+      {"first of the kinds allowed", "only\\*.wav", "d.wav", platform::kAttributeDirectory},
+      {"a hidden directory, never \".\" or \"..\"", "only\\*", ".d",
+       platform::kAttributeDirectory | platform::kAttributeHidden},
       {"trailing backslash searches the directory, hidden skipped", "sounds\\", "Bell.wav"},
       {"only a directory, a hidden file and a FIFO match", "only\\*.wav", ""},
       {"a directory of unacceptable entries", "only\\", ""},
@@ -100,7 +106,7 @@ TEST_F(FileLookupTest, FindsOnlyPlainVisibleFiles) {
       {"stars past the cut still match", std::string(300, '*') + "x", "ding.wav"},
       {"overlong component", std::string(300, 'a') + ".wav", ""},
   };
-  for (const auto& c : cases) EXPECT_EQ(Lookup(c.pattern), c.expected) << c.why;
+  for (const auto& c : cases) EXPECT_EQ(Lookup(c.pattern, c.allowed), c.expected) << c.why;
 }
 
 TEST_F(FileLookupTest, ResolvesNamesForOpening) {
@@ -144,6 +150,11 @@ TEST(WildcardTest, MatchesAsAWindowsSearch) {
       {"dot-star matches no extension", "ding.*", "ding", true},
       {"plain dot needs a dot", "ding.wav", "dingwav", false},
       {"many stars stay fast", "*a*a*a*a*a*a*a*a*a*a*b", std::string(255, 'a'), false},
+      {"a star gives back what a later part needs", "*a*b", "aXbXab", true},
+      {"question marks before dots tried both ways", "?.?.x", "..a.x", true},
+      {"a star reaches far into a long name", "a*b", "a" + std::string(130, 'x') + "b", true},
+      {"the longest name matched", "*a", std::string(319, 'a'), true},
+      {"longer than any entry's name", "*", std::string(320, 'a'), false},
   };
   for (const auto& c : cases) EXPECT_EQ(MatchesWildcard(c.pattern, c.name), c.matches) << c.why;
 }

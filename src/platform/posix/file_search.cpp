@@ -1,7 +1,12 @@
-// Directory search on POSIX. A search collects its matches when it starts,
-// sorted by name regardless of letter case (the order a Windows file system
-// delivers them in), and hands them out one by one.
+// Directory search on POSIX. A search reads the directory once, when it
+// starts, and hands out its matches in name order regardless of letter case
+// (the order a Windows file system delivers them in); but of each kind of
+// entry (hidden or not; plain file, directory or anything else) only the
+// first. A caller that passes over an entry for its kind would pass over the
+// rest of that kind too, so they are neither kept nor examined further.
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
@@ -9,22 +14,86 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "platform/platform.h"
 #include "platform/posix/path_resolver.h"
 
 namespace {
 
-struct Match {
-  std::string name;
-  uint32_t attributes;
-};
+// Names that do not fit the record whole are left out rather than cut.
+bool FitsFindData(std::string_view name) { return name.size() < sizeof(platform::FindData::name); }
 
-struct Search {
+char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Letter case decides only between names that are otherwise equal.
+bool ComesBefore(std::string_view first, std::string_view second) {
+  const size_t common = std::min(first.size(), second.size());
+  for (size_t i = 0; i < common; ++i) {
+    const auto a = static_cast<unsigned char>(UpperAscii(first[i]));
+    const auto b = static_cast<unsigned char>(UpperAscii(second[i]));
+    if (a != b) return a < b;
+  }
+  if (first.size() != second.size()) return first.size() < second.size();
+  return first < second;
+}
+
+// Hidden or not, times plain file, directory or anything else.
+constexpr size_t kKinds = 6;
+
+size_t KindOf(uint32_t attributes) {
+  const size_t hidden = (attributes & platform::kAttributeHidden) != 0 ? 3 : 0;
+  if ((attributes & platform::kAttributeDirectory) != 0) return hidden + 1;
+  if ((attributes & platform::kAttributeSystem) != 0) return hidden + 2;
+  return hidden;
+}
+
+class Search {
+ public:
   bool open = false;
-  std::vector<Match> matches;
-  size_t next = 0;
+
+  // Keeps the entry if it is the first of its kind so far.
+  void Offer(std::string_view name, uint32_t attributes) {
+    const size_t kind = KindOf(attributes);
+    if (found_[kind] && !ComesBefore(name, firsts_[kind].name)) return;
+    found_[kind] = true;
+    firsts_[kind].attributes = attributes;
+    std::memcpy(firsts_[kind].name, name.data(), name.size());
+    firsts_[kind].name[name.size()] = '\0';
+  }
+
+  // Whether Offer could keep the entry, whatever kind it turns out to be.
+  bool CouldKeep(std::string_view name) const {
+    const size_t hidden = name[0] == '.' ? 3 : 0;
+    for (size_t kind = hidden; kind < hidden + 3; ++kind) {
+      if (!found_[kind] || ComesBefore(name, firsts_[kind].name)) return true;
+    }
+    return false;
+  }
+
+  // Puts what was kept in name order; false when nothing was.
+  bool Finish() {
+    count_ = 0;
+    next_ = 0;
+    for (size_t kind = 0; kind < kKinds; ++kind) {
+      if (found_[kind]) order_[count_++] = kind;
+    }
+    std::sort(order_.begin(), order_.begin() + static_cast<std::ptrdiff_t>(count_),
+              [&](size_t a, size_t b) { return ComesBefore(firsts_[a].name, firsts_[b].name); });
+    return count_ > 0;
+  }
+
+  bool Next(platform::FindData* data) {
+    if (next_ >= count_) return false;
+    *data = firsts_[order_[next_++]];
+    return true;
+  }
+
+ private:
+  std::array<platform::FindData, kKinds> firsts_;
+  std::array<bool, kKinds> found_{};
+  std::array<size_t, kKinds> order_{};
+  size_t count_ = 0;
+  size_t next_ = 0;
 };
 
 // A lookup keeps one search open at a time; a few spare slots cost nothing.
@@ -34,60 +103,40 @@ struct DirectoryCloser {
   void operator()(DIR* directory) const { closedir(directory); }
 };
 
-// Names that do not fit the record whole are left out rather than cut.
-bool FitsFindData(std::string_view name) { return name.size() < sizeof(platform::FindData::name); }
-
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool ComesBefore(const Match& first, const Match& second) {
-  const auto upper_less = [](char a, char b) {
-    return static_cast<unsigned char>(UpperAscii(a)) < static_cast<unsigned char>(UpperAscii(b));
-  };
-  if (std::lexicographical_compare(first.name.begin(), first.name.end(), second.name.begin(),
-                                   second.name.end(), upper_less)) {
-    return true;
-  }
-  if (std::lexicographical_compare(second.name.begin(), second.name.end(), first.name.begin(),
-                                   first.name.end(), upper_less)) {
-    return false;
-  }
-  return first.name < second.name;
-}
-
-std::vector<Match> CollectMatches(const char* pattern) {
-  std::vector<Match> matches;
-  if (pattern == nullptr) return matches;
+void ReadDirectory(const char* pattern, Search& search) {
+  if (pattern == nullptr) return;
   const std::optional<SplitName> split = ResolveDirectoryPart(pattern);
-  if (!split || split->last.empty()) return matches;
+  if (!split || split->last.empty()) return;
 
   if (!HasWildcard(split->last)) {
     const std::optional<std::string> found = FindComponent(split->directory, split->last, false);
-    if (!found || !FitsFindData(*found)) return matches;
+    if (!found || !FitsFindData(*found)) return;
     const std::optional<uint32_t> attributes = EntryAttributes(JoinPath(split->directory, *found));
-    if (attributes) matches.push_back({*found, *attributes});
-    return matches;
+    if (attributes) search.Offer(*found, *attributes);
+    return;
   }
 
   const std::string_view wanted = TrimComponentEnd(split->last);
   std::unique_ptr<DIR, DirectoryCloser> reader(
       opendir(split->directory.empty() ? "." : split->directory.c_str()));
-  if (!reader) return matches;
+  if (!reader) return;
   while (const dirent* entry = readdir(reader.get())) {
     const std::string_view name(entry->d_name);
+    // Never wanted, and a hidden directory of their own kind may follow.
+    if (name == "." || name == "..") continue;
     if (!FitsFindData(name) || !MatchesWildcard(wanted, name)) continue;
-    // A dangling link, or an entry gone since readdir, is left out.
-    const std::optional<uint32_t> attributes = EntryAttributes(JoinPath(split->directory, name));
-    if (attributes) matches.push_back({std::string(name), *attributes});
+    if (entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN) {
+      search.Offer(name, ModeAttributes(DTTOIF(entry->d_type), name));
+      continue;
+    }
+    // A link is judged by what it points to; only an entry that could be
+    // kept is worth the stat(). A dangling link, or an entry gone since
+    // readdir, is left out.
+    struct stat info {};
+    if (search.CouldKeep(name) && fstatat(dirfd(reader.get()), entry->d_name, &info, 0) == 0) {
+      search.Offer(name, ModeAttributes(info.st_mode, name));
+    }
   }
-  std::sort(matches.begin(), matches.end(), ComesBefore);
-  return matches;
-}
-
-void Fill(platform::FindData* data, const Match& match) {
-  data->attributes = match.attributes;
-  const size_t length = std::min(match.name.size(), sizeof(data->name) - 1);
-  std::memcpy(data->name, match.name.data(), length);
-  data->name[length] = '\0';
 }
 
 Search* OpenSearch(platform::SearchHandle handle) {
@@ -105,26 +154,26 @@ SearchHandle FindFirstEntry(const char* pattern, FindData* data) {
     errno = EINVAL;
     return kInvalidSearch;
   }
-  try {
-    std::vector<Match> matches = CollectMatches(pattern);
-    if (matches.empty()) {
+  for (size_t slot = 0; slot < searches.size(); ++slot) {
+    Search& search = searches[slot];
+    if (search.open) continue;
+    search = Search();
+    try {
+      ReadDirectory(pattern, search);
+    } catch (...) {
+      errno = ENOMEM;
+      return kInvalidSearch;
+    }
+    if (!search.Finish()) {
       errno = ENOENT;
       return kInvalidSearch;
     }
-    for (size_t slot = 0; slot < searches.size(); ++slot) {
-      Search& search = searches[slot];
-      if (search.open) continue;
-      search.open = true;
-      search.matches = std::move(matches);
-      search.next = 1;
-      Fill(data, search.matches[0]);
-      errno = 0;
-      return static_cast<SearchHandle>(slot);
-    }
-    errno = EMFILE;
-  } catch (...) {
-    errno = ENOMEM;
+    search.open = true;
+    search.Next(data);
+    errno = 0;
+    return static_cast<SearchHandle>(slot);
   }
+  errno = EMFILE;
   return kInvalidSearch;
 }
 
@@ -134,11 +183,10 @@ bool FindNextEntry(SearchHandle handle, FindData* data) {
     errno = EBADF;
     return false;
   }
-  if (search->next >= search->matches.size()) {
+  if (!search->Next(data)) {
     errno = ENOENT;
     return false;
   }
-  Fill(data, search->matches[search->next++]);
   errno = 0;
   return true;
 }
@@ -149,7 +197,7 @@ bool CloseSearch(SearchHandle handle) {
     errno = EBADF;
     return false;
   }
-  *search = Search();
+  search->open = false;
   return true;
 }
 

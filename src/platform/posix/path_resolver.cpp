@@ -3,8 +3,9 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <array>
+#include <bit>
 #include <memory>
-#include <vector>
 
 #include "platform/platform.h"
 
@@ -25,6 +26,46 @@ bool EqualsIgnoringCase(std::string_view first, std::string_view second) {
 const char* SystemDirectory(const std::string& directory) {
   return directory.empty() ? "." : directory.c_str();
 }
+
+// The places in a name that the part of a pattern read so far can reach:
+// bit j stands for "name[0, j) is matched". Names can be a little longer
+// than any directory entry's.
+class Positions {
+ public:
+  bool Empty() const {
+    for (uint64_t word : words_) {
+      if (word != 0) return false;
+    }
+    return true;
+  }
+  bool Has(size_t position) const { return (words_[position / 64] >> (position % 64) & 1) != 0; }
+  void Add(size_t position) { words_[position / 64] |= uint64_t{1} << (position % 64); }
+  // Adds every position from the first one held up to `last`.
+  void FillFromFirst(size_t last) {
+    size_t word = 0;
+    while (word < kWords && words_[word] == 0) ++word;
+    if (word == kWords) return;
+    words_[word] |= ~uint64_t{0} << std::countr_zero(words_[word]);
+    while (++word < kWords) words_[word] = ~uint64_t{0};
+    // Nothing past the end of the name.
+    words_[last / 64] &= ~uint64_t{0} >> (63 - last % 64);
+    for (word = last / 64 + 1; word < kWords; ++word) words_[word] = 0;
+  }
+  template <typename Visit>
+  void ForEach(Visit visit) const {
+    for (size_t word = 0; word < kWords; ++word) {
+      for (uint64_t bits = words_[word]; bits != 0; bits &= bits - 1) {
+        visit(word * 64 + static_cast<size_t>(std::countr_zero(bits)));
+      }
+    }
+  }
+
+  static constexpr size_t kNameLimit = 319;
+
+ private:
+  static constexpr size_t kWords = (kNameLimit + 1 + 63) / 64;
+  std::array<uint64_t, kWords> words_{};
+};
 
 struct DirectoryCloser {
   void operator()(DIR* directory) const { closedir(directory); }
@@ -79,51 +120,52 @@ bool HasWildcard(std::string_view component) {
 }
 
 bool MatchesWildcard(std::string_view pattern, std::string_view name) {
-  // matches[i * columns + j]: pattern from i matches name from j. A table
-  // rather than backtracking keeps "*a*a*a*..." linear in its size.
-  const size_t columns = name.size() + 1;
-  std::vector<char> matches((pattern.size() + 1) * columns, 0);
-  auto at = [&](size_t i, size_t j) -> char& { return matches[i * columns + j]; };
-  at(pattern.size(), name.size()) = 1;
-  // Whether only wildcards follow pattern position i.
-  bool wildcards_only_after = true;
-  for (size_t i = pattern.size(); i-- > 0;) {
+  // All ways of matching are followed at once, one pattern character at a
+  // time: a "?" before a dot may match the dot or nothing, so a greedy
+  // matcher that keeps one way would miss some names. The cost stays linear
+  // in the pattern's length times the name's, with nothing allocated.
+  if (name.size() > Positions::kNameLimit) return false;
+  const size_t end = name.size();
+  // A dot here with only wildcards after it also matches the end of a name.
+  const size_t last_plain = pattern.find_last_not_of("*?");
+  Positions reached;
+  reached.Add(0);
+  for (size_t i = 0; i < pattern.size() && !reached.Empty(); ++i) {
     const char p = pattern[i];
-    for (size_t j = columns; j-- > 0;) {
-      const bool at_end = j == name.size();
-      const char n = at_end ? '\0' : name[j];
-      bool result = false;
-      if (p == '*') {
-        result = at(i + 1, j) || (!at_end && at(i, j + 1));
-      } else if (p == '?') {
-        result = (!at_end && at(i + 1, j + 1)) || ((at_end || n == '.') && at(i + 1, j));
-      } else if (p == '.') {
-        result = (n == '.' && !at_end && at(i + 1, j + 1)) || (at_end && wildcards_only_after);
-      } else {
-        result = !at_end && LowerAscii(p) == LowerAscii(n) && at(i + 1, j + 1);
-      }
-      at(i, j) = result ? 1 : 0;
+    if (p == '*') {
+      reached.FillFromFirst(end);
+      continue;
     }
-    if (p != '*' && p != '?') wildcards_only_after = false;
+    Positions next;
+    reached.ForEach([&](size_t j) {
+      const char n = j < end ? name[j] : '\0';
+      if (j < end && (p == '?' || LowerAscii(p) == LowerAscii(n))) next.Add(j + 1);
+      if (p == '?' && (j == end || n == '.')) next.Add(j);
+      if (p == '.' && j == end && i == last_plain) next.Add(j);
+    });
+    reached = next;
   }
-  return at(0, 0) != 0;
+  return reached.Has(end);
+}
+
+uint32_t ModeAttributes(mode_t mode, std::string_view name) {
+  uint32_t attributes = 0;
+  if (S_ISDIR(mode)) {
+    attributes |= platform::kAttributeDirectory;
+  } else if (!S_ISREG(mode)) {
+    attributes |= platform::kAttributeSystem;
+  }
+  if (!name.empty() && name[0] == '.') attributes |= platform::kAttributeHidden;
+  return attributes;
 }
 
 std::optional<uint32_t> EntryAttributes(const std::string& path) {
   struct stat info {};
   if (stat(path.c_str(), &info) != 0) return std::nullopt;
-  uint32_t attributes = 0;
-  if (S_ISDIR(info.st_mode)) {
-    attributes |= platform::kAttributeDirectory;
-  } else if (!S_ISREG(info.st_mode)) {
-    attributes |= platform::kAttributeSystem;
-  }
   const size_t slash = path.find_last_of('/');
-  const std::string_view name = slash == std::string::npos
-                                    ? std::string_view(path)
-                                    : std::string_view(path).substr(slash + 1);
-  if (!name.empty() && name[0] == '.') attributes |= platform::kAttributeHidden;
-  return attributes;
+  return ModeAttributes(info.st_mode, slash == std::string::npos
+                                          ? std::string_view(path)
+                                          : std::string_view(path).substr(slash + 1));
 }
 
 std::optional<std::string> FindComponent(const std::string& directory, std::string_view component,

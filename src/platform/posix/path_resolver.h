@@ -7,6 +7,8 @@
 // read with readdir(), so a FIFO or a device is never opened. None throws.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -27,6 +29,9 @@ std::optional<std::string> ResolveExistingPath(const char* name);
 // when it is neither a directory nor a regular file (FIFO, socket, device).
 // nullopt when there is no entry or the link is dangling.
 std::optional<uint32_t> EntryAttributes(const std::string& path);
+// The same bits for an entry called `name` whose stat() mode (or the
+// DTTOIF() of its readdir() type) is `mode`.
+uint32_t ModeAttributes(mode_t mode, std::string_view name);
 
 // A name cut at its last separator: the existing directory its directory
 // part names ("" for the current one, "/" for the root) and the last
@@ -58,5 +63,6 @@ bool HasWildcard(std::string_view component);
 // ASCII letter case: "*" any run of characters, "?" any one character (or
 // none at the end of the name or before a dot), and a dot followed only by
 // wildcards also matches the end of a name without one, so "*.*" matches
-// every name.
+// every name. Names longer than 319 bytes, more than a directory entry can
+// have, never match. Allocates nothing.
 bool MatchesWildcard(std::string_view pattern, std::string_view name);
