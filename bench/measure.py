@@ -315,8 +315,10 @@ def main():
     began = time.monotonic()
     work = tempfile.mkdtemp(prefix="peldo-bench-")
     try:
-        steady_state(peldo, work, args.long_runs)
-        short_cases(peldo, work, args.short_runs)
+        if args.long_runs > 0:
+            steady_state(peldo, work, args.long_runs)
+        if args.short_runs > 0:
+            short_cases(peldo, work, args.short_runs)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     print(f"\n(bench took {(time.monotonic() - began) / 60:.1f} min)")
