@@ -38,7 +38,7 @@ class OutputTest : public testing::Test {
     options.stdout_mode = mode;
     options.stdout_file = file;
     WithoutSound(options, dir_);
-    return RunPeldo(options);
+    return RunProcess(options);
   }
 
   ScratchDir dir_;
