@@ -134,6 +134,15 @@ class ScratchDir {
   std::string path_;
 };
 
+// A run at a terminal of its own, in `dir`.
+inline ProcessOptions AtTerminal(const ScratchDir& dir, std::vector<std::string> args) {
+  ProcessOptions options;
+  options.args = std::move(args);
+  options.working_dir = dir.path();
+  options.terminal = true;
+  return options;
+}
+
 inline std::string ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

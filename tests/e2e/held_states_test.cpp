@@ -24,16 +24,6 @@ namespace {
 // slow machine, and is far below the seconds that a held call would take.
 constexpr int kEscExitMs = 1000;
 
-ProcessOptions AtTerminal(const ScratchDir& dir, std::vector<std::string> args,
-                               const SoundEnvironment& env = {}) {
-  ProcessOptions options;
-  options.args = std::move(args);
-  options.working_dir = dir.path();
-  options.set = env;
-  options.terminal = true;
-  return options;
-}
-
 // Types Esc and expects the program gone within kEscExitMs, the terminal as
 // it was.
 void ExpectEscEndsIt(Process& player) {
@@ -72,10 +62,12 @@ TEST(HeldStatesTest, EscEndsItWhileTheServerIsFrozen) {
   std::string why;
   if (!UsePrivateServer(&why)) GTEST_SKIP() << why;
   ScratchDir dir;
-  ASSERT_TRUE(MakeTone(dir / "tone.wav", "-b 16"));
+  ASSERT_TRUE(MakeTone(dir / "tone.wav"));
   PrivateServer server;  // its own, since it is frozen
   ASSERT_TRUE(server.Running());
-  Process player(AtTerminal(dir, {"tone", "/r-1"}, server.Environment()));
+  ProcessOptions options = AtTerminal(dir, {"tone", "/r-1"});
+  options.set = server.Environment();
+  Process player(options);
   ASSERT_TRUE(player.WaitForOutput("until ESC is pressed", 5000)) << player.Out();
   ASSERT_TRUE(server.WaitForPlayer(5000));
   server.Signal(SIGSTOP);
@@ -122,7 +114,9 @@ TEST(HeldStatesTest, AServerThatNeverAnswersCountsAsNoOutput) {
     options.set = server.Environment();
     runs.push_back(std::make_unique<Process>(options));
   }
-  Process player(AtTerminal(dir, {"ding", "/v50"}, server.Environment()));
+  ProcessOptions at_terminal = AtTerminal(dir, {"ding", "/v50"});
+  at_terminal.set = server.Environment();
+  Process player(at_terminal);
   ASSERT_TRUE(player.WaitForOutput("Playing", 5000)) << player.Out();
   ExpectEscEndsIt(player);
   for (size_t i = 0; i < runs.size(); ++i) {
@@ -134,14 +128,7 @@ TEST(HeldStatesTest, AServerThatNeverAnswersCountsAsNoOutput) {
   }
 }
 
-class HeldStatesSoundTest : public SoundTest {
- protected:
-  void SetUp() override {
-    SoundTest::SetUp();
-    if (IsSkipped() || HasFatalFailure()) return;
-    ASSERT_TRUE(MakeTone(dir_ / "tone.wav", "-b 16"));
-  }
-};
+class HeldStatesSoundTest : public SoundTest {};
 
 TEST_F(HeldStatesSoundTest, AHangUpTheCallerIgnoredLetsItPlayOn) {
   ProcessOptions options = AtTerminal(dir_, {"tone", "/r2"});

@@ -48,7 +48,7 @@ TEST(SoundErrorsTest, NoSoundOutputGivesTheErrorLine) {
   };
   for (const NoOutputCase& row : cases) {
     ScratchDir dir;
-    ASSERT_TRUE(MakeTone(dir / "tone.wav", "-b 16")) << row.why;
+    ASSERT_TRUE(MakeTone(dir / "tone.wav")) << row.why;
     ProcessOptions options;
     options.args = {"tone", "/r2", "/q"};
     options.working_dir = dir.path();

@@ -90,7 +90,6 @@ TEST_F(SoundPlaybackTest, EveryEncodingPlaysWholeAtItsLevel) {
 }
 
 TEST_F(SoundPlaybackTest, RepetitionsFollowEachOtherWithoutAGap) {
-  ASSERT_TRUE(MakeTone(dir_ / "tone.wav", "-b 16"));
   MonitorRecorder recorder(sink_->Name());
   ASSERT_TRUE(recorder.Started());
   const double start = MonotonicSeconds();
@@ -119,12 +118,8 @@ TEST_F(SoundPlaybackTest, EscSilencesAtOnce) {
   MonitorRecorder recorder(sink_->Name());
   ASSERT_TRUE(recorder.Started());
 
-  ProcessOptions options;
-  options.args = {"long", "/q"};
-  options.working_dir = dir_.path();
-  options.terminal = true;
   const double start = MonotonicSeconds();
-  Process player(options);
+  Process player(AtTerminal(dir_, {"long", "/q"}));
   ASSERT_TRUE(player.Started());
   ASSERT_TRUE(recorder.WaitForSound(600, 5000)) << "nothing was heard";
   const double esc = MonotonicSeconds();

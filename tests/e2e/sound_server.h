@@ -172,7 +172,7 @@ inline bool SetSinkVolume(long value) {
 // A sine of 440 Hz at half of full scale (peak 16384 in 16 bits), stereo,
 // 44100 frames a second, written by sox with `encoding` (its options,
 // separated by blanks).
-inline bool MakeTone(const std::string& path, const std::string& encoding, double seconds = 1.0) {
+inline bool MakeTone(const std::string& path, const std::string& encoding = "-b 16", double seconds = 1.0) {
   std::vector<std::string> args = {"-n", "-r", "44100", "-c", "2"};
   std::istringstream options(encoding);
   for (std::string option; options >> option;) args.push_back(option);
@@ -369,14 +369,14 @@ inline Heard MonitorRecorder::Hear(double start, double end) const {
 }
 
 // A test that plays into the private server: skipped with the reason when
-// there can be none, with a scratch folder and a sink of its own that every
-// player it starts plays into.
+// there can be none, with a scratch folder that holds tone.wav (1 s, 16
+// bits) and a sink of its own that every player it starts plays into.
 class SoundTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string why;
     if (!UsePrivateServer(&why)) GTEST_SKIP() << why;
-    ASSERT_FALSE(dir_.path().empty());
+    ASSERT_TRUE(MakeTone(dir_ / "tone.wav"));
     sink_ = std::make_unique<NullSink>(std::string(kSink) + "_" + std::to_string(getpid()));
     ASSERT_TRUE(sink_->Made());
     setenv("PULSE_SINK", sink_->Name().c_str(), 1);

@@ -20,17 +20,8 @@ class TerminalSoundTest : public SoundTest {
   void SetUp() override {
     SoundTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    ASSERT_TRUE(MakeTone(dir_ / "tone.wav", "-b 16"));
     recorder_ = std::make_unique<MonitorRecorder>(sink_->Name());
     ASSERT_TRUE(recorder_->Started());
-  }
-
-  ProcessOptions AtTerminal(std::vector<std::string> args) {
-    ProcessOptions options;
-    options.args = std::move(args);
-    options.working_dir = dir_.path();
-    options.terminal = true;
-    return options;
   }
 
   std::unique_ptr<MonitorRecorder> recorder_;
@@ -38,7 +29,7 @@ class TerminalSoundTest : public SoundTest {
 
 TEST_F(TerminalSoundTest, EscDuringSecondOfThreePlays) {
   const double start = MonotonicSeconds();
-  Process player(AtTerminal({"tone", "/r3"}));
+  Process player(AtTerminal(dir_, {"tone", "/r3"}));
   ASSERT_TRUE(player.WaitForOutput("3 times", 5000)) << player.Out();
   ASSERT_TRUE(recorder_->WaitForSound(1500, 5000));  // half way through the second play
   player.Type("\x1b");
@@ -63,14 +54,14 @@ TEST_F(TerminalSoundTest, EscDuringSecondOfThreePlays) {
 TEST_F(TerminalSoundTest, OtherKeysAndRedirectedEscapesLeaveTheSoundWhole) {
   const std::string escapes = dir_ / "escapes";
   std::ofstream(escapes) << std::string(1024, '\x1b');
-  ProcessOptions redirected = AtTerminal({"tone", "/q"});
+  ProcessOptions redirected = AtTerminal(dir_, {"tone", "/q"});
   redirected.stdin_file = escapes;
   const struct {
     const char* why;
     ProcessOptions options;
     std::string typed;
   } cases[] = {
-      {"letters, arrows, F1 and Alt+x are consumed", AtTerminal({"tone", "/q"}), "ab\x1b[A\x1bOP\x1bx"},
+      {"letters, arrows, F1 and Alt+x are consumed", AtTerminal(dir_, {"tone", "/q"}), "ab\x1b[A\x1bOP\x1bx"},
       {"standard input full of Esc bytes is never read", redirected, ""},
   };
   std::vector<std::pair<double, double>> windows;
@@ -95,7 +86,7 @@ TEST_F(TerminalSoundTest, OtherKeysAndRedirectedEscapesLeaveTheSoundWhole) {
 
 TEST_F(TerminalSoundTest, SignalsDuringPlaybackGiveTheTerminalBack) {
   for (const int signal_number : {SIGTERM, SIGHUP}) {
-    Process player(AtTerminal({"tone", "/r-1"}));
+    Process player(AtTerminal(dir_, {"tone", "/r-1"}));
     ASSERT_TRUE(player.WaitForOutput("until ESC is pressed", 5000));
     ASSERT_TRUE(recorder_->WaitForSound(0, 5000)) << signal_number;
     kill(player.Pid(), signal_number);

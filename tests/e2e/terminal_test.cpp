@@ -25,11 +25,7 @@ class TerminalTest : public ::testing::Test {
   }
 
   ProcessOptions Endless() {
-    ProcessOptions options;
-    options.args = {"x.wav", "/r-1"};
-    options.working_dir = dir_.path();
-    options.terminal = true;
-    return options;
+    return AtTerminal(dir_, {"x.wav", "/r-1"});
   }
 
   // Starts the endless run and waits for its first device error line.
@@ -114,10 +110,7 @@ TEST_F(TerminalTest, TerminalGivenBackAfterSignals) {
 }
 
 TEST_F(TerminalTest, TerminalGivenBackAfterNormalExit) {
-  ProcessOptions options;
-  options.working_dir = dir_.path();
-  options.terminal = true;
-  Process player(options);  // no name: the usage text
+  Process player(AtTerminal(dir_, {}));  // no name: the usage text
   ASSERT_TRUE(player.Started());
   ASSERT_TRUE(player.WaitForExit(5000));
   EXPECT_EQ(player.ExitCode(), 1);
