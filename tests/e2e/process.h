@@ -21,7 +21,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
@@ -105,7 +104,6 @@ class Process {
   Process& operator=(const Process&) = delete;
 
   bool Started() const { return pid_ > 0; }
-  const std::string& Error() const { return error_; }  // why it did not start
   pid_t Pid() const { return pid_; }
   // With job_control: the program's own pid (Pid() is its "shell"), once it
   // has taken the terminal's foreground.
@@ -136,27 +134,13 @@ class Process {
   // Reads the output until `text` has appeared in it; false when it has not
   // within `timeout_ms` or the child ended without it.
   bool WaitForOutput(const std::string& text, int timeout_ms) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (out_.find(text) == std::string::npos) {
-      const int left = MsUntil(deadline);
-      if (!Started() || exited_ || left <= 0) break;
-      Pump(left, true);
-    }
-    if (exited_) Pump(0, false);
-    return out_.find(text) != std::string::npos;
+    return PumpUntil([&] { return out_.find(text) != std::string::npos; }, timeout_ms);
   }
 
   // Waits up to `timeout_ms` for the child to end, taking its output
   // meanwhile; false if it still runs.
   bool WaitForExit(int timeout_ms) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (Started() && !exited_) {
-      const int left = MsUntil(deadline);
-      if (left <= 0) return false;
-      Pump(left, true);
-    }
-    Pump(0, false);
-    return exited_;
+    return PumpUntil([&] { return exited_; }, timeout_ms);
   }
 
   // Ends it with SIGKILL, as at the end of a time limit.
@@ -199,23 +183,17 @@ class Process {
   }
 
  private:
-  static int MsUntil(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    return static_cast<int>(std::max<long long>(left.count(), 0));
-  }
-
-  // Where exec finds `program`: as given when it holds a "/", else on PATH.
-  static std::string Locate(const std::string& program) {
-    if (program.find('/') != std::string::npos) return program;
-    const char* path = std::getenv("PATH");
-    std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
-    for (size_t from = 0; from <= dirs.size();) {
-      const size_t colon = std::min(dirs.find(':', from), dirs.size());
-      const std::string candidate = dirs.substr(from, colon - from) + "/" + program;
-      if (access(candidate.c_str(), X_OK) == 0) return candidate;
-      from = colon + 1;
+  // Takes the output until `done()`, the child's end or the time limit.
+  template <typename Done>
+  bool PumpUntil(Done done, int timeout_ms) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (!done() && Started() && !exited_) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      if (left.count() <= 0) break;
+      Pump(static_cast<int>(left.count()), true);
     }
-    return program;
+    Pump(0, false);
+    return done();
   }
 
   static std::vector<std::string> Environment(const ProcessOptions& options) {
@@ -239,7 +217,7 @@ class Process {
   }
 
   void Start(const ProcessOptions& options) {
-    std::vector<std::string> argv_texts{Locate(options.program)};
+    std::vector<std::string> argv_texts{options.program};
     argv_texts.insert(argv_texts.end(), options.args.begin(), options.args.end());
     std::vector<std::string> env_texts = Environment(options);
     std::vector<char*> argv = Pointers(argv_texts);
@@ -317,11 +295,10 @@ class Process {
         if (fd >= 0) close(fd);
       }
       if (options.job_control) RunAsJob();
-      execve(argv[0], argv.data(), envp.data());
+      execvpe(argv[0], argv.data(), envp.data());
       _exit(127);
     }
     pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
-    const int pidfd_errno = errno;
     err_fd_ = err[0];
     for (int fd : {in, out, err[1]}) {
       if (fd >= 0 && fd != slave_) close(fd);
@@ -330,7 +307,6 @@ class Process {
       if (fd >= 0) fcntl(fd, F_SETFL, O_NONBLOCK);
     }
     if (pidfd_ < 0) {
-      errno = pidfd_errno;
       error_ = "pidfd_open: errno " + std::to_string(errno);
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
@@ -384,17 +360,13 @@ class Process {
   // once it has hung up).
   static void Take(int& fd, std::string& sink) {
     char buffer[16384];
-    while (fd >= 0) {
-      const ssize_t n = read(fd, buffer, sizeof buffer);
-      if (n > 0) {
-        sink.append(buffer, static_cast<size_t>(n));
-      } else if (n < 0 && errno == EINTR) {
-        continue;
-      } else {
-        if (n < 0 && errno == EAGAIN) return;
-        close(fd);
-        fd = -1;
-      }
+    ssize_t n = 0;
+    while (fd >= 0 && ((n = read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))) {
+      if (n > 0) sink.append(buffer, static_cast<size_t>(n));
+    }
+    if (fd >= 0 && !(n < 0 && errno == EAGAIN)) {
+      close(fd);
+      fd = -1;
     }
   }
 
