@@ -5,6 +5,7 @@
 
 #include "console/key_events.h"
 #include "fake_platform.h"
+#include "text_bytes.h"
 
 namespace {
 
@@ -12,8 +13,6 @@ using platform::kCapsLockOn;
 using platform::kLeftAltPressed;
 using platform::kRightAltPressed;
 using platform::kShiftPressed;
-
-std::string Bytes(const Text& text) { return text.Length() == 0 ? "" : std::string(text.Bytes(), text.Length()); }
 
 struct KeyCase {
   const char* name;
@@ -26,7 +25,7 @@ class KeyTextTest : public ::testing::TestWithParam<KeyCase> {};
 TEST_P(KeyTextTest, MatchesKeyboardRules) {
   ResetFake();
   Fake().key_events = {GetParam().event};
-  EXPECT_EQ(Bytes(PollKey()), GetParam().key_text);
+  EXPECT_EQ(ToString(PollKey()), GetParam().key_text);
   EXPECT_TRUE(Fake().key_events.empty());
 }
 
@@ -56,8 +55,8 @@ TEST(PollKeyTest, SkipsReleasesModifiersAndOtherEvents) {
                        KeyPress('z', 0x2C)};
   EXPECT_TRUE(EscPressed());
   ASSERT_EQ(Fake().key_events.size(), 1u);
-  EXPECT_EQ(Bytes(PollKey()), "z");
-  EXPECT_EQ(Bytes(PollKey()), "");
+  EXPECT_EQ(ToString(PollKey()), "z");
+  EXPECT_EQ(ToString(PollKey()), "");
   EXPECT_EQ(CharCode(PollKey()), -1);
 }
 

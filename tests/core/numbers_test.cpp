@@ -8,7 +8,7 @@
 #include <limits>
 #include <string>
 
-#include "text/text.h"
+#include "text_bytes.h"
 
 namespace {
 
@@ -17,15 +17,7 @@ constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 constexpr double kTwoTo127 = 1.7014118346046923e38;
 
-Text MakeText(const std::string& bytes) {
-  return Text::FromBytes(bytes.data(), static_cast<int32_t>(bytes.size()));
-}
-
-std::string Str(const Text& text) {
-  return text.Length() == 0 ? std::string() : std::string(text.Bytes(), text.Length());
-}
-
-double Parse(const std::string& bytes) { return ParseNumber(MakeText(bytes)); }
+double Parse(const std::string& bytes) { return ParseNumber(ToText(bytes)); }
 
 // ---- What an option's number becomes -------------------------------------------
 
@@ -276,8 +268,8 @@ TEST(NumberTextTest, SignCharacterThenDigits) {
       {kMin, "-2147483648", "-2147483648"},
   };
   for (const NumberTextCase& c : cases) {
-    EXPECT_EQ(Str(NumberToText(c.value)), c.with_sign) << c.value;
-    EXPECT_EQ(Str(NumberToPlainText(c.value)), c.plain) << c.value;
+    EXPECT_EQ(ToString(NumberToText(c.value)), c.with_sign) << c.value;
+    EXPECT_EQ(ToString(NumberToPlainText(c.value)), c.plain) << c.value;
   }
 }
 

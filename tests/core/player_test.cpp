@@ -13,9 +13,6 @@
 
 namespace {
 
-const std::string& kHeader = kHeaderText;
-const std::string& kUsage = kUsageText;
-
 // Runs the whole process on `command_line` with the given files present.
 int32_t RunLine(const std::string& command_line, const std::vector<std::string>& files = {}) {
   Fake().command_line = command_line;

@@ -10,17 +10,11 @@
 #include <map>
 #include <string>
 
+#include "text_bytes.h"
+
 namespace {
 
 constexpr int32_t kEverything = std::numeric_limits<int32_t>::max();
-
-Text T(const std::string& bytes) {
-  return Text::FromBytes(bytes.data(), static_cast<int32_t>(bytes.size()));
-}
-
-std::string Str(const Text& text) {
-  return text.Length() == 0 ? std::string() : std::string(text.Bytes(), text.Length());
-}
 
 // ---- The command tail ------------------------------------------------------------
 
@@ -67,10 +61,10 @@ TEST(CommandTailTest, EachRequestGivesAFreshEqualCopy) {
   SetCommandTailStart(SkipProgramName(kLine));
   const Text first = CommandTail();
   const Text second = CommandTail();
-  EXPECT_EQ(Str(first), "ding /r3");
+  EXPECT_EQ(ToString(first), "ding /r3");
   EXPECT_TRUE(TextEquals(first, second));
-  EXPECT_EQ(Str(UpperCaseText(first)), "DING /R3");
-  EXPECT_EQ(Str(second), "ding /r3");
+  EXPECT_EQ(ToString(UpperCaseText(first)), "DING /R3");
+  EXPECT_EQ(ToString(second), "ding /r3");
   SetCommandTailStart(nullptr);
 }
 
@@ -88,9 +82,9 @@ TEST(UpperCaseTextTest, WholeTextsKeepTheirLength) {
       {"the empty text", "", ""},
   };
   for (const auto& c : cases) {
-    const Text text = T(c.text);
-    EXPECT_EQ(Str(UpperCaseText(text)), c.expected) << c.why;
-    EXPECT_EQ(Str(text), c.text) << c.why << ": the operand changed";
+    const Text text = ToText(c.text);
+    EXPECT_EQ(ToString(UpperCaseText(text)), c.expected) << c.why;
+    EXPECT_EQ(ToString(text), c.text) << c.why << ": the operand changed";
   }
 }
 
@@ -149,7 +143,7 @@ TEST(FindTextTest, LeftmostWholeMatchAtOrAfterStart) {
       {"bytes after a zero byte are searched", 1, std::string("a\0/Q", 4), "/Q", 3},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(FindText(c.start, T(c.text), T(c.pattern)), c.expected) << c.why;
+    EXPECT_EQ(FindText(c.start, ToText(c.text), ToText(c.pattern)), c.expected) << c.why;
   }
 }
 
@@ -174,9 +168,9 @@ TEST(TextBeforeTest, CharactersUpToTheWholeDelimiter) {
       {"start beyond the last character", 5, "ding", "/", ""},
   };
   for (const auto& c : cases) {
-    const Text text = T(c.text);
-    EXPECT_EQ(Str(TextBefore(c.start, text, T(c.delimiter))), c.expected) << c.why;
-    EXPECT_EQ(Str(text), c.text) << c.why << ": the operand changed";
+    const Text text = ToText(c.text);
+    EXPECT_EQ(ToString(TextBefore(c.start, text, ToText(c.delimiter))), c.expected) << c.why;
+    EXPECT_EQ(ToString(text), c.text) << c.why << ": the operand changed";
   }
 }
 
@@ -196,7 +190,7 @@ TEST(TrimTest, QuotesOffTheNameField) {
       {"a quote inside stays", "my\"ding", "my\"ding"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(Str(TrimLeading(TrimTrailing(T(c.field), quote), quote)), c.expected) << c.why;
+    EXPECT_EQ(ToString(TrimLeading(TrimTrailing(ToText(c.field), quote), quote)), c.expected) << c.why;
   }
 }
 
@@ -215,7 +209,7 @@ TEST(TrimTest, BlanksOffTheName) {
       {"the empty text", "", ""},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(Str(TrimTrailing(TrimLeading(T(c.name)))), c.expected) << c.why;
+    EXPECT_EQ(ToString(TrimTrailing(TrimLeading(ToText(c.name)))), c.expected) << c.why;
   }
 }
 
@@ -239,11 +233,11 @@ TEST(TrimTest, ThePatternIsAWholeText) {
       {"the empty text", true, "", "ab", ""},
   };
   for (const auto& c : cases) {
-    const Text text = T(c.text);
-    const Text pattern = T(c.pattern);
+    const Text text = ToText(c.text);
+    const Text pattern = ToText(c.pattern);
     const Text trimmed = c.trailing ? TrimTrailing(text, pattern) : TrimLeading(text, pattern);
-    EXPECT_EQ(Str(trimmed), c.expected) << c.why;
-    EXPECT_EQ(Str(text), c.text) << c.why << ": the operand changed";
+    EXPECT_EQ(ToString(trimmed), c.expected) << c.why;
+    EXPECT_EQ(ToString(text), c.text) << c.why << ": the operand changed";
   }
 }
 
@@ -268,9 +262,9 @@ TEST(MidTextTest, UpToCountBytesFromStart) {
       {"start and count near the limit", "DING", 2, kEverything, "ING"},
   };
   for (const auto& c : cases) {
-    const Text text = T(c.text);
-    EXPECT_EQ(Str(MidText(text, c.start, c.count)), c.expected) << c.why;
-    EXPECT_EQ(Str(text), c.text) << c.why << ": the operand changed";
+    const Text text = ToText(c.text);
+    EXPECT_EQ(ToString(MidText(text, c.start, c.count)), c.expected) << c.why;
+    EXPECT_EQ(ToString(text), c.text) << c.why << ": the operand changed";
   }
 }
 
@@ -291,8 +285,8 @@ TEST(JoinTextTest, FirstThenSecond) {
        std::string("a\0\0b", 4)},
   };
   for (const auto& c : cases) {
-    const Text joined = JoinText(T(c.first), T(c.second));
-    EXPECT_EQ(Str(joined), c.expected) << c.why;
+    const Text joined = JoinText(ToText(c.first), ToText(c.second));
+    EXPECT_EQ(ToString(joined), c.expected) << c.why;
     EXPECT_EQ(TextLength(joined), static_cast<int32_t>(c.expected.size())) << c.why;
   }
 }
@@ -313,8 +307,8 @@ TEST(TextEqualsTest, SameLengthAndSameBytes) {
       {"bytes after a zero byte count", std::string("a\0b", 3), std::string("a\0c", 3), false},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(TextEquals(T(c.first), T(c.second)), c.expected) << c.why;
-    EXPECT_EQ(TextEquals(T(c.second), T(c.first)), c.expected) << c.why << ", swapped";
+    EXPECT_EQ(TextEquals(ToText(c.first), ToText(c.second)), c.expected) << c.why;
+    EXPECT_EQ(TextEquals(ToText(c.second), ToText(c.first)), c.expected) << c.why << ", swapped";
   }
 }
 
@@ -332,7 +326,7 @@ TEST(CharTextTest, OneByteFromTheLowEightBits) {
       {"code 256 is a zero byte", 256, std::string(1, '\0')},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(Str(CharText(c.code)), c.expected) << c.why;
+    EXPECT_EQ(ToString(CharText(c.code)), c.expected) << c.why;
   }
 }
 
@@ -379,61 +373,61 @@ TEST(BufferTextTest, StoresAtMostCapacityBytesAndAZero) {
   };
   for (const auto& c : cases) {
     MarkedBuffer buffer;
-    StoreBufferText(T(c.text), buffer.bytes, c.capacity);
+    StoreBufferText(ToText(c.text), buffer.bytes, c.capacity);
     const int32_t end = static_cast<int32_t>(c.stored.size());
     EXPECT_EQ(std::string(buffer.bytes, end), c.stored) << c.why;
     EXPECT_EQ(buffer.bytes[end], '\0') << c.why;
     // Nothing is padded: every byte past the zero is as it was.
     EXPECT_EQ(buffer.MarkersFrom(end + 1), static_cast<int32_t>(sizeof buffer.bytes) - end - 1)
         << c.why;
-    EXPECT_EQ(Str(ReadBufferText(buffer.bytes)), c.stored) << c.why;
+    EXPECT_EQ(ToString(ReadBufferText(buffer.bytes)), c.stored) << c.why;
   }
 }
 #pragma GCC diagnostic pop
 
 TEST(BufferTextTest, ReadStopsAtTheFirstZeroByte) {
   MarkedBuffer buffer;
-  StoreBufferText(T(std::string("ab\0cd", 5)), buffer.bytes, kNameCapacity);
-  EXPECT_EQ(Str(ReadBufferText(buffer.bytes)), "ab");
-  EXPECT_EQ(Str(ReadBufferText("")), "");
+  StoreBufferText(ToText(std::string("ab\0cd", 5)), buffer.bytes, kNameCapacity);
+  EXPECT_EQ(ToString(ReadBufferText(buffer.bytes)), "ab");
+  EXPECT_EQ(ToString(ReadBufferText("")), "");
   EXPECT_EQ(ReadBufferText(nullptr).Length(), 0);
 }
 
 TEST(ToSystemTextTest, ZeroTerminatedBytesOrNull) {
   EXPECT_EQ(ToSystemText(Text()), nullptr);
-  EXPECT_EQ(ToSystemText(T("")), nullptr);
-  EXPECT_EQ(ToSystemText(TrimTrailing(T("   "))), nullptr);
-  const Text name = T("\"ding.WAV\"");
+  EXPECT_EQ(ToSystemText(ToText("")), nullptr);
+  EXPECT_EQ(ToSystemText(TrimTrailing(ToText("   "))), nullptr);
+  const Text name = ToText("\"ding.WAV\"");
   const char* bytes = ToSystemText(name);
   ASSERT_NE(bytes, nullptr);
   EXPECT_STREQ(bytes, "\"ding.WAV\"");
   // A text cut from another is zero-terminated at its own end.
-  const Text cut = MidText(T("ding.WAV"), 1, 4);
+  const Text cut = MidText(ToText("ding.WAV"), 1, 4);
   EXPECT_STREQ(ToSystemText(cut), "ding");
 }
 
 // ---- Value semantics -----------------------------------------------------------------------
 
 TEST(TextValueTest, CopiesAreIndependentValues) {
-  Text original = T("ding");
+  Text original = ToText("ding");
   Text copy = original;
-  original = T("dong");
-  EXPECT_EQ(Str(copy), "ding");
-  EXPECT_EQ(Str(original), "dong");
+  original = ToText("dong");
+  EXPECT_EQ(ToString(copy), "ding");
+  EXPECT_EQ(ToString(original), "dong");
 
   Text moved = std::move(copy);
-  EXPECT_EQ(Str(moved), "ding");
+  EXPECT_EQ(ToString(moved), "ding");
 
   const Text& same = moved;
   moved = same;
-  EXPECT_EQ(Str(moved), "ding");
+  EXPECT_EQ(ToString(moved), "ding");
 
   Text outlives;
   {
-    const Text scoped = T("scoped");
+    const Text scoped = ToText("scoped");
     outlives = scoped;
   }
-  EXPECT_EQ(Str(outlives), "scoped");
+  EXPECT_EQ(ToString(outlives), "scoped");
   EXPECT_EQ(outlives.ByteAt(1), 's');
   EXPECT_EQ(outlives.ByteAt(6), 'd');
 }
@@ -476,10 +470,10 @@ class TextStorageTest : public ::testing::Test {
 TEST_F(TextStorageTest, EachOperationFallsBackWhenStorageRunsOut) {
   static const char kLine[] = "PELDO ding /q";
   SetCommandTailStart(SkipProgramName(kLine));
-  const Text slash = T("/");
-  const Text tail = T("ding /q");
-  const Text option_text = T("DING /R3");
-  const Text padded = T("  ding  ");
+  const Text slash = ToText("/");
+  const Text tail = ToText("ding /q");
+  const Text option_text = ToText("DING /R3");
+  const Text padded = ToText("  ding  ");
   const struct {
     const char* why;
     int32_t allowed;  // allocations that still succeed
@@ -509,16 +503,16 @@ TEST_F(TextStorageTest, EachOperationFallsBackWhenStorageRunsOut) {
     CountingAllocator::allowed = c.allowed;
     const Text result = c.operation();
     CountingAllocator::allowed = -1;
-    EXPECT_EQ(Str(result), c.expected) << c.why;
+    EXPECT_EQ(ToString(result), c.expected) << c.why;
   }
-  EXPECT_EQ(Str(tail), "ding /q");
-  EXPECT_EQ(Str(padded), "  ding  ");
+  EXPECT_EQ(ToString(tail), "ding /q");
+  EXPECT_EQ(ToString(padded), "  ding  ");
   SetCommandTailStart(nullptr);
 }
 
 TEST_F(TextStorageTest, OperationsWithoutNewStorageStillWork) {
-  const Text option_text = T("DING /Q");
-  const Text pattern = T("/Q");
+  const Text option_text = ToText("DING /Q");
+  const Text pattern = ToText("/Q");
   CountingAllocator::allowed = 0;
   EXPECT_EQ(FindText(1, option_text, pattern), 6);
   EXPECT_EQ(TextLength(option_text), 7);
@@ -528,8 +522,8 @@ TEST_F(TextStorageTest, OperationsWithoutNewStorageStillWork) {
   StoreBufferText(option_text, buffer, kNameCapacity);
   EXPECT_STREQ(buffer, "DING /Q");
   // Results that are an operand or a copy of one need no storage either.
-  EXPECT_EQ(Str(JoinText(option_text, Text())), "DING /Q");
-  EXPECT_EQ(Str(MidText(option_text, 1, kEverything)), "DING /Q");
+  EXPECT_EQ(ToString(JoinText(option_text, Text())), "DING /Q");
+  EXPECT_EQ(ToString(MidText(option_text, 1, kEverything)), "DING /Q");
 }
 
 TEST_F(TextStorageTest, EveryAllocationIsReleased) {
@@ -539,19 +533,19 @@ TEST_F(TextStorageTest, EveryAllocationIsReleased) {
     // The driver's and the playback's use of texts, in one go.
     const Text quote = CharText(34);
     const Text option_text = UpperCaseText(CommandTail());
-    const int32_t repeat_at = FindText(1, option_text, T("/R"));
+    const int32_t repeat_at = FindText(1, option_text, ToText("/R"));
     const Text repeat = MidText(option_text, repeat_at + 2, kEverything);
-    Text name = TextBefore(1, CommandTail(), T("/"));
+    Text name = TextBefore(1, CommandTail(), ToText("/"));
     name = TrimLeading(TrimTrailing(name, quote), quote);
     name = TrimTrailing(TrimLeading(name));
-    name = JoinText(name, T(".WAV"));
+    name = JoinText(name, ToText(".WAV"));
     name = JoinText(JoinText(quote, name), quote);
     char buffer[kNameCapacity + 1];
     StoreBufferText(name, buffer, kNameCapacity);
     const Text stored = ReadBufferText(buffer);
-    const Text command = JoinText(T("open "), stored);
-    EXPECT_EQ(Str(repeat), "2 /V50");
-    EXPECT_EQ(Str(command), "open \"my ding.WAV\"");
+    const Text command = JoinText(ToText("open "), stored);
+    EXPECT_EQ(ToString(repeat), "2 /V50");
+    EXPECT_EQ(ToString(command), "open \"my ding.WAV\"");
     EXPECT_GT(CountingAllocator::allocations, 10);
   }
   EXPECT_EQ(Live(), 0);
@@ -559,8 +553,8 @@ TEST_F(TextStorageTest, EveryAllocationIsReleased) {
 }
 
 TEST_F(TextStorageTest, FailedOperationsLeakNothing) {
-  const Text text = T("  ding /q  ");
-  const Text slash = T("/");
+  const Text text = ToText("  ding /q  ");
+  const Text slash = ToText("/");
   const int32_t live_before = Live();
   for (int32_t allowed = 0; allowed < 3; ++allowed) {
     CountingAllocator::allowed = allowed;
@@ -575,7 +569,7 @@ TEST_F(TextStorageTest, FailedOperationsLeakNothing) {
 }
 
 TEST_F(TextStorageTest, StorageGoesBackToTheAllocatorThatGaveIt) {
-  Text text = T("ding");
+  Text text = ToText("ding");
   ASSERT_EQ(Live(), 1);
   UseDefaultTextAllocator();
   text = Text();

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include "e2e/e2e_support.h"
-#include "e2e/expected_output.h"
 
 namespace e2e {
 namespace {
@@ -74,7 +73,7 @@ std::string JudgeOutcome(const Args& args, const ProcessResult& r) {
   std::string tail;
   if (!quiet) {
     const std::string playing = "Playing \"";
-    errors_at = body.find("  >> Error:");
+    errors_at = body.find(kErrorStart);
     if (body.compare(0, playing.size(), playing) != 0 || errors_at == std::string::npos) {
       return "exit code 0 without a progress line: " + r.out;
     }
@@ -83,7 +82,7 @@ std::string JudgeOutcome(const Args& args, const ProcessResult& r) {
   std::string rest = body.substr(errors_at);
   const int count = CountErrorLines(rest, 0);
   std::string expected;
-  for (int i = 0; i < count; ++i) expected += "{ERR}";
+  for (int i = 0; i < count; ++i) expected += kErrorMark;
   std::string why;
   if (count == 0 || !MatchesOutput(rest, expected + tail, &why)) {
     return "exit code 0, but not played: " + r.out;
@@ -109,7 +108,7 @@ class BadInputTest : public testing::Test {
       options.working_dir = working_dir;
       options.timeout_ms = 5000;
       WithoutSound(options, dir_);
-      const std::string problem = JudgeOutcome(args, RunPeldo(options));
+      const std::string problem = JudgeOutcome(args, RunProcess(options));
       if (problem.empty()) continue;
       ADD_FAILURE() << "peldo" << Printable(args) << ": " << problem;
       if (++reported == kMaxReported) return;

@@ -38,7 +38,18 @@ class OutputTest : public testing::Test {
     options.stdout_mode = mode;
     options.stdout_file = file;
     WithoutSound(options, dir_);
-    return RunPeldo(options);
+    return RunProcess(options);
+  }
+
+  // Each case's exit code, and nothing on standard error, whatever writing
+  // its output does.
+  void ExpectExitCodesKept(Stdout mode, const std::string& file = "") {
+    for (const RunCase& c : kRunCases) {
+      SCOPED_TRACE(c.name);
+      const ProcessResult r = Run(c, mode, file);
+      EXPECT_TRUE(r.ExitedWith(c.exit_code)) << Describe(r);
+      EXPECT_EQ(r.err, "");
+    }
   }
 
   ScratchDir dir_;
@@ -60,33 +71,12 @@ TEST_F(OutputTest, FileGetsSameBytesAsPipe) {
   }
 }
 
-TEST_F(OutputTest, ReaderGoneKeepsExitCode) {
-  for (const RunCase& c : kRunCases) {
-    SCOPED_TRACE(c.name);
-    const ProcessResult r = Run(c, Stdout::kReaderGone);
-    EXPECT_TRUE(r.ExitedWith(c.exit_code)) << Describe(r);
-    EXPECT_EQ(r.err, "");
-  }
-}
+TEST_F(OutputTest, ReaderGoneKeepsExitCode) { ExpectExitCodesKept(Stdout::kReaderGone); }
 
 // Every write fails with "no space left on device".
-TEST_F(OutputTest, FailingWritesKeepExitCode) {
-  for (const RunCase& c : kRunCases) {
-    SCOPED_TRACE(c.name);
-    const ProcessResult r = Run(c, Stdout::kFile, "/dev/full");
-    EXPECT_TRUE(r.ExitedWith(c.exit_code)) << Describe(r);
-    EXPECT_EQ(r.err, "");
-  }
-}
+TEST_F(OutputTest, FailingWritesKeepExitCode) { ExpectExitCodesKept(Stdout::kFile, "/dev/full"); }
 
-TEST_F(OutputTest, ClosedStdoutKeepsExitCode) {
-  for (const RunCase& c : kRunCases) {
-    SCOPED_TRACE(c.name);
-    const ProcessResult r = Run(c, Stdout::kClosed);
-    EXPECT_TRUE(r.ExitedWith(c.exit_code)) << Describe(r);
-    EXPECT_EQ(r.err, "");
-  }
-}
+TEST_F(OutputTest, ClosedStdoutKeepsExitCode) { ExpectExitCodesKept(Stdout::kClosed); }
 
 }  // namespace
 }  // namespace e2e

@@ -15,11 +15,6 @@
 namespace e2e {
 namespace {
 
-const std::string kNotSoundLine =
-    "  >> Error:The file is not a sound file that can be played. (303) <<\r\n";
-const std::string kNoOutputLine = "  >> Error:There is no sound output to play on. (305) <<\r\n";
-const std::string kDamagedLine = "  >> Error:The sound file is damaged. (304) <<\r\n";
-
 size_t Count(const std::string& text, const std::string& part) {
   size_t count = 0;
   for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
@@ -33,7 +28,7 @@ TEST(SoundErrorsTest, TextFileNamedWavGivesTheErrorLineEachTime) {
   ProcessOptions options;
   options.args = {"x.wav", "/r2"};
   options.working_dir = dir.path();
-  ProcessResult run = RunPeldo(options);
+  ProcessResult run = RunProcess(options);
   EXPECT_TRUE(run.ExitedWith(0)) << Describe(run);
   ASSERT_TRUE(TakeHeader(run.out)) << run.out;
   EXPECT_EQ(run.out, "Playing \"x.wav\" 2 times" + kNotSoundLine + kNotSoundLine + "\r\n");
@@ -53,7 +48,7 @@ TEST(SoundErrorsTest, NoSoundOutputGivesTheErrorLine) {
   };
   for (const NoOutputCase& row : cases) {
     ScratchDir dir;
-    ASSERT_TRUE(MakeTone(dir / "tone.wav", "-b 16")) << row.why;
+    ASSERT_TRUE(MakeTone(dir / "tone.wav")) << row.why;
     ProcessOptions options;
     options.args = {"tone", "/r2", "/q"};
     options.working_dir = dir.path();
@@ -68,7 +63,7 @@ TEST(SoundErrorsTest, NoSoundOutputGivesTheErrorLine) {
       options.unset = {"XDG_RUNTIME_DIR", "PULSE_RUNTIME_PATH", "ALSA_CONFIG_PATH"};
       options.set = {{"PULSE_SERVER", "unix:" + (dir / "no-such-server")}};
     }
-    const ProcessResult run = RunPeldo(options);
+    const ProcessResult run = RunProcess(options);
     EXPECT_TRUE(run.ExitedWith(0)) << row.why << ": " << Describe(run);
     EXPECT_EQ(run.out, kNoOutputLine + kNoOutputLine) << row.why;
     EXPECT_EQ(run.err, "") << row.why;
@@ -110,7 +105,7 @@ TEST(SoundErrorsTest, DamagedFilesPrintNothingOnStandardError) {
     options.args = {row.file, "/q"};
     options.working_dir = dir.path();
     options.set = {{"ALSA_CONFIG_PATH", dir / "null-alsa.conf"}};
-    const ProcessResult run = RunPeldo(options);
+    const ProcessResult run = RunProcess(options);
     EXPECT_TRUE(run.ExitedWith(0)) << row.why << ": " << Describe(run);
     EXPECT_EQ(run.out, row.out) << row.why;
     EXPECT_EQ(run.err, "") << row.why;
@@ -127,7 +122,8 @@ TEST(SoundErrorsTest, ServerDyingDuringPlaybackEndsTheSound) {
   ASSERT_TRUE(MakeTone(dir / "tone.wav", "-b 16", 3.0));
 
   std::thread killer([&server] {
-    if (server.WaitForPlayer(5000)) SleepMs(300);
+    // Well into its first repetition.
+    if (server.WaitForPlayer(5000)) std::this_thread::sleep_for(std::chrono::milliseconds(300));
     server.Kill();
   });
   ProcessOptions options;
@@ -135,7 +131,7 @@ TEST(SoundErrorsTest, ServerDyingDuringPlaybackEndsTheSound) {
   options.working_dir = dir.path();
   options.set = server.Environment();
   options.timeout_ms = 15000;
-  const ProcessResult run = RunPeldo(options);
+  const ProcessResult run = RunProcess(options);
   killer.join();
 
   EXPECT_TRUE(run.ExitedWith(0)) << Describe(run);

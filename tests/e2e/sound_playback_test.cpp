@@ -4,11 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e/e2e_support.h"
-#include "e2e/pty_process.h"
 #include "e2e/sound_server.h"
 
 namespace e2e {
@@ -16,12 +17,13 @@ namespace {
 
 class SoundPlaybackTest : public SoundTest {
  protected:
-  ProcessResult Play(const std::vector<std::string>& args) {
+  ProcessResult Play(const std::vector<std::string>& args, const std::string& sink = "") {
     ProcessOptions options;
     options.args = args;
     options.working_dir = dir_.path();
+    if (!sink.empty()) options.set = {{"PULSE_SINK", sink}};
     options.timeout_ms = 20000;
-    return RunPeldo(options);
+    return RunProcess(options);
   }
 };
 
@@ -42,24 +44,36 @@ TEST_F(SoundPlaybackTest, EveryEncodingPlaysWholeAtItsLevel) {
       {"FLAC", "tone.flac", "-b 16", "tone.flac"},
       {"a name in another letter case finds the file", "mixed.wav", "-b 16", "MIXED"},
   };
-  for (const EncodingCase& row : cases) {
-    ASSERT_TRUE(MakeTone(dir_ / row.file, row.encoding)) << row.why;
+  // The rows play side by side, each into a sink of its own. Each starts
+  // once the one before is heard: the server takes only a few connections
+  // at the same moment.
+  constexpr size_t kRows = std::size(cases);
+  std::vector<std::unique_ptr<NullSink>> sinks;
+  std::vector<std::unique_ptr<MonitorRecorder>> recorders;
+  for (size_t i = 0; i < kRows; ++i) {
+    ASSERT_TRUE(MakeTone(dir_ / cases[i].file, cases[i].encoding)) << cases[i].why;
+    sinks.push_back(std::make_unique<NullSink>(sink_->Name() + "_" + std::to_string(i)));
+    ASSERT_TRUE(sinks[i]->Made()) << cases[i].why;
+    recorders.push_back(std::make_unique<MonitorRecorder>(sinks[i]->Name()));
+    ASSERT_TRUE(recorders[i]->Started()) << cases[i].why;
   }
-
-  MonitorRecorder recorder;
-  ASSERT_TRUE(recorder.Started());
-  SleepMs(2000);
-  std::vector<std::pair<double, double>> windows;
-  std::vector<ProcessResult> runs;
-  for (const EncodingCase& row : cases) {
-    const double start = MonotonicSeconds();
-    runs.push_back(Play({row.typed, "/q"}));
-    windows.emplace_back(start, MonotonicSeconds());
-    SleepMs(200);  // silence between the rows
+  std::vector<std::pair<double, double>> windows(kRows);
+  std::vector<ProcessResult> runs(kRows);
+  std::vector<std::thread> players;
+  for (size_t i = 0; i < kRows; ++i) {
+    players.emplace_back([&, i] {
+      windows[i].first = MonotonicSeconds();
+      runs[i] = Play({cases[i].typed, "/q"}, sinks[i]->Name());
+      windows[i].second = MonotonicSeconds();
+    });
+    recorders[i]->WaitForSound(0, 5000);
   }
-  recorder.Stop();
+  for (std::thread& player : players) player.join();
 
-  for (size_t i = 0; i < std::size(cases); ++i) {
+  for (size_t i = 0; i < kRows; ++i) {
+    MonitorRecorder& recorder = *recorders[i];
+    ASSERT_TRUE(recorder.WaitUntilRecorded(windows[i].second + 0.05, 5000)) << cases[i].why;
+    recorder.Stop();
     const EncodingCase& row = cases[i];
     const ProcessResult& run = runs[i];
     EXPECT_TRUE(run.ExitedWith(0)) << row.why << ": " << Describe(run);
@@ -76,14 +90,12 @@ TEST_F(SoundPlaybackTest, EveryEncodingPlaysWholeAtItsLevel) {
 }
 
 TEST_F(SoundPlaybackTest, RepetitionsFollowEachOtherWithoutAGap) {
-  ASSERT_TRUE(MakeTone(dir_ / "tone.wav", "-b 16"));
-  MonitorRecorder recorder;
+  MonitorRecorder recorder(sink_->Name());
   ASSERT_TRUE(recorder.Started());
-  SleepMs(2000);
   const double start = MonotonicSeconds();
   const ProcessResult run = Play({"tone", "/r3", "/q"});
   const double end = MonotonicSeconds();
-  SleepMs(200);
+  ASSERT_TRUE(recorder.WaitUntilRecorded(end + 0.05, 5000));
   recorder.Stop();
 
   EXPECT_TRUE(run.ExitedWith(0)) << Describe(run);
@@ -103,26 +115,22 @@ TEST_F(SoundPlaybackTest, RepetitionsFollowEachOtherWithoutAGap) {
 
 TEST_F(SoundPlaybackTest, EscSilencesAtOnce) {
   ASSERT_TRUE(MakeTone(dir_ / "long.wav", "-b 16", 5.0));
-  MonitorRecorder recorder;
+  MonitorRecorder recorder(sink_->Name());
   ASSERT_TRUE(recorder.Started());
-  SleepMs(2000);
 
-  PtyProcess::Options options;
-  options.args = {"long", "/q"};
-  options.working_dir = dir_.path();
   const double start = MonotonicSeconds();
-  PtyProcess player(options);
+  Process player(AtTerminal(dir_, {"long", "/q"}));
   ASSERT_TRUE(player.Started());
-  SleepMs(1000);
+  ASSERT_TRUE(recorder.WaitForSound(600, 5000)) << "nothing was heard";
   const double esc = MonotonicSeconds();
   player.Type("\x1b");
   ASSERT_TRUE(player.WaitForExit(3000)) << "Esc did not end the sound";
   const double end = MonotonicSeconds();
-  SleepMs(300);
+  ASSERT_TRUE(recorder.WaitUntilRecorded(end + 0.3, 5000));
   recorder.Stop();
 
   EXPECT_EQ(player.ExitCode(), 0);
-  EXPECT_EQ(player.Errors(), "");
+  EXPECT_EQ(player.Err(), "");
   const Heard heard = recorder.Hear(start - 0.05, end + 0.3);
   ASSERT_TRUE(heard.any) << "nothing was heard";
   const double silence_after_ms = 1000.0 * (heard.end_time - esc);

@@ -1,25 +1,22 @@
 // What the sound tests need around the program: a private PulseAudio
-// server with the null sink "peldo_test", a recording of that sink's monitor
-// with the time each sample was rendered, tone files made with sox, and a
-// look at what a recording holds.
+// server with the null sink "peldo_test", null sinks of each test's own, a
+// recording of a sink's monitor with the time each sample was rendered, tone
+// files made with sox, and a look at what a recording holds.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
+#include <cctype>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -41,39 +38,29 @@ inline double MonotonicSeconds() {
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
-inline void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-// Runs a shell command line; its standard output, and its exit status in
-// *status. Standard error is thrown away unless the command redirects it.
-inline std::string Shell(const std::string& command, int* status = nullptr) {
-  std::string out;
-  FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
-  if (pipe == nullptr) {
-    if (status != nullptr) *status = -1;
-    return out;
-  }
-  char buffer[4096];
-  size_t n = 0;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  const int result = pclose(pipe);
-  if (status != nullptr) *status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
-  return out;
-}
-
-inline bool HaveCommand(const std::string& name) {
-  int status = 0;
-  Shell("command -v " + name + " >/dev/null", &status);
-  return status == 0;
-}
-
 // The variables that point clients at one server, as `scripts/sound-server
 // start` prints them.
 using SoundEnvironment = std::vector<std::pair<std::string, std::string>>;
 
-inline std::string EnvPrefix(const SoundEnvironment& env) {
-  std::string prefix;
-  for (const auto& [name, value] : env) prefix += name + "='" + value + "' ";
-  return prefix;
+// Runs a program (looked up on PATH) with `args` to its end, in the test's
+// environment plus `env`; its standard output, and in *ok whether it
+// exited with 0.
+inline std::string Command(const std::string& program, std::vector<std::string> args,
+                           bool* ok = nullptr, const SoundEnvironment& env = {}) {
+  ProcessOptions options;
+  options.program = program;
+  options.args = std::move(args);
+  options.set = env;
+  options.timeout_ms = 20000;
+  const ProcessResult result = RunProcess(options);
+  if (ok != nullptr) *ok = result.ExitedWith(0);
+  return result.out;
+}
+
+inline bool HaveCommand(const std::string& name) {
+  bool ok = false;
+  Command("sh", {"-c", "command -v " + name}, &ok);
+  return ok;
 }
 
 // A server started by scripts/sound-server, stopped again when this object
@@ -81,10 +68,9 @@ inline std::string EnvPrefix(const SoundEnvironment& env) {
 class PrivateServer {
  public:
   PrivateServer() {
-    int status = 0;
-    const std::string out =
-        Shell("bash '" PELDO_SOURCE_DIR "/scripts/sound-server' start", &status);
-    if (status != 0) return;
+    bool ok = false;
+    const std::string out = Command("bash", {kScript, "start"}, &ok);
+    if (!ok) return;
     std::istringstream lines(out);
     std::string line;
     while (std::getline(lines, line)) {
@@ -96,8 +82,7 @@ class PrivateServer {
     }
   }
   ~PrivateServer() {
-    if (!folder_.empty())
-      Shell("bash '" PELDO_SOURCE_DIR "/scripts/sound-server' stop '" + folder_ + "'");
+    if (!folder_.empty()) Command("bash", {kScript, "stop", folder_});
   }
   PrivateServer(const PrivateServer&) = delete;
   PrivateServer& operator=(const PrivateServer&) = delete;
@@ -116,17 +101,19 @@ class PrivateServer {
     if (number > 0) kill(static_cast<pid_t>(number), signal_number);
   }
 
-  // Waits up to `timeout_ms` until some client plays into the sink.
+  // Waits up to `timeout_ms` until some client plays into the sink. The
+  // server tells of no new client but when asked, so it is asked every 20 ms.
   bool WaitForPlayer(int timeout_ms) const {
     const double deadline = MonotonicSeconds() + timeout_ms / 1000.0;
     while (MonotonicSeconds() < deadline) {
-      if (!Shell(EnvPrefix(env_) + "pactl list short sink-inputs").empty()) return true;
-      SleepMs(20);
+      if (!Command("pactl", {"list", "short", "sink-inputs"}, nullptr, env_).empty()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;
   }
 
  private:
+  static constexpr const char* kScript = PELDO_SOURCE_DIR "/scripts/sound-server";
   SoundEnvironment env_;
   std::string folder_;
 };
@@ -134,7 +121,7 @@ class PrivateServer {
 // Whether the server the environment names has our sink: then it is the
 // private one that scripts/test started, never a user's own.
 inline bool SinkReachable() {
-  return Shell("pactl list short sinks").find(kSink) != std::string::npos;
+  return Command("pactl", {"list", "short", "sinks"}).find(kSink) != std::string::npos;
 }
 
 // Points this test program (and every process it starts) at a private
@@ -168,7 +155,7 @@ inline bool UsePrivateServer(std::string* why) {
 
 // The volume of the sink's two channels, as the server reports them.
 inline std::optional<std::pair<long, long>> SinkVolume() {
-  const std::string out = Shell(std::string("pactl get-sink-volume ") + kSink);
+  const std::string out = Command("pactl", {"get-sink-volume", kSink});
   const size_t left = out.find("front-left:");
   const size_t right = out.find("front-right:");
   if (left == std::string::npos || right == std::string::npos) return std::nullopt;
@@ -177,19 +164,22 @@ inline std::optional<std::pair<long, long>> SinkVolume() {
 }
 
 inline bool SetSinkVolume(long value) {
-  int status = 0;
-  Shell(std::string("pactl set-sink-volume ") + kSink + " " + std::to_string(value), &status);
-  return status == 0;
+  bool ok = false;
+  Command("pactl", {"set-sink-volume", kSink, std::to_string(value)}, &ok);
+  return ok;
 }
 
 // A sine of 440 Hz at half of full scale (peak 16384 in 16 bits), stereo,
-// 44100 frames a second, written by sox with `encoding` (its options).
-inline bool MakeTone(const std::string& path, const std::string& encoding, double seconds = 1.0) {
-  int status = 0;
-  Shell("sox -n -r 44100 -c 2 " + encoding + " '" + path + "' synth " + std::to_string(seconds) +
-            " sine 440 vol 0.5",
-        &status);
-  return status == 0;
+// 44100 frames a second, written by sox with `encoding` (its options,
+// separated by blanks).
+inline bool MakeTone(const std::string& path, const std::string& encoding = "-b 16", double seconds = 1.0) {
+  std::vector<std::string> args = {"-n", "-r", "44100", "-c", "2"};
+  std::istringstream options(encoding);
+  for (std::string option; options >> option;) args.push_back(option);
+  args.insert(args.end(), {path, "synth", std::to_string(seconds), "sine", "440", "vol", "0.5"});
+  bool ok = false;
+  Command("sox", args, &ok);
+  return ok;
 }
 constexpr double kToneRms = 16384.0 / 1.4142135623730951;
 
@@ -235,76 +225,124 @@ inline Heard Listen(const std::vector<int16_t>& left, size_t from, size_t to,
   return heard;
 }
 
-// Records the sink's monitor (the left channel) from construction to Stop,
+// A null sink (44100 Hz, stereo) made on the private server for one test
+// and removed again when the object goes: what plays into it is recorded
+// apart from every other test's sound, so sound tests can run side by side.
+class NullSink {
+ public:
+  explicit NullSink(const std::string& name) : name_(name) {
+    bool ok = false;
+    // No rewinds: the monitor has passed on what was rendered, and a
+    // rewind would render it again.
+    module_ = Command("pactl", {"load-module", "module-null-sink", "sink_name=" + name, "rate=44100",
+                                "channels=2", "norewinds=1"},
+                      &ok);
+    if (!ok) module_.clear();
+    while (!module_.empty() && std::isspace(static_cast<unsigned char>(module_.back()))) module_.pop_back();
+  }
+  ~NullSink() {
+    if (!module_.empty()) Command("pactl", {"unload-module", module_});
+  }
+  NullSink(const NullSink&) = delete;
+  NullSink& operator=(const NullSink&) = delete;
+
+  bool Made() const { return !module_.empty(); }
+  const std::string& Name() const { return name_; }
+
+ private:
+  std::string name_;
+  std::string module_;
+};
+
+// Records a sink's monitor (the left channel) from construction to Stop,
 // noting when each block arrived so that a sample's index maps to its time
-// on the sink's clock. Start it at least 2 s before the sound: the null sink
-// renders ahead, so a recorder that comes late loses the start.
+// on the sink's clock. The null sink renders ahead of its clock, so a sound
+// that starts before the monitor's stream runs loses its start: a recorder
+// counts as started once its first block has come.
 class MonitorRecorder {
  public:
-  MonitorRecorder() {
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    const char* argv[] = {"parec", "--latency-msec=20", "-d",           "peldo_test.monitor",
-                          "--raw", "--format=s16le",    "--rate=44100", "--channels=2",
-                          nullptr};
-    pid_t pid = -1;
-    const int failed =
-        posix_spawnp(&pid, "parec", &actions, nullptr, const_cast<char* const*>(argv), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    if (failed != 0) {
-      close(out[0]);
-      return;
-    }
-    pid_ = pid;
-    fd_ = out[0];
+  explicit MonitorRecorder(const std::string& sink) : parec_(Parec(sink)) {
+    if (!parec_.Started()) return;
     reader_ = std::thread([this] { Read(); });
+    started_ = WaitFor(5000, [this] { return !marks_.empty(); });
   }
   ~MonitorRecorder() { Stop(); }
   MonitorRecorder(const MonitorRecorder&) = delete;
   MonitorRecorder& operator=(const MonitorRecorder&) = delete;
 
-  bool Started() const { return pid_ > 0; }
+  bool Started() const { return started_; }
+
+  // Waits until a sound that begins after this call has lasted `ms` in the
+  // recording (0: until it is heard at all); false if not within timeout_ms.
+  bool WaitForSound(int ms, int timeout_ms) {
+    const size_t length = static_cast<size_t>(ms) * kSinkRate / 1000;
+    std::optional<size_t> scanned, first;
+    return WaitFor(timeout_ms, [&] {
+      if (!scanned) scanned = left_.size();
+      for (; !first && *scanned < left_.size(); ++*scanned) {
+        if (std::abs(static_cast<int>(left_[*scanned])) > kLoud) first = *scanned;
+      }
+      return first && left_.size() - *first >= length;
+    });
+  }
+
+  // Waits until the recording holds what the sink played up to `time`
+  // (monotonic seconds).
+  bool WaitUntilRecorded(double time, int timeout_ms) {
+    return WaitFor(timeout_ms, [&] { return !marks_.empty() && marks_.back().first >= time; });
+  }
 
   void Stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
+    if (stopped_ || !parec_.Started()) return;
+    stopped_ = true;
+    kill(parec_.Pid(), SIGTERM);
     if (reader_.joinable()) reader_.join();
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-    left_.reserve(bytes_.size() / 4);
-    for (size_t i = 0; i + 3 < bytes_.size(); i += 4) {
-      left_.push_back(static_cast<int16_t>(static_cast<uint16_t>(
-          static_cast<uint8_t>(bytes_[i]) | (static_cast<uint8_t>(bytes_[i + 1]) << 8))));
-    }
+    parec_.WaitForExit(5000);
   }
 
   // After Stop: what was heard between two monotonic times.
   Heard Hear(double start, double end) const;
 
  private:
+  static constexpr int kLoud = 1000;  // as Listen counts a sample loud
+
+  static ProcessOptions Parec(const std::string& sink) {
+    ProcessOptions options;
+    options.program = "parec";
+    options.args = {"--latency-msec=20", "-d", sink + ".monitor", "--raw", "--format=s16le",
+                    "--rate=44100", "--channels=2"};
+    return options;
+  }
+
+  template <typename Done>
+  bool WaitFor(int timeout_ms, Done done) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), done);
+  }
+
+  // On a thread of its own until parec's output ends.
   void Read() {
-    char buffer[16384];
-    for (;;) {
-      const ssize_t n = read(fd_, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      marks_.emplace_back(MonotonicSeconds(), bytes_.size() / 4);
-      bytes_.append(buffer, static_cast<size_t>(n));
+    while (parec_.ReadOutput(-1)) {
+      const double arrival = MonotonicSeconds();
+      const std::string& bytes = parec_.Out();
+      std::lock_guard lock(mutex_);
+      const size_t before = left_.size();
+      for (size_t i = before * 4; i + 3 < bytes.size(); i += 4) {
+        left_.push_back(static_cast<int16_t>(static_cast<uint16_t>(
+            static_cast<uint8_t>(bytes[i]) | (static_cast<uint8_t>(bytes[i + 1]) << 8))));
+      }
+      if (left_.size() > before) marks_.emplace_back(arrival, before);
+      changed_.notify_all();
     }
   }
 
-  pid_t pid_ = -1;
-  int fd_ = -1;
+  Process parec_;
   std::thread reader_;
-  std::string bytes_;
-  std::vector<std::pair<double, size_t>> marks_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool started_ = false;
+  bool stopped_ = false;
+  std::vector<std::pair<double, size_t>> marks_;  // arrival, frames before it
   std::vector<int16_t> left_;
 };
 
@@ -331,18 +369,22 @@ inline Heard MonitorRecorder::Hear(double start, double end) const {
 }
 
 // A test that plays into the private server: skipped with the reason when
-// there can be none, with a scratch folder and the sink at full volume
-// (another test may have left it quieter, and the monitor hears that).
+// there can be none, with a scratch folder that holds tone.wav (1 s, 16
+// bits) and a sink of its own that every player it starts plays into.
 class SoundTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string why;
     if (!UsePrivateServer(&why)) GTEST_SKIP() << why;
-    ASSERT_FALSE(dir_.path().empty());
-    ASSERT_TRUE(SetSinkVolume(65536));
+    ASSERT_TRUE(MakeTone(dir_ / "tone.wav"));
+    sink_ = std::make_unique<NullSink>(std::string(kSink) + "_" + std::to_string(getpid()));
+    ASSERT_TRUE(sink_->Made());
+    setenv("PULSE_SINK", sink_->Name().c_str(), 1);
   }
+  void TearDown() override { unsetenv("PULSE_SINK"); }
 
   ScratchDir dir_;
+  std::unique_ptr<NullSink> sink_;
 };
 
 }  // namespace e2e

@@ -35,7 +35,7 @@ TEST(SoundVolumeTest, OptionSetsTheSinkVolume) {
     // No such file: the volume is set before the file is looked up.
     options.args = {"no-such-sound", row.option, "/q"};
     options.working_dir = dir.path();
-    const ProcessResult run = RunPeldo(options);
+    const ProcessResult run = RunProcess(options);
     EXPECT_FALSE(run.timed_out) << row.why;
     EXPECT_EQ(run.err, "") << row.why;
     const auto volume = SinkVolume();

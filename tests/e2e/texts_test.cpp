@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include "e2e/e2e_support.h"
-#include "e2e/expected_output.h"
 
 namespace e2e {
 namespace {
@@ -24,7 +23,7 @@ struct TextCase {
   const char* name;
   std::vector<std::string> args;
   bool header;
-  std::string body;  // after the header; "{ERR}" for a device error line
+  std::string body;  // after the header; kErrorMark ("{ERR}") for a device error line
   int exit_code;
 };
 
@@ -41,7 +40,7 @@ const TextCase kTextCases[] = {
     {"OptionBeforeNameLeavesNameEmpty", {"/r2", "ding"}, true, kUsage, 1},
     {"HelpAloneGivesWhatNoArgumentGivesButSucceeds", {"--help"}, true, kUsage, 0},
     {"VersionAloneGivesNameAndMakerLines", {"--version"}, false,
-     kHeaderText.substr(0, kHeaderText.size() - 2), 0},
+     kHeader.substr(0, kHeader.size() - 2), 0},
     {"HelpWithMoreAfterItIsAName", {"--help", "/q"}, false, "File not found: --help.WAV\r\n", 1},
     {"LongerWordIsAName", {"--helpme"}, true, "File not found: --helpme.WAV\r\n", 1},
 
@@ -104,7 +103,7 @@ TEST_P(TextsTest, WritesExactBytes) {
   options.working_dir = dir_.path();
   WithoutSound(options, dir_);
 
-  ProcessResult r = RunPeldo(options);
+  ProcessResult r = RunProcess(options);
 
   EXPECT_TRUE(r.ExitedWith(c.exit_code)) << Describe(r);
   EXPECT_EQ(r.err, "");
@@ -128,7 +127,7 @@ TEST(PathsTest, AbsolutePathFromElsewhere) {
   options.working_dir = elsewhere.path();
   WithoutSound(options, dir);
 
-  ProcessResult r = RunPeldo(options);
+  ProcessResult r = RunProcess(options);
 
   std::string shown = dir / "ding.WAV";
   std::replace(shown.begin(), shown.end(), '/', '\\');
@@ -153,7 +152,7 @@ TEST(EndlessTest, FailingOpenRetriesCalmly) {
   options.timeout_ms = 2500;
   WithoutSound(options, dir);
 
-  ProcessResult r = RunPeldo(options);
+  ProcessResult r = RunProcess(options);
 
   EXPECT_TRUE(r.timed_out) << Describe(r);
   EXPECT_EQ(r.err, "");

@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 #include "platform/posix/path_resolver.h"
 #include "text/file_lookup.h"
+#include "text_bytes.h"
 
 namespace {
 
@@ -57,9 +58,7 @@ class FileLookupTest : public testing::Test {
 };
 
 std::string Lookup(const std::string& pattern, uint32_t allowed = 0) {
-  const Text found =
-      FindFileName(Text::FromBytes(pattern.data(), static_cast<int32_t>(pattern.size())), allowed);
-  return found.Length() == 0 ? std::string() : std::string(found.Bytes(), found.Length());
+  return ToString(FindFileName(ToText(pattern), allowed));
 }
 
 TEST_F(FileLookupTest, FindsOnlyPlainVisibleFiles) {

@@ -5,6 +5,7 @@
 
 #include "console/key_events.h"
 #include "key_decoder.h"
+#include "text_bytes.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ TEST_P(KeyDecoderTest, DecodesFirstKey) {
   bool is_press = false;
   const Text text = KeyTextForEvent(key.event, &is_press);
   EXPECT_TRUE(is_press);
-  EXPECT_EQ(std::string(text.Bytes(), static_cast<size_t>(text.Length())), c.key_text);
+  EXPECT_EQ(ToString(text), c.key_text);
 }
 
 std::string Two(uint8_t scan) { return std::string(1, '\0') + static_cast<char>(scan); }

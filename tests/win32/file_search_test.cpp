@@ -9,6 +9,7 @@
 #include "platform/guarded_call.h"
 #include "platform/platform.h"
 #include "text/file_lookup.h"
+#include "text_bytes.h"
 #include "win32_support.h"
 
 namespace {
@@ -49,8 +50,7 @@ class FileSearchTest : public testing::Test {
 };
 
 std::string Lookup(const std::string& pattern) {
-  const Text found = FindFileName(Text::FromBytes(pattern.data(), static_cast<int32_t>(pattern.size())), 0);
-  return std::string(found.Bytes(), found.Bytes() + found.Length());
+  return ToString(FindFileName(ToText(pattern), 0));
 }
 
 TEST_F(FileSearchTest, FindsOnlyPlainVisibleFiles) {

@@ -64,8 +64,6 @@ Outcome RunProgram(const std::string& tail, const std::string& directory, Output
   return outcome;
 }
 
-const std::string& kUsage = kUsageText;
-
 TEST(ProcessTest, WritesToTheHandlesItWasGivenAndExitsWithTheResult) {
   win32_test::ScratchDirectory scratch;
   ASSERT_FALSE(scratch.path().empty());
@@ -83,7 +81,7 @@ TEST(ProcessTest, WritesToTheHandlesItWasGivenAndExitsWithTheResult) {
        "File not found: my song.wav\" \r\n"},
       {"a file with the hidden attribute is not found", "hidden /Q", 1, "File not found: hidden.WAV\r\n"},
       {"--help is a name like any other here", "--help", 1,
-       kHeaderText + "File not found: --help.WAV\r\n"},
+       kHeader + "File not found: --help.WAV\r\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.why);
@@ -98,7 +96,7 @@ TEST(ProcessTest, HeaderStandsAboveTheMissingFileLine) {
   win32_test::ScratchDirectory scratch;
   const Outcome outcome = RunProgram("nosuch", scratch.path());
   EXPECT_EQ(outcome.exit_code, 1u);
-  EXPECT_EQ(outcome.out.rfind("PELDO.EXE v2.65 - Command line audio file player\r\n", 0), 0u) << outcome.out;
+  EXPECT_EQ(outcome.out.rfind(kHeaderLine1, 0), 0u) << outcome.out;
   const std::string tail = "\r\n\r\nFile not found: nosuch.WAV\r\n";
   ASSERT_GE(outcome.out.size(), tail.size());
   EXPECT_EQ(outcome.out.substr(outcome.out.size() - tail.size()), tail);
@@ -127,16 +125,18 @@ TEST(ProcessTest, VersionResourceNamesTheProgramAndItsMaker) {
   UINT length = 0;
   ASSERT_TRUE(VerQueryValueA(info.data(), "\\", &value, &length));
   const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
-  EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(65, 2));
-  EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(65, 2));
+  // Version "2.65" is 2 in the high word, 65 in the low one.
+  const DWORD version = MAKELONG(std::stoi(kVersion.substr(kVersion.find('.') + 1)), std::stoi(kVersion));
+  EXPECT_EQ(fixed->dwFileVersionMS, version);
+  EXPECT_EQ(fixed->dwProductVersionMS, version);
   const struct {
     const char* name;
     std::string text;
   } strings[] = {
-      {"FileVersion", "2.65"},
-      {"ProductVersion", "2.65"},
+      {"FileVersion", kVersion},
+      {"ProductVersion", kVersion},
       {"ProductName", "PELDO"},
-      {"FileDescription", "Command line audio file player"},
+      {"FileDescription", kDescription},
       {"OriginalFilename", "PELDO.EXE"},
       {"LegalCopyright", kMakerLine},
   };

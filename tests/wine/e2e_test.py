@@ -14,40 +14,23 @@ that test is skipped. Every run of the program has a time limit.
 import array
 import math
 import os
-import re
+import select
 import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 import wave
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import terminal  # noqa: E402
+from expected_texts import ERROR_LINE, ERROR_MARK, HEADER_MARK, USAGE, match_output  # noqa: E402
 
 PELDO = None  # set from the command line
 MONITOR = os.environ.get('PELDO_MONITOR', 'peldo_test.monitor')
 RUN_LIMIT = 20.0  # seconds; no run here needs more than a few
-
-HEADER_LINE_1 = b'PELDO.EXE v2.65 - Command line audio file player\r\n'
-USAGE = (b'Usage:  PELDO filename[.wav] [/Q] [/Rn] [/Vn]\r\n'
-         b'\r\n'
-         b'  /Q    Quiet mode - no header is displayed\r\n'
-         b"  /Rn   Repeat 'n' times\r\n"
-         b'  /Vn   Volume level\r\n'
-         b'\r\n'
-         b'  If no file extension is specified, .WAV is assumed.\r\n'
-         b'\r\n'
-         b'PELDO.EXE will continue playing the audio file until it finishes,\r\n'
-         b'or the user presses the Esc key.\r\n')
-# In an expected output, HEADER stands for the three header lines (the second
-# is the maker's notice, any one printable line) and ERROR for one device
-# error line.
-HEADER = b'{HEADER}'
-ERROR = b'{ERROR}'
-ERROR_LINE = re.compile(rb'  >> Error:[\x20-\x7e]* \((\d+)\) <<\r\n')
-HEADER_LINES = re.compile(re.escape(HEADER_LINE_1) + rb'[\x20-\x7e]+\r\n\r\n')
 
 TONE_SECONDS = 0.5
 TONE_RATE = 22050
@@ -65,33 +48,13 @@ def write_tone(path, seconds=TONE_SECONDS, frequency=660.0):
         out.writeframes(samples.tobytes())
 
 
-def match_output(actual, expected):
-    """None when `actual` is `expected` with HEADER and ERROR filled in,
-    else a description of the first difference. All error lines must be
-    the same line."""
-    pattern = b''
-    for piece in re.split(b'(' + re.escape(HEADER) + b'|' + re.escape(ERROR) + b')', expected):
-        if piece == HEADER:
-            pattern += HEADER_LINES.pattern
-        elif piece == ERROR:
-            pattern += ERROR_LINE.pattern
-        else:
-            pattern += re.escape(piece)
-    if not re.fullmatch(pattern, actual, re.DOTALL):
-        return f'output {actual!r}\n does not match {expected!r}'
-    errors = [m.group(0) for m in ERROR_LINE.finditer(actual)]
-    if len(set(errors)) > 1:
-        return f'error lines differ: {errors!r}'
-    return None
-
-
 def sound_server_ready():
     """True when the test server's null sink can be recorded."""
     if shutil.which('parec') is None or shutil.which('pactl') is None:
         return False
     try:
         sources = subprocess.run(['pactl', 'list', 'short', 'sources'], capture_output=True,
-                                 timeout=10, check=False).stdout.decode(errors='replace')
+                                 timeout=10, check=False, start_new_session=True).stdout.decode(errors='replace')
     except subprocess.TimeoutExpired:
         return False
     return any(line.split('\t')[1:2] == [MONITOR] for line in sources.splitlines())
@@ -149,16 +112,16 @@ class OutputTest(PeldoTestCase):
 
     def test_texts_and_exit_codes(self):
         cases = [
-            ('no argument: header, then usage', [], 1, HEADER + USAGE),
+            ('no argument: header, then usage', [], 1, HEADER_MARK + USAGE),
             ('an option alone: usage without header', ['/q'], 1, USAGE),
             ('options in either case', ['/Q', '/r3'], 1, USAGE),
-            ('a missing name gets .WAV', ['nosuch'], 1, HEADER + b'File not found: nosuch.WAV\r\n'),
+            ('a missing name gets .WAV', ['nosuch'], 1, HEADER_MARK + b'File not found: nosuch.WAV\r\n'),
             ('quiet does not hide the missing-file line', ['nosuch', '/q'], 1,
              b'File not found: nosuch.WAV\r\n'),
-            ('a dot-file is hidden', ['.hidden.wav'], 1, HEADER + b'File not found: .hidden.wav\r\n'),
-            ('a directory is no file', ['x.wav'], 1, HEADER + b'File not found: x.wav\r\n'),
+            ('a dot-file is hidden', ['.hidden.wav'], 1, HEADER_MARK + b'File not found: .hidden.wav\r\n'),
+            ('a directory is no file', ['x.wav'], 1, HEADER_MARK + b'File not found: x.wav\r\n'),
             ('a wildcard that meets only a hidden file and a directory', ['only\\*.wav'], 1,
-             HEADER + b'File not found: only\\*.wav\r\n'),
+             HEADER_MARK + b'File not found: only\\*.wav\r\n'),
             ('a quote before a blank stays in the name', ['my song.wav', '/q'], 1,
              b'File not found: my song.wav" \r\n'),
         ]
@@ -176,16 +139,16 @@ class PlaybackTest(PeldoTestCase):
 
     def test_progress_lines(self):
         cases = [
-            ('a name without extension', ['tone'], HEADER + b'Playing "tone.WAV"\r\n'),
-            ('letters in any case find the file', ['TONE.WAV'], HEADER + b'Playing "TONE.WAV"\r\n'),
-            ('a quoted name with a blank', ['my song.wav'], HEADER + b'Playing "my song.wav"\r\n'),
-            ('a count of 2', ['tone', '/r2'], HEADER + b'Playing "tone.WAV" 2 times\r\n'),
-            ('a count of 0 plays once, says nothing', ['tone', '/R0'], HEADER + b'Playing "tone.WAV"\r\n'),
+            ('a name without extension', ['tone'], HEADER_MARK + b'Playing "tone.WAV"\r\n'),
+            ('letters in any case find the file', ['TONE.WAV'], HEADER_MARK + b'Playing "TONE.WAV"\r\n'),
+            ('a quoted name with a blank', ['my song.wav'], HEADER_MARK + b'Playing "my song.wav"\r\n'),
+            ('a count of 2', ['tone', '/r2'], HEADER_MARK + b'Playing "tone.WAV" 2 times\r\n'),
+            ('a count of 0 plays once, says nothing', ['tone', '/R0'], HEADER_MARK + b'Playing "tone.WAV"\r\n'),
             ('quiet prints nothing at all', ['tone', '/q'], b''),
-            ('the volume option changes no text', ['tone', '/v50'], HEADER + b'Playing "tone.WAV"\r\n'),
+            ('the volume option changes no text', ['tone', '/v50'], HEADER_MARK + b'Playing "tone.WAV"\r\n'),
             ('a text file: one error line per repetition', ['bad.wav', '/r3'],
-             HEADER + b'Playing "bad.wav" 3 times' + ERROR * 3 + b'\r\n'),
-            ('quiet error lines', ['bad', '/r2', '/q'], ERROR * 2),
+             HEADER_MARK + b'Playing "bad.wav" 3 times' + ERROR_MARK * 3 + b'\r\n'),
+            ('quiet error lines', ['bad', '/r2', '/q'], ERROR_MARK * 2),
         ]
         for why, args, expected in cases:
             with self.subTest(why):
@@ -201,26 +164,32 @@ class PlaybackTest(PeldoTestCase):
 
     @unittest.skipUnless(SOUND_SERVER, f'no sound server with {MONITOR}')
     def test_two_plays_are_heard(self):
-        recording = self.path('recording.raw')
-        with open(recording, 'wb') as raw:
-            recorder = subprocess.Popen(
-                ['parec', '--latency-msec=20', '-d', MONITOR, '--format=s16le', '--rate=44100',
-                 '--channels=1', '--raw'], stdout=raw, stderr=subprocess.DEVNULL)
+        recorder = subprocess.Popen(
+            ['parec', '--latency-msec=20', '-d', MONITOR, '--format=s16le', '--rate=44100',
+             '--channels=1', '--raw'], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+            start_new_session=True)
+        blocks = []
+        reader = threading.Thread(target=lambda: blocks.extend(iter(lambda: recorder.stdout.read1(65536), b'')))
+        try:
+            # The null sink renders ahead of its clock: a sound that starts
+            # before the recorder's stream runs loses its start.
+            self.assertTrue(select.select([recorder.stdout], [], [], 5.0)[0], 'the recorder got nothing')
+            reader.start()
+            outcome, out, err = self.run_peldo(['tone', '/r2'])
+            time.sleep(0.5)
+        finally:
+            recorder.terminate()
             try:
-                time.sleep(2.0)  # the null sink renders ahead: a late recorder misses the start
-                outcome, out, err = self.run_peldo(['tone', '/r2'])
-                time.sleep(0.5)
-            finally:
-                recorder.terminate()
-                try:
-                    recorder.wait(timeout=10)
-                except subprocess.TimeoutExpired:
-                    recorder.kill()
-                    recorder.wait()
+                recorder.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                recorder.kill()
+                recorder.wait()
+            if reader.is_alive():
+                reader.join()
         self.assertEqual(outcome.exit_code, 0)
-        self.check_output(out, HEADER + b'Playing "tone.WAV" 2 times\r\n')
+        self.check_output(out, HEADER_MARK + b'Playing "tone.WAV" 2 times\r\n')
         self.assertEqual(err, b'')
-        heard = sounding_seconds(recording)
+        heard = sounding_seconds(b''.join(blocks))
         self.assertGreater(heard, 2 * TONE_SECONDS * 0.8)
         self.assertLess(heard, 2 * TONE_SECONDS * 1.3)
         self.assertGreater(outcome.elapsed, 2 * TONE_SECONDS)
@@ -228,10 +197,8 @@ class PlaybackTest(PeldoTestCase):
         self.assertLess(outcome.cpu, 0.5 * outcome.elapsed)
 
 
-def sounding_seconds(raw_path, rate=44100, window=441, level=2000):
+def sounding_seconds(data, rate=44100, window=441, level=2000):
     """Seconds of the recording, in 10 ms windows, louder than `level` RMS."""
-    with open(raw_path, 'rb') as f:
-        data = f.read()
     samples = array.array('h')
     samples.frombytes(data[:len(data) - len(data) % 2])
     if sys.byteorder != 'little':
@@ -252,10 +219,10 @@ class KeyTest(PeldoTestCase):
     def test_esc_stops_playback(self):
         cases = [
             ('Esc ends an endless run', ['tone', '/r-1'], [(1.5, b'\x1b')],
-             HEADER + b'Playing "tone.WAV" until ESC is pressed\r\n'),
+             HEADER_MARK + b'Playing "tone.WAV" until ESC is pressed\r\n'),
             ('letters, cursor and function keys do not, Esc after them does', ['tone', '/r-1'],
              [(1.0, b'a'), (1.3, b'\x1b[A'), (1.6, b'\x1bOP'), (2.5, b'\x1b')],
-             HEADER + b'Playing "tone.WAV" until ESC is pressed\r\n'),
+             HEADER_MARK + b'Playing "tone.WAV" until ESC is pressed\r\n'),
             ('quiet, another negative count', ['tone', '/r-5', '/q'], [(1.5, b'\x1b')], b''),
         ]
         for why, args, keys, expected in cases:
