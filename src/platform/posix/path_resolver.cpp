@@ -203,6 +203,14 @@ std::optional<std::string> ResolveExistingPath(const char* name) {
   try {
     const std::optional<SplitName> split = ResolveDirectoryPart(name);
     if (!split) return std::nullopt;
+    // A last part with wildcards was typed as a search: it names a file only
+    // as written, and looking for it case-blind would read the whole folder
+    // a second time after the search.
+    if (HasWildcard(split->last)) {
+      std::string path = JoinPath(split->directory, split->last);
+      if (!EntryAttributes(path)) return std::nullopt;
+      return path;
+    }
     const std::optional<std::string> found =
         FindComponentOrThrow(split->directory, split->last, false);
     if (!found) return std::nullopt;

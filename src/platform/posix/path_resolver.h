@@ -18,7 +18,8 @@
 // is taken as it stands when it exists, otherwise as the entry whose name
 // matches it regardless of ASCII letter case, blanks and dots at its end
 // ignored. A leading separator starts at the root, none at the current
-// directory. "*" and "?" are plain characters here. nullopt for a null or
+// directory. "*" and "?" are plain characters here; a last component that
+// holds one is taken only exactly as written. nullopt for a null or
 // empty name, a name ending in a separator, a missing entry or a dangling
 // symbolic link. The entry may be of any kind: check EntryAttributes before
 // opening it if a FIFO or a device must not be opened.
