@@ -18,6 +18,47 @@ void Check(bool holds) {
   if (!holds) __builtin_trap();
 }
 
+// The decoders are the system's, built without coverage marks, so to the
+// fuzzer every file looks alike and it would keep two or three of the
+// eighteen seeds. A function of its own for each container and encoding that
+// decoded makes it keep, and mutate, one file of each.
+volatile int formats_seen = 0;
+template <int Kind>
+[[gnu::noinline]] void Seen() {
+  formats_seen = Kind;
+}
+
+void NoteFormat(int format) {
+  switch (format & SF_FORMAT_TYPEMASK) {
+    case SF_FORMAT_WAV: Seen<1>(); break;
+    case SF_FORMAT_AIFF: Seen<2>(); break;
+    case SF_FORMAT_AU: Seen<3>(); break;
+    case SF_FORMAT_W64: Seen<4>(); break;
+    case SF_FORMAT_CAF: Seen<5>(); break;
+    case SF_FORMAT_FLAC: Seen<6>(); break;
+    case SF_FORMAT_OGG: Seen<7>(); break;
+    case SF_FORMAT_MPEG: Seen<8>(); break;
+    default: Seen<9>(); break;
+  }
+  switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_U8: Seen<10>(); break;
+    case SF_FORMAT_PCM_16: Seen<11>(); break;
+    case SF_FORMAT_PCM_24: Seen<12>(); break;
+    case SF_FORMAT_PCM_32: Seen<13>(); break;
+    case SF_FORMAT_FLOAT: Seen<14>(); break;
+    case SF_FORMAT_ULAW: Seen<15>(); break;
+    case SF_FORMAT_ALAW: Seen<16>(); break;
+    case SF_FORMAT_IMA_ADPCM: Seen<17>(); break;
+    case SF_FORMAT_MS_ADPCM: Seen<18>(); break;
+    case SF_FORMAT_GSM610: Seen<19>(); break;
+    case SF_FORMAT_ALAC_16: Seen<20>(); break;
+    case SF_FORMAT_VORBIS: Seen<21>(); break;
+    case SF_FORMAT_OPUS: Seen<22>(); break;
+    case SF_FORMAT_MPEG_LAYER_III: Seen<23>(); break;
+    default: Seen<24>(); break;
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -37,6 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   Check(info.channels > 0 && info.samplerate > 0);
+  NoteFormat(info.format);
   constexpr long kBlockFrames = 256;
   std::vector<float> block(static_cast<size_t>(kBlockFrames) * static_cast<size_t>(info.channels));
   // A header may promise hours of sound; a bounded read is as good a test.
