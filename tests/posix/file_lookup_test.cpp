@@ -142,12 +142,14 @@ TEST(WildcardTest, MatchesAsAWindowsSearch) {
     bool matches;
   } cases[] = {
       {"star-dot-star matches names without a dot", "*.*", "README", true},
+      {"a second dot needs a dot", "*.*.*", "README", false},
       {"case ignored", "*.wav", "DING.WAV", true},
       {"extension must match whole", "*.wav", "ding.wave", false},
       {"question mark may match nothing before a dot", "ding?.wav", "ding.wav", true},
       {"question mark inside needs a character", "d?ng.wav", "dng.wav", false},
       {"dot-star matches no extension", "ding.*", "ding", true},
       {"plain dot needs a dot", "ding.wav", "dingwav", false},
+      {"a last dot matches the end of a name", "d*.", "ding", true},
       {"many stars stay fast", "*a*a*a*a*a*a*a*a*a*a*b", std::string(255, 'a'), false},
       {"a star gives back what a later part needs", "*a*b", "aXbXab", true},
       {"question marks before dots tried both ways", "?.?.x", "..a.x", true},
@@ -155,7 +157,7 @@ TEST(WildcardTest, MatchesAsAWindowsSearch) {
       {"the longest name matched", "*a", std::string(319, 'a'), true},
       {"longer than any entry's name", "*", std::string(320, 'a'), false},
   };
-  for (const auto& c : cases) EXPECT_EQ(MatchesWildcard(c.pattern, c.name), c.matches) << c.why;
+  for (const auto& c : cases) EXPECT_EQ(WildcardPattern(c.pattern).Matches(c.name), c.matches) << c.why;
 }
 
 }  // namespace

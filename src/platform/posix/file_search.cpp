@@ -116,7 +116,7 @@ void ReadDirectory(const char* pattern, Search& search) {
     return;
   }
 
-  const std::string_view wanted = TrimComponentEnd(split->last);
+  const WildcardPattern wanted(TrimComponentEnd(split->last));
   std::unique_ptr<DIR, DirectoryCloser> reader(
       opendir(split->directory.empty() ? "." : split->directory.c_str()));
   if (!reader) return;
@@ -124,7 +124,7 @@ void ReadDirectory(const char* pattern, Search& search) {
     const std::string_view name(entry->d_name);
     // Never wanted, and a hidden directory of their own kind may follow.
     if (name == "." || name == "..") continue;
-    if (!FitsFindData(name) || !MatchesWildcard(wanted, name)) continue;
+    if (!FitsFindData(name) || !wanted.Matches(name)) continue;
     if (entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN) {
       search.Offer(name, ModeAttributes(DTTOIF(entry->d_type), name));
       continue;

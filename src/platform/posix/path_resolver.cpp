@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <memory>
@@ -119,19 +120,35 @@ bool HasWildcard(std::string_view component) {
   return component.find_first_of("*?") != std::string_view::npos;
 }
 
-bool MatchesWildcard(std::string_view pattern, std::string_view name) {
+WildcardPattern::WildcardPattern(std::string_view pattern)
+    : pattern_(pattern), last_plain_(pattern.find_last_not_of("*?")) {
+  matches_every_name_ = pattern.starts_with('*') &&
+                        pattern.find_first_not_of("*.") == std::string_view::npos &&
+                        std::count(pattern.begin(), pattern.end(), '.') <= 1;
+  // The plain characters after the last wildcard each match one character
+  // at the end of the name, unless the last of them is a dot.
+  const size_t last_wildcard = pattern.find_last_of("*?");
+  tail_ = last_wildcard == std::string_view::npos ? pattern : pattern.substr(last_wildcard + 1);
+  if (!tail_.empty() && tail_.back() == '.') tail_ = {};
+}
+
+bool WildcardPattern::Matches(std::string_view name) const {
+  if (name.size() > Positions::kNameLimit) return false;
+  if (matches_every_name_) return true;
+  // Turns most names in a large folder away before the walk below.
+  if (tail_.size() > name.size() ||
+      !EqualsIgnoringCase(tail_, name.substr(name.size() - tail_.size()))) {
+    return false;
+  }
   // All ways of matching are followed at once, one pattern character at a
   // time: a "?" before a dot may match the dot or nothing, so a greedy
   // matcher that keeps one way would miss some names. The cost stays linear
   // in the pattern's length times the name's, with nothing allocated.
-  if (name.size() > Positions::kNameLimit) return false;
   const size_t end = name.size();
-  // A dot here with only wildcards after it also matches the end of a name.
-  const size_t last_plain = pattern.find_last_not_of("*?");
   Positions reached;
   reached.Add(0);
-  for (size_t i = 0; i < pattern.size() && !reached.Empty(); ++i) {
-    const char p = pattern[i];
+  for (size_t i = 0; i < pattern_.size() && !reached.Empty(); ++i) {
+    const char p = pattern_[i];
     if (p == '*') {
       reached.FillFromFirst(end);
       continue;
@@ -141,7 +158,8 @@ bool MatchesWildcard(std::string_view pattern, std::string_view name) {
       const char n = j < end ? name[j] : '\0';
       if (j < end && (p == '?' || LowerAscii(p) == LowerAscii(n))) next.Add(j + 1);
       if (p == '?' && (j == end || n == '.')) next.Add(j);
-      if (p == '.' && j == end && i == last_plain) next.Add(j);
+      // A dot with only wildcards after it also matches the end of a name.
+      if (p == '.' && j == end && i == last_plain_) next.Add(j);
     });
     reached = next;
   }

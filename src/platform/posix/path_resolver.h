@@ -60,10 +60,24 @@ std::string_view TrimComponentEnd(std::string_view component);
 
 bool HasWildcard(std::string_view component);
 
-// Whether `name` matches `pattern` as a Windows search matches it, ignoring
-// ASCII letter case: "*" any run of characters, "?" any one character (or
-// none at the end of the name or before a dot), and a dot followed only by
-// wildcards also matches the end of a name without one, so "*.*" matches
-// every name. Names longer than 319 bytes, more than a directory entry can
-// have, never match. Allocates nothing.
-bool MatchesWildcard(std::string_view pattern, std::string_view name);
+// A pattern matched against names as a Windows search matches them,
+// ignoring ASCII letter case: "*" any run of characters, "?" any one
+// character (or none at the end of the name or before a dot), and a dot
+// followed only by wildcards also matches the end of a name without one, so
+// "*.*" matches every name. Names longer than 319 bytes, more than a
+// directory entry can have, never match. The pattern is looked at once, so
+// that matching each entry of a large folder allocates nothing and turns
+// most names away after a look at their end. Refers to `pattern`, which
+// must outlive it.
+class WildcardPattern {
+ public:
+  explicit WildcardPattern(std::string_view pattern);
+  bool Matches(std::string_view name) const;
+
+ private:
+  std::string_view pattern_;
+  // The plain characters every matching name ends with.
+  std::string_view tail_;
+  size_t last_plain_;
+  bool matches_every_name_;
+};
