@@ -122,6 +122,7 @@ bool HasWildcard(std::string_view component) {
 
 WildcardPattern::WildcardPattern(std::string_view pattern)
     : pattern_(pattern), last_plain_(pattern.find_last_not_of("*?")) {
+  // "*", "*.*": stars with at most one dot among them.
   matches_every_name_ = pattern.starts_with('*') &&
                         pattern.find_first_not_of("*.") == std::string_view::npos &&
                         std::count(pattern.begin(), pattern.end(), '.') <= 1;
