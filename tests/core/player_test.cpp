@@ -8,7 +8,7 @@
 #include "app/player.h"
 #include "expected_texts.h"
 #include "fake_platform.h"
-#include "platform/process.h"
+#include "main/process.h"
 #include "text/text.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "app/player.h"
 #include "fake_platform.h"
-#include "platform/process.h"
+#include "main/process.h"
 #include "text/numbers.h"
 #include "text/text.h"
 

@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/posix/media_errors.h"
-#include "platform/posix/sound_file.h"
+#include "platform/posix/sound/media_errors.h"
+#include "platform/posix/sound/sound_file.h"
 
 namespace {
 

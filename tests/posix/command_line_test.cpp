@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/command_line.h"
+#include "platform/posix/files/files.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "platform/posix/path_resolver.h"
+#include "platform/posix/files/files.h"
 #include "text/file_lookup.h"
 #include "text_bytes.h"
 

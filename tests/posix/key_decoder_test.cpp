@@ -4,7 +4,7 @@
 #include <string>
 
 #include "console/key_events.h"
-#include "key_decoder.h"
+#include "platform/posix/terminal/key_decoder.h"
 #include "text_bytes.h"
 
 namespace {

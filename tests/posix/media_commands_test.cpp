@@ -1,10 +1,10 @@
-#include "platform/posix/media_commands.h"
+#include "platform/posix/sound/sound.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "platform/posix/volume_scale.h"
+#include "platform/posix/sound/mixer.h"
 
 namespace {
 

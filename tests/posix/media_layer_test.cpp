@@ -12,13 +12,15 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/posix/media_errors.h"
-#include "platform/posix/sound_end.h"
+#include "platform/posix/sound/media_errors.h"
+#include "platform/posix/sound/pcm_output.h"
+#include "platform/posix/sound/sound.h"
 
 namespace {
 
@@ -195,6 +197,34 @@ TEST_F(MediaLayerTest, PlayingAgainStartsOverAndRepetitionsReuseTheDevice) {
     }
     ASSERT_EQ(Send("close " + name), 0u) << repetition;
   }
+}
+
+// The source is the sound thread's from Start until Finish returns true. A
+// Finish that gives up leaves it there and holds the thread; once the feed
+// lets go, Finish takes it back.
+TEST_F(MediaLayerTest, SoundThreadKeepsTheSourceUntilFinishReturnsTrue) {
+  static PcmOutput& output = *new PcmOutput;  // never destroyed, as in the player
+  ASSERT_TRUE(output.RequestPrepare(44100, 2, true));
+  pollfd answer = {output.AnswerDescriptor(), POLLIN, 0};
+  ASSERT_EQ(poll(&answer, 1, 5000), 1);
+  ASSERT_EQ(output.PrepareAnswer(), 0u);
+  std::mutex gate;
+  gate.lock();
+  int reads = 0;  // written by the sound thread, read here only after Finish
+  FrameSource source;
+  source.int16s = [&](int16_t*, long) {
+    const std::lock_guard wait_for_the_test(gate);
+    return ++reads, 0L;
+  };
+  source.floats = [&](float*, long) { return source.int16s(nullptr, 0); };
+  ASSERT_EQ(output.Start(source), 0u);
+  EXPECT_FALSE(output.Finish()) << "the feed is still reading";
+  EXPECT_FALSE(output.RequestPrepare(44100, 2, true)) << "the thread is held";
+  gate.unlock();
+  pollfd end = {output.EndDescriptor(), POLLIN, 0};
+  ASSERT_EQ(poll(&end, 1, 5000), 1);
+  EXPECT_TRUE(output.Finish());
+  EXPECT_EQ(reads, 1);
 }
 
 TEST(MediaErrorTextTest, EachCodeHasItsOwnTextThatFitsThePlayersBuffer) {

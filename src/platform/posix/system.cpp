@@ -1,17 +1,38 @@
-// Process-wide services on POSIX: the command line, text storage, errno and
-// the clock.
+// Process-wide services on POSIX: the command line, text storage, errno,
+// the clock, and quiet libraries.
+#include "platform/posix/system.h"
+
+#include <alsa/asoundlib.h>
+
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
 #include "platform/platform.h"
-#include "platform/posix/process_state.h"
 
 namespace {
+
 const char* command_line = "";
+
+void IgnoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
+
 }  // namespace
 
 void SetProcessCommandLine(const char* line) { command_line = line; }
+
+// The sound libraries print their complaints to standard error unless told
+// not to; some offer no way to tell them.
+void SilenceLibraries() {
+  static const bool silenced = [] {
+    snd_lib_error_set_handler(IgnoreAlsaError);
+    // The program itself never uses the stream; swapping the pointer keeps
+    // descriptor 2 open and untouched for anything that writes it directly.
+    if (FILE* nowhere = std::fopen("/dev/null", "we")) stderr = nowhere;
+    return true;
+  }();
+  (void)silenced;
+}
 
 namespace platform {
 

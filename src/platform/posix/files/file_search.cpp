@@ -16,7 +16,7 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "platform/posix/path_resolver.h"
+#include "platform/posix/files/files.h"
 
 namespace {
 

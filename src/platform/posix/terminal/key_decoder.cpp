@@ -1,4 +1,4 @@
-#include "platform/posix/key_decoder.h"
+#include "platform/posix/terminal/key_decoder.h"
 
 #include <cstring>
 

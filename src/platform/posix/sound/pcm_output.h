@@ -1,10 +1,11 @@
 // Sound output through ALSA's "default" device.
 //
-// Every ALSA call runs on the sound thread (sound_thread.h); the functions
-// below are called on the main thread and never wait for the device longer
-// than they say. The device outlives the sounds played on it: after a sound
-// has been queued whole it stays open and running, so the next sound with
-// the same rate and channels follows the last sample without a gap.
+// Every ALSA call runs on the sound thread (sound_thread.h), which this
+// object owns and alone posts to; the public functions below are called on
+// the main thread and never wait for the device longer than they say. The
+// device outlives the sounds played on it: after a sound has been queued
+// whole it stays open and running, so the next sound with the same rate and
+// channels follows the last sample without a gap.
 #pragma once
 
 #include <poll.h>
@@ -14,11 +15,14 @@
 #include <functional>
 #include <vector>
 
+#include "platform/posix/sound/sound_thread.h"
+
 typedef struct _snd_pcm snd_pcm_t;
 
 // A sound to play. Each function fills `out` with up to `frames` interleaved
 // frames and returns how many it gave, 0 or less at the end of the sound;
-// both are called on the sound thread.
+// both are called on the sound thread. What they read (an open file) belongs
+// to the sound thread from Start until Finish returns true.
 struct FrameSource {
   // Float samples in -1..1.
   std::function<long(float* out, long frames)> floats;
@@ -27,30 +31,53 @@ struct FrameSource {
   std::function<long(int16_t* out, long frames)> int16s;
 };
 
+// An eventfd that one thread signals and another polls; closed with its
+// owner. Open() makes it when it is not there yet; Get() is -1 until then.
+class EventDescriptor {
+ public:
+  EventDescriptor() = default;
+  EventDescriptor(const EventDescriptor&) = delete;
+  EventDescriptor& operator=(const EventDescriptor&) = delete;
+  ~EventDescriptor();
+
+  bool Open();
+  int Get() const { return fd_; }
+  void Signal() const;
+  void Clear() const;
+
+ private:
+  int fd_ = -1;
+};
+
 class PcmOutput {
  public:
   PcmOutput() = default;
   PcmOutput(const PcmOutput&) = delete;
   PcmOutput& operator=(const PcmOutput&) = delete;
+  // The sound thread's jobs refer to this object and the thread is never
+  // joined (a frozen server may hold it for ever): once made, a PcmOutput
+  // lives until the process ends.
+  ~PcmOutput() = delete;
 
   // Asks for the device to be made ready for a sound of `rate` frames a
   // second and `channels` channels: the open device is kept, still playing,
   // when it already has these settings; otherwise it plays out and a new one
   // is opened, taking 16-bit samples when `int16` is set and the device
-  // allows, else floats. Returns at once; AnswerDescriptor() polls readable when the
-  // answer is in. False, with nothing asked, when the sound thread is still
-  // held by a call that was given up on, or cannot be had.
+  // allows, else floats. Returns at once; AnswerDescriptor() polls readable
+  // when the answer is in. False, with nothing asked, when the sound thread
+  // is still held by a call that was given up on, or cannot be had.
   bool RequestPrepare(unsigned rate, unsigned channels, bool int16);
-  int AnswerDescriptor() const { return answer_fd_; }
-  // The answer to the last RequestPrepare once it is in: 0 or a media error
-  // code.
+  int AnswerDescriptor() const { return answer_event_.Get(); }
+  // The answer to the last RequestPrepare once AnswerDescriptor() has polled
+  // readable: 0 or a media error code.
   uint32_t PrepareAnswer() const { return answer_.load(std::memory_order_acquire); }
   // Stops waiting for the answer: a device that the request still opens is
   // closed again, and the sound thread counts as held until it is done.
   void GiveUpPrepare();
 
   // Starts feeding the prepared device from `source` and returns at once.
-  // Returns 0 or a media error code.
+  // Returns 0 or a media error code. From here until Finish returns true the
+  // source and what it reads belong to the sound thread.
   uint32_t Start(FrameSource source);
 
   // True from Start until all but the last moment of the sound has played,
@@ -59,14 +86,15 @@ class PcmOutput {
 
   // A descriptor that polls readable once feeding has ended, until the next
   // Start; -1 before the first Start.
-  int EndDescriptor() const { return started_ ? end_fd_ : -1; }
+  int EndDescriptor() const { return started_ ? end_event_.Get() : -1; }
 
   // Ends feeding. When the sound played to its end the device keeps playing
   // its tail and stays open for the next sound; when it was cut short (or
   // the device failed) what is queued is dropped and the device closed.
-  // Waits a moment at most: false when the sound thread did not finish in
-  // that time, in which case it may still call the source, which must then
-  // be left alone for the rest of the process.
+  // Waits a moment at most. True when the sound thread has let go of the
+  // source: only then may the caller seek or close what it reads. False
+  // when the thread did not finish in that time: it may still call the
+  // source, which must then be left alone for the rest of the process.
   bool Finish();
 
   // Lets what is queued play out and closes the device, waiting at most
@@ -74,11 +102,15 @@ class PcmOutput {
   // call that was given up on.
   void Drain(int timeout_ms);
 
+  // Sets the mixer's volume (mixer.h) on the sound thread, after the jobs
+  // posted before; returns at once.
+  void SetVolume(uint32_t volume_word);
+
  private:
-  bool MakeDescriptors();
   bool Held();
 
   // On the sound thread.
+  void AnswerPrepare(unsigned rate, unsigned channels, bool int16);
   uint32_t Prepare(unsigned rate, unsigned channels, bool int16);
   uint32_t OpenDevice(unsigned rate, unsigned channels, bool int16);
   void CloseDevice();
@@ -88,19 +120,25 @@ class PcmOutput {
   bool WaitWritable();
   bool WaitForTail();
 
-  // Main thread.
+  SoundThread thread_;
+
+  // Main thread only.
   bool started_ = false;  // a feed has been started since the last Finish
   bool held_ = false;     // a wait for the sound thread was given up
 
-  // Shared.
+  // Hand-offs. The main thread makes the descriptors before it posts the
+  // job that uses them. The sound thread stores answer_ (release) before it
+  // signals answer_event_, and clears feeding_ (release) after its last call
+  // of the source and before it signals end_event_: the main thread's
+  // acquire load after its wait takes over what the sound thread did.
   std::atomic<bool> feeding_{false};
-  std::atomic<bool> given_up_{false};
+  std::atomic<bool> given_up_{false};  // main -> sound thread: close what you open
   std::atomic<uint32_t> answer_{0};
-  int answer_fd_ = -1;  // eventfd: a prepare has been answered
-  int end_fd_ = -1;     // eventfd: the feed has ended
-  int stop_fd_ = -1;    // eventfd: the feed must stop
+  EventDescriptor answer_event_;  // a prepare has been answered
+  EventDescriptor end_event_;     // the feed has ended
+  EventDescriptor stop_event_;    // main -> sound thread: the feed must stop
 
-  // Sound thread.
+  // Sound thread only.
   snd_pcm_t* pcm_ = nullptr;
   unsigned rate_ = 0;
   unsigned channels_ = 0;

@@ -1,5 +1,5 @@
 // Feeding ALSA's "default" device, every call made on the sound thread.
-#include "platform/posix/pcm_output.h"
+#include "platform/posix/sound/pcm_output.h"
 
 #include <alsa/asoundlib.h>
 #include <signal.h>
@@ -14,9 +14,9 @@
 #include <initializer_list>
 
 #include "platform/platform.h"
-#include "platform/posix/media_errors.h"
-#include "platform/posix/quiet_libraries.h"
-#include "platform/posix/sound_thread.h"
+#include "platform/posix/sound/media_errors.h"
+#include "platform/posix/sound/mixer.h"
+#include "platform/posix/system.h"
 
 namespace {
 
@@ -39,16 +39,6 @@ constexpr int kStallCheckMilliseconds = 500;
 // device to the sound thread and goes on: Esc must end the program at once
 // whatever the device does.
 constexpr int kStopWaitMs = 60;
-
-void Signal(int fd) {
-  const uint64_t one = 1;
-  [[maybe_unused]] const ssize_t written = write(fd, &one, sizeof one);
-}
-
-void Clear(int fd) {
-  uint64_t count = 0;
-  [[maybe_unused]] const ssize_t taken = read(fd, &count, sizeof count);
-}
 
 // Whether `fd` polls readable within `timeout_ms`.
 bool WaitReadable(int fd, int timeout_ms) {
@@ -121,32 +111,35 @@ int ApplySettings(snd_pcm_t* pcm, unsigned rate, unsigned channels, bool* int16_
 
 }  // namespace
 
-bool PcmOutput::MakeDescriptors() {
-  for (int* fd : {&answer_fd_, &end_fd_, &stop_fd_}) {
-    if (*fd < 0) *fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (*fd < 0) return false;
-  }
-  return true;
+EventDescriptor::~EventDescriptor() {
+  if (fd_ >= 0) close(fd_);
+}
+
+bool EventDescriptor::Open() {
+  if (fd_ < 0) fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  return fd_ >= 0;
+}
+
+void EventDescriptor::Signal() const {
+  const uint64_t one = 1;
+  [[maybe_unused]] const ssize_t written = write(fd_, &one, sizeof one);
+}
+
+void EventDescriptor::Clear() const {
+  uint64_t count = 0;
+  [[maybe_unused]] const ssize_t taken = read(fd_, &count, sizeof count);
 }
 
 bool PcmOutput::Held() {
-  if (held_ && SoundJobsDone()) held_ = false;
+  if (held_ && thread_.Done()) held_ = false;
   return held_;
 }
 
 bool PcmOutput::RequestPrepare(unsigned rate, unsigned channels, bool int16) {
-  if (Held() || !MakeDescriptors()) return false;
-  Clear(answer_fd_);
+  if (Held() || !answer_event_.Open() || !end_event_.Open() || !stop_event_.Open()) return false;
+  answer_event_.Clear();
   given_up_.store(false, std::memory_order_release);
-  return PostSoundJob([this, rate, channels, int16] {
-    uint32_t answer = Prepare(rate, channels, int16);
-    if (given_up_.load(std::memory_order_acquire)) {
-      CloseDevice();
-      answer = kMediaNoOutput;
-    }
-    answer_.store(answer, std::memory_order_release);
-    Signal(answer_fd_);
-  });
+  return thread_.Post([this, rate, channels, int16] { AnswerPrepare(rate, channels, int16); });
 }
 
 void PcmOutput::GiveUpPrepare() {
@@ -156,12 +149,12 @@ void PcmOutput::GiveUpPrepare() {
 
 uint32_t PcmOutput::Start(FrameSource source) {
   if (!Finish()) return kMediaNoOutput;
-  Clear(end_fd_);
-  Clear(stop_fd_);
+  end_event_.Clear();
+  stop_event_.Clear();
   feeding_.store(true, std::memory_order_release);
   bool posted = false;
   try {
-    posted = PostSoundJob([this, source = std::move(source)] { Feed(source); });
+    posted = thread_.Post([this, source = std::move(source)] { Feed(source); });
   } catch (const std::exception&) {
   }
   if (!posted) {
@@ -174,9 +167,12 @@ uint32_t PcmOutput::Start(FrameSource source) {
 
 bool PcmOutput::Finish() {
   if (!started_) return true;
-  if (Feeding()) Signal(stop_fd_);
+  if (Feeding()) stop_event_.Signal();
   // A sound thread that was given up on once is not waited for again.
-  if (!WaitReadable(end_fd_, held_ ? 0 : kStopWaitMs)) {
+  // The end event comes after the feed's release store; the load in
+  // Feeding() then takes over everything the feed did, its last read of the
+  // source included.
+  if (!WaitReadable(end_event_.Get(), held_ ? 0 : kStopWaitMs) || Feeding()) {
     held_ = true;
     return false;
   }
@@ -186,10 +182,24 @@ bool PcmOutput::Finish() {
 
 void PcmOutput::Drain(int timeout_ms) {
   if (!Finish() || Held()) return;
-  if (PostSoundJob([this] { DrainDevice(); })) WaitForSoundJobs(timeout_ms);
+  if (thread_.Post([this] { DrainDevice(); })) thread_.WaitDone(timeout_ms);
+}
+
+void PcmOutput::SetVolume(uint32_t volume_word) {
+  thread_.Post([volume_word] { ApplyVolume(volume_word); });
 }
 
 // ---- On the sound thread ---------------------------------------------------
+
+void PcmOutput::AnswerPrepare(unsigned rate, unsigned channels, bool int16) {
+  uint32_t answer = Prepare(rate, channels, int16);
+  if (given_up_.load(std::memory_order_acquire)) {
+    CloseDevice();
+    answer = kMediaNoOutput;
+  }
+  answer_.store(answer, std::memory_order_release);
+  answer_event_.Signal();
+}
 
 uint32_t PcmOutput::Prepare(unsigned rate, unsigned channels, bool int16) {
   if (pcm_ != nullptr && (rate != rate_ || channels != channels_)) DrainDevice();
@@ -299,15 +309,16 @@ void PcmOutput::Feed(const FrameSource& source) {
   // Cut short: what is queued goes at once. This is the call a frozen
   // server can hold, which is why it is made here and not by the caller.
   if (!played_through || failed_) CloseDevice();
+  // The hand-off: after this store the source is the main thread's again.
   feeding_.store(false, std::memory_order_release);
-  Signal(end_fd_);
+  end_event_.Signal();
 }
 
 bool PcmOutput::WaitForTail() {
   const long tail = static_cast<long>(rate_) * kTailMilliseconds / 1000;
   // Bounded, should the device stop taking frames without saying so.
   long budget = (buffer_frames_ * 1000 / static_cast<long>(rate_)) * 2 + 500;
-  pollfd stop = {stop_fd_, POLLIN, 0};
+  pollfd stop = {stop_event_.Get(), POLLIN, 0};
   while (budget > 0) {
     snd_pcm_sframes_t delay = 0;
     if (snd_pcm_delay(pcm_, &delay) < 0 || delay <= tail) return true;
@@ -346,7 +357,7 @@ bool PcmOutput::WriteFrames(const void* data, long frames) {
 
 bool PcmOutput::WaitWritable() {
   const int descriptors = static_cast<int>(poll_fds_.size()) - 1;
-  poll_fds_[0] = {stop_fd_, POLLIN, 0};
+  poll_fds_[0] = {stop_event_.Get(), POLLIN, 0};
   if (descriptors > 0 &&
       snd_pcm_poll_descriptors(pcm_, &poll_fds_[1], static_cast<unsigned>(descriptors)) < 0) {
     failed_ = true;

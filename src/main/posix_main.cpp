@@ -1,5 +1,6 @@
 // The POSIX entry point: answers --help and --version, forms a command line
-// from argv, runs the player and ends the process.
+// from argv, runs the player, and ends the process: the last sound's tail,
+// the terminal given back, then _exit.
 #include <unistd.h>
 
 #include <csignal>
@@ -7,10 +8,11 @@
 #include <string>
 
 #include "app/player.h"
-#include "platform/posix/command_line.h"
-#include "platform/posix/process_state.h"
-#include "platform/posix/sound_end.h"
-#include "platform/process.h"
+#include "main/process.h"
+#include "platform/posix/files/files.h"
+#include "platform/posix/sound/sound.h"
+#include "platform/posix/system.h"
+#include "platform/posix/terminal/terminal.h"
 
 namespace {
 

@@ -9,15 +9,21 @@
 #include <string_view>
 
 #include "platform/platform.h"
-#include "platform/posix/media_commands.h"
-#include "platform/posix/media_errors.h"
-#include "platform/posix/path_resolver.h"
-#include "platform/posix/pcm_output.h"
-#include "platform/posix/quiet_libraries.h"
-#include "platform/posix/sound_file.h"
-#include "platform/posix/sound_end.h"
+#include "platform/posix/files/files.h"
+#include "platform/posix/sound/media_errors.h"
+#include "platform/posix/sound/pcm_output.h"
+#include "platform/posix/sound/sound.h"
+#include "platform/posix/sound/sound_file.h"
+#include "platform/posix/system.h"
 
 namespace {
+
+// The text between the quotes of `quoted`, when it begins and ends with one.
+bool Unquote(std::string_view quoted, std::string_view* name) {
+  if (quoted.size() < 2 || quoted.front() != '"' || quoted.back() != '"') return false;
+  *name = quoted.substr(1, quoted.size() - 2);
+  return true;
+}
 
 // Copies `text` into the caller's reply buffer, cut to its capacity.
 void StoreReply(const char* text, char* reply, uint32_t capacity) {
@@ -49,8 +55,8 @@ class MediaLayer {
     output_.Drain(kAnswerWaitMs);
   }
 
-  uint32_t Carry(const MediaCommand& command, char* reply, uint32_t capacity) {
-    if (command.verb == MediaVerb::kOpen) return Open(command.name);
+  uint32_t Carry(const MediaCommand& command, char* reply, uint32_t capacity, KeyWatchingWait wait) {
+    if (command.verb == MediaVerb::kOpen) return Open(command.name, wait);
     if (!sound_ || sound_->name != command.name) return kMediaNotOpen;
     switch (command.verb) {
       case MediaVerb::kPlay:
@@ -69,8 +75,12 @@ class MediaLayer {
 
   int EndDescriptor() const { return sound_ ? output_.EndDescriptor() : -1; }
 
+  // The mixer is set on the sound thread before it opens the output for the
+  // next sound.
+  void SetVolume(uint32_t volume_word) { output_.SetVolume(volume_word); }
+
  private:
-  uint32_t Open(std::string_view name) {
+  uint32_t Open(std::string_view name, KeyWatchingWait wait) {
     if (sound_) return kMediaAlreadyOpen;
     SilenceLibraries();
     std::string wanted(name);
@@ -88,38 +98,45 @@ class MediaLayer {
     SF_INFO info{};
     SNDFILE* file = OpenSoundDecoder(fd, &info, &code);
     if (file == nullptr) return code;
-    code = PrepareOutput(static_cast<unsigned>(info.samplerate), static_cast<unsigned>(info.channels),
-                         HasAtMostSixteenBits(info));
-    if (code != 0 && code != kEscWhileOpening) {
+    const Prepared prepared = PrepareOutput(static_cast<unsigned>(info.samplerate),
+                                            static_cast<unsigned>(info.channels),
+                                            HasAtMostSixteenBits(info), wait);
+    if (prepared.error != 0) {
       sf_close(file);
-      return code;
+      return prepared.error;
     }
-    sound_ = OpenSound{std::move(wanted), file, false, HasAtMostSixteenBits(info), code == kEscWhileOpening};
+    sound_ = OpenSound{std::move(wanted), file, false, HasAtMostSixteenBits(info), prepared.esc_pressed};
     return 0;
   }
 
-  // Not a media error: the open goes on without output.
-  static constexpr uint32_t kEscWhileOpening = 0xFFFFFFFF;
+  // How the output was made ready: a media error, or Esc first, which is no
+  // error (the open goes on, without output).
+  struct Prepared {
+    uint32_t error = 0;
+    bool esc_pressed = false;
+  };
 
-  // The output is opened on the sound thread; meanwhile the terminal is
-  // watched, so that Esc is heard however long the sound server takes.
-  uint32_t PrepareOutput(unsigned rate, unsigned channels, bool int16) {
-    if (!output_.RequestPrepare(rate, channels, int16)) return kMediaNoOutput;
-    switch (WaitForDescriptorOrEsc(output_.AnswerDescriptor(), kAnswerWaitMs)) {
+  // The output is opened on the sound thread; meanwhile `wait` watches the
+  // keys, so that Esc is heard however long the sound server takes.
+  Prepared PrepareOutput(unsigned rate, unsigned channels, bool int16, KeyWatchingWait wait) {
+    if (!output_.RequestPrepare(rate, channels, int16)) return {kMediaNoOutput, false};
+    switch (wait(output_.AnswerDescriptor(), kAnswerWaitMs)) {
       case WaitEnd::kReady:
-        return output_.PrepareAnswer();
+        return {output_.PrepareAnswer(), false};
       case WaitEnd::kEscWaiting:
         output_.GiveUpPrepare();
-        return kEscWhileOpening;
+        return {0, true};
       case WaitEnd::kTimedOut:
         break;
     }
     output_.GiveUpPrepare();
-    return kMediaNoOutput;
+    return {kMediaNoOutput, false};
   }
 
   uint32_t Play() {
     if (sound_->silent || output_.Feeding()) return 0;
+    // The file is the sound thread's until the last feed has let go of it.
+    if (!output_.Finish()) return kMediaNoOutput;
     // A second play starts the sound again from its beginning.
     if (sound_->played && sf_seek(sound_->file, 0, SEEK_SET) < 0) return kMediaFileDamaged;
     sound_->played = true;
@@ -135,16 +152,18 @@ class MediaLayer {
   void CloseSound() {
     if (!sound_) return;
     // A device that does not let go in time may still read the file, so it
-    // stays open for the rest of the process.
+    // stays open (and the sound thread's) for the rest of the process.
     if (output_.Finish()) sf_close(sound_->file);
     sound_.reset();
   }
 
   std::optional<OpenSound> sound_;
-  PcmOutput output_;
+  // Made once and never destroyed: its sound thread may use it until the
+  // process ends.
+  PcmOutput& output_ = *new PcmOutput;
 };
 
-// Never destroyed: the sound thread may use it until the process ends.
+// Made on first use, like the sound output it holds.
 MediaLayer& Media() {
   static MediaLayer* const media = new MediaLayer;
   return *media;
@@ -152,22 +171,25 @@ MediaLayer& Media() {
 
 }  // namespace
 
+uint32_t CarryMediaCommand(const char* command, char* reply, uint32_t reply_capacity,
+                           KeyWatchingWait wait) {
+  MediaCommand parsed;
+  if (!ParseMediaCommand(command, &parsed)) return kMediaBadCommand;
+  try {
+    return Media().Carry(parsed, reply, reply_capacity, wait);
+  } catch (...) {
+    // Only allocations throw here.
+    return kMediaNoMemory;
+  }
+}
+
 int SoundEndDescriptor() { return Media().EndDescriptor(); }
 
 void FinishSound() { Media().Finish(); }
 
 namespace platform {
 
-uint32_t SendMediaCommand(const char* command, char* reply, uint32_t reply_capacity) {
-  MediaCommand parsed;
-  if (!ParseMediaCommand(command, &parsed)) return kMediaBadCommand;
-  try {
-    return Media().Carry(parsed, reply, reply_capacity);
-  } catch (...) {
-    // Only allocations throw here.
-    return kMediaNoMemory;
-  }
-}
+void SetWaveOutVolume(uint32_t volume_word) { Media().SetVolume(volume_word); }
 
 bool DescribeMediaError(uint32_t code, char* buffer, uint32_t size) {
   const char* text = MediaErrorText(code);
@@ -177,3 +199,29 @@ bool DescribeMediaError(uint32_t code, char* buffer, uint32_t size) {
 }
 
 }  // namespace platform
+
+bool ParseMediaCommand(const char* command, MediaCommand* parsed) {
+  if (command == nullptr) return false;
+  const std::string_view text(command);
+  struct Form {
+    std::string_view verb;  // with its blank
+    std::string_view tail;
+    MediaVerb meaning;
+  };
+  static constexpr Form kForms[] = {
+      {"open ", "", MediaVerb::kOpen},
+      {"play ", "", MediaVerb::kPlay},
+      {"status ", " mode", MediaVerb::kStatusMode},
+      {"close ", "", MediaVerb::kClose},
+  };
+  for (const Form& form : kForms) {
+    if (!text.starts_with(form.verb)) continue;
+    std::string_view rest = text.substr(form.verb.size());
+    if (!rest.ends_with(form.tail)) return false;
+    rest.remove_suffix(form.tail.size());
+    if (!Unquote(rest, &parsed->name)) return false;
+    parsed->verb = form.meaning;
+    return true;
+  }
+  return false;
+}

@@ -1,4 +1,4 @@
-#include "platform/process.h"
+#include "main/process.h"
 
 #include "app/player.h"
 #include "console/console.h"

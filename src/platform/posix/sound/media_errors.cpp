@@ -1,5 +1,5 @@
 // Error codes of the media layer and their texts.
-#include "platform/posix/media_errors.h"
+#include "platform/posix/sound/media_errors.h"
 
 #include <sndfile.h>
 

@@ -1,4 +1,4 @@
-#include "platform/posix/path_resolver.h"
+#include "platform/posix/files/files.h"
 
 #include <dirent.h>
 #include <sys/stat.h>

@@ -12,8 +12,8 @@
 #include <initializer_list>
 
 #include "platform/platform.h"
-#include "platform/posix/key_decoder.h"
-#include "platform/posix/sound_end.h"
+#include "platform/posix/terminal/key_decoder.h"
+#include "platform/posix/terminal/terminal.h"
 
 namespace {
 
@@ -262,15 +262,15 @@ void RemoveKeyEvent() {
   has_peeked = false;
 }
 
-void WaitForKeyOrSoundEnd(uint32_t timeout_ms) {
+}  // namespace platform
+
+void WaitForKeyOrDescriptor(int descriptor, uint32_t timeout_ms) {
   if (DecodeNext()) return;
   // Part of a sequence, or a lone Esc: look again when it has had its time.
   const int wait_ms = LoneEscWaitMs(static_cast<int>(timeout_ms));
   pollfd watched[2] = {};
   nfds_t count = 0;
   if (keyboard >= 0) watched[count++] = {keyboard, POLLIN, 0};
-  if (const int sound_end = SoundEndDescriptor(); sound_end >= 0) watched[count++] = {sound_end, POLLIN, 0};
+  if (descriptor >= 0) watched[count++] = {descriptor, POLLIN, 0};
   poll(watched, count, wait_ms);
 }
-
-}  // namespace platform

@@ -1,4 +1,4 @@
-#include "platform/posix/sound_file.h"
+#include "platform/posix/sound/sound_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "platform/posix/media_errors.h"
+#include "platform/posix/sound/media_errors.h"
 
 int OpenRegularFile(const std::string& path, uint32_t* code) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);

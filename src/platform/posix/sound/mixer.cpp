@@ -1,14 +1,13 @@
 // The wave output volume on POSIX: a playback volume of ALSA's "default"
 // mixer, which is the sound server's own volume when one is running.
+#include "platform/posix/sound/mixer.h"
+
 #include <alsa/asoundlib.h>
 
 #include <cstdint>
 #include <initializer_list>
 
-#include "platform/platform.h"
-#include "platform/posix/quiet_libraries.h"
-#include "platform/posix/sound_thread.h"
-#include "platform/posix/volume_scale.h"
+#include "platform/posix/system.h"
 
 namespace {
 
@@ -40,6 +39,8 @@ void SetElementVolume(snd_mixer_elem_t* element, uint16_t left, uint16_t right) 
   snd_mixer_selem_set_playback_volume(element, SND_MIXER_SCHN_FRONT_RIGHT, right_level);
 }
 
+}  // namespace
+
 void ApplyVolume(uint32_t volume_word) {
   SilenceLibraries();
   snd_mixer_t* mixer = nullptr;
@@ -54,14 +55,9 @@ void ApplyVolume(uint32_t volume_word) {
   snd_mixer_close(mixer);
 }
 
-}  // namespace
-
-namespace platform {
-
-// The mixer talks to the sound server, which may not answer; the sound
-// thread sets the level before it opens the output for the first sound.
-void SetWaveOutVolume(uint32_t volume_word) {
-  PostSoundJob([volume_word] { ApplyVolume(volume_word); });
+long ScaleChannelValue(uint16_t value, long low, long high) {
+  if (low == 0 && high == 65536) return value;
+  if (high <= low) return low;
+  const long long span = static_cast<long long>(high) - low;
+  return low + static_cast<long>((value * span + 32767) / 65535);
 }
-
-}  // namespace platform

@@ -1,4 +1,6 @@
-// Windows-style file names on a POSIX file system.
+// Files on POSIX: the command line, file names and directory search. Runs
+// on the main thread; calls only the system (stat, readdir), never sound or
+// terminal code.
 //
 // Users name files as they would on Windows: "\" or "/" between directories,
 // letters in any case, blanks and dots at the end of a name ignored, "*" and
@@ -13,6 +15,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+
+// The program name, then each argument after one blank, unquoted. The
+// program name is put in double quotes when it holds a blank or a control
+// byte, so that the tail still begins after it. An argument that is an
+// option (a "/" then q, r or v in either case, and no other "/") stays as it
+// is; in every other argument "/" becomes "\".
+std::string FormCommandLine(int argc, const char* const* argv);
 
 // The path of the existing entry `name` names, for opening it. Each component
 // is taken as it stands when it exists, otherwise as the entry whose name

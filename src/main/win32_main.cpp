@@ -2,6 +2,6 @@
 // its result as the exit code.
 #include <windows.h>
 
-#include "platform/process.h"
+#include "main/process.h"
 
 int main() { ExitProcess(static_cast<UINT>(RunProcess())); }

@@ -1,0 +1,42 @@
+// Sound on POSIX: the media commands carried out with libsndfile for
+// decoding and ALSA for output and volume. Runs on the main thread, except
+// for every ALSA call, which the sound thread makes (sound_thread.h). Calls
+// only the libraries and the system; where it must wait for the output it
+// uses the wait its caller hands in, which watches the keys.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "platform/posix/waits.h"
+
+// Carries out one media command string as platform::SendMediaCommand does.
+// An "open" waits for the output device through `wait`: Esc pressed
+// meanwhile leaves the sound open but silent, so that the player reads the
+// Esc next.
+uint32_t CarryMediaCommand(const char* command, char* reply, uint32_t reply_capacity,
+                           KeyWatchingWait wait);
+
+// A descriptor that polls readable from the moment the playing sound has
+// ended (or failed) until the next "play"; -1 when no sound is open.
+int SoundEndDescriptor();
+
+// At the end of the process: lets the tail of the last sound play out, but
+// waits no longer than a device that still answers needs for it.
+void FinishSound();
+
+// The media command strings the player sends, taken apart.
+enum class MediaVerb { kOpen, kPlay, kStatusMode, kClose };
+
+// One command: what to do, and the file name between the quotes.
+struct MediaCommand {
+  MediaVerb verb = MediaVerb::kOpen;
+  std::string_view name;  // without its quotes; points into the command text
+};
+
+// Reads "open NAME", "play NAME", "status NAME mode" or "close NAME", the
+// verb in lower case, NAME in double quotes. The name is everything from the
+// first byte after the verb's blank up to the end (or up to the final
+// " mode"), so quotes inside it belong to the name. False for a null or
+// unknown command or a name that is not quoted.
+bool ParseMediaCommand(const char* command, MediaCommand* parsed);

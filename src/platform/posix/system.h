@@ -1,0 +1,18 @@
+// The POSIX platform: the process as a whole. The platform is split by what
+// it owns: sound/ (decoding, output device, sound thread, mixer), terminal/
+// (output, keys, job control) and files/ (command line, names, search); this
+// floor holds what every room may use, and waits.cpp, where the program's
+// waits join sound and terminal so that neither calls the other.
+#pragma once
+
+// The command line formed from argv; must stay valid until the process ends.
+void SetProcessCommandLine(const char* line);
+
+// Keeps the sound libraries from printing: the program writes nothing to
+// standard error, and a library's complaint is no message for the user.
+// Installs a silent error handler for ALSA and points the C library's
+// stderr stream, through which the decoders' helpers (mpg123 on a damaged
+// MP3, say) and the sound server's client library print, at /dev/null;
+// descriptor 2 itself is left alone. Call before any ALSA or libsndfile
+// call; later calls do nothing.
+void SilenceLibraries();
