@@ -34,6 +34,7 @@ bool AnswerHelpOrVersion(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  PrepareStandardDescriptors();
   // A reader that has gone away makes a write fail, not the process die, so
   // the exit code stays the player's.
   std::signal(SIGPIPE, SIG_IGN);
@@ -44,8 +45,8 @@ int main(int argc, char** argv) {
 
   // The last sound has been queued whole, but its tail is still playing:
   // wait for it, or the end of the sound is cut off. After Esc nothing is
-  // left to play and this returns at once.
-  FinishSound();
+  // left to play and this returns at once; Esc during the wait ends it.
+  FinishSound(WaitForDescriptorOrEsc);
   GiveTerminalBack();
   // The sound thread may still be inside a call to a server that does not
   // answer; neither static destructors nor the libraries' exit handlers may

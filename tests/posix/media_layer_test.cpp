@@ -271,6 +271,7 @@ TEST(MediaErrorTextTest, DecoderAndDeviceFailuresMapToTheirCause) {
       {"a format's own complaint", 71, 0, kMediaFileDamaged},
       {"the decoder's allocation failed", 17, 0, kMediaNoMemory},
       {"a read error", 2, EIO, kMediaFileUnreadable},
+      {"a read error while the header was looked at", 1, EIO, kMediaFileUnreadable},
       {"out of memory in a system call", 2, ENOMEM, kMediaNoMemory},
   };
   for (const DecoderCase& row : decoder) {

@@ -3,6 +3,7 @@
 #include "platform/posix/system.h"
 
 #include <alsa/asoundlib.h>
+#include <fcntl.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -18,6 +19,16 @@ const char* command_line = "";
 void IgnoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
 
 }  // namespace
+
+void PrepareStandardDescriptors() {
+  for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+    if (fcntl(descriptor, F_GETFD) >= 0 || errno != EBADF) continue;
+    // open() takes the lowest free descriptor: this one.
+    const int opened = open("/dev/null", O_RDONLY);
+    if (opened >= 0 && opened != descriptor) close(opened);
+  }
+  if (FILE* nowhere = std::fopen("/dev/null", "we")) stdout = nowhere;
+}
 
 void SetProcessCommandLine(const char* line) { command_line = line; }
 

@@ -5,6 +5,14 @@
 // waits join sound and terminal so that neither calls the other.
 #pragma once
 
+// First thing at start: descriptors 0, 1 and 2 that the caller left closed
+// are opened on /dev/null, for reading only, so that nothing the program or a
+// library opens later lands on them (and writes to a closed standard output
+// still fail); the C library's stdout stream is pointed at /dev/null, since
+// the program writes descriptor 1 itself and a library's printf is no text
+// for the user.
+void PrepareStandardDescriptors();
+
 // The command line formed from argv; must stay valid until the process ends.
 void SetProcessCommandLine(const char* line);
 

@@ -34,7 +34,8 @@ void StoreReply(const char* text, char* reply, uint32_t capacity) {
 }
 
 // How long an open waits for the sound output to answer: a server that
-// accepts the connection and then says nothing counts as no output.
+// accepts the connection and then says nothing counts as no output. A file
+// whose header takes as long to read counts as one that cannot be read.
 constexpr int kAnswerWaitMs = 5000;
 
 // The one sound the player has open at a time.
@@ -43,16 +44,16 @@ struct OpenSound {
   SNDFILE* file = nullptr;
   bool played = false;
   bool int16 = false;  // no more than 16 bits a sample
-  // Esc came while the output was being opened: the sound stays silent and
-  // the player reads the Esc next.
+  // Esc came while the file or the output was being opened: the sound stays
+  // silent (perhaps without a file) and the player reads the Esc next.
   bool silent = false;
 };
 
 class MediaLayer {
  public:
-  void Finish() {
+  void Finish(KeyWatchingWait wait) {
     CloseSound();
-    output_.Drain(kAnswerWaitMs);
+    output_.Drain(kAnswerWaitMs, wait);
   }
 
   uint32_t Carry(const MediaCommand& command, char* reply, uint32_t capacity, KeyWatchingWait wait) {
@@ -92,12 +93,24 @@ class MediaLayer {
     if ((*attributes & (platform::kAttributeDirectory | platform::kAttributeSystem)) != 0) {
       return kMediaNotSound;
     }
-    uint32_t code = 0;
-    const int fd = OpenRegularFile(*path, &code);
-    if (fd < 0) return code;
-    SF_INFO info{};
-    SNDFILE* file = OpenSoundDecoder(fd, &info, &code);
-    if (file == nullptr) return code;
+    // The file is opened and its header read on a thread of its own, with
+    // the keys watched, as the output is below.
+    if (!files_.Request(*path)) return kMediaFileUnreadable;
+    switch (wait(files_.AnswerDescriptor(), kAnswerWaitMs)) {
+      case WaitEnd::kReady:
+        break;
+      case WaitEnd::kEscWaiting:
+        files_.GiveUp();
+        sound_ = OpenSound{std::move(wanted), nullptr, false, false, true};
+        return 0;
+      case WaitEnd::kTimedOut:
+        files_.GiveUp();
+        return kMediaFileUnreadable;
+    }
+    const OpenedSound opened = files_.Take();
+    if (opened.file == nullptr) return opened.code;
+    SNDFILE* const file = opened.file;
+    const SF_INFO& info = opened.info;
     const Prepared prepared = PrepareOutput(static_cast<unsigned>(info.samplerate),
                                             static_cast<unsigned>(info.channels),
                                             HasAtMostSixteenBits(info), wait);
@@ -153,13 +166,14 @@ class MediaLayer {
     if (!sound_) return;
     // A device that does not let go in time may still read the file, so it
     // stays open (and the sound thread's) for the rest of the process.
-    if (output_.Finish()) sf_close(sound_->file);
+    if (output_.Finish() && sound_->file != nullptr) sf_close(sound_->file);
     sound_.reset();
   }
 
   std::optional<OpenSound> sound_;
-  // Made once and never destroyed: its sound thread may use it until the
+  // Made once and never destroyed: their threads may use them until the
   // process ends.
+  SoundFileOpener& files_ = *new SoundFileOpener;
   PcmOutput& output_ = *new PcmOutput;
 };
 
@@ -185,7 +199,7 @@ uint32_t CarryMediaCommand(const char* command, char* reply, uint32_t reply_capa
 
 int SoundEndDescriptor() { return Media().EndDescriptor(); }
 
-void FinishSound() { Media().Finish(); }
+void FinishSound(KeyWatchingWait wait) { Media().Finish(wait); }
 
 namespace platform {
 

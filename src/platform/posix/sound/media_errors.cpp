@@ -55,6 +55,9 @@ uint32_t CodeForFileError(int error_number) {
 }
 
 uint32_t CodeForDecoderError(int decoder_error, int error_number) {
+  // A read that failed leaves the decoder with nothing to recognise; it is
+  // the disk, not the format.
+  if (error_number == EIO || error_number == ESTALE) return kMediaFileUnreadable;
   switch (decoder_error) {
     case SF_ERR_UNRECOGNISED_FORMAT:
     case SF_ERR_UNSUPPORTED_ENCODING:

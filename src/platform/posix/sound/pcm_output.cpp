@@ -3,7 +3,6 @@
 
 #include <alsa/asoundlib.h>
 #include <signal.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -39,6 +38,11 @@ constexpr int kStallCheckMilliseconds = 500;
 // device to the sound thread and goes on: Esc must end the program at once
 // whatever the device does.
 constexpr int kStopWaitMs = 60;
+
+// A sound that plays nothing ends as soon as it starts; repeated until Esc,
+// it would start again and again without pause. Such feeds end no sooner
+// than this after the last one.
+constexpr uint64_t kEmptyFeedSpacingMs = 1000;
 
 // Whether `fd` polls readable within `timeout_ms`.
 bool WaitReadable(int fd, int timeout_ms) {
@@ -111,25 +115,6 @@ int ApplySettings(snd_pcm_t* pcm, unsigned rate, unsigned channels, bool* int16_
 
 }  // namespace
 
-EventDescriptor::~EventDescriptor() {
-  if (fd_ >= 0) close(fd_);
-}
-
-bool EventDescriptor::Open() {
-  if (fd_ < 0) fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  return fd_ >= 0;
-}
-
-void EventDescriptor::Signal() const {
-  const uint64_t one = 1;
-  [[maybe_unused]] const ssize_t written = write(fd_, &one, sizeof one);
-}
-
-void EventDescriptor::Clear() const {
-  uint64_t count = 0;
-  [[maybe_unused]] const ssize_t taken = read(fd_, &count, sizeof count);
-}
-
 bool PcmOutput::Held() {
   if (held_ && thread_.Done()) held_ = false;
   return held_;
@@ -180,9 +165,10 @@ bool PcmOutput::Finish() {
   return true;
 }
 
-void PcmOutput::Drain(int timeout_ms) {
-  if (!Finish() || Held()) return;
-  if (thread_.Post([this] { DrainDevice(); })) thread_.WaitDone(timeout_ms);
+void PcmOutput::Drain(int timeout_ms, KeyWatchingWait wait) {
+  if (!Finish() || Held() || !drained_event_.Open()) return;
+  drained_event_.Clear();
+  if (thread_.Post([this] { DrainAndAnnounce(); })) wait(drained_event_.Get(), timeout_ms);
 }
 
 void PcmOutput::SetVolume(uint32_t volume_word) {
@@ -262,6 +248,11 @@ void PcmOutput::CloseDevice() {
   failed_ = false;
 }
 
+void PcmOutput::DrainAndAnnounce() {
+  DrainDevice();
+  drained_event_.Signal();
+}
+
 void PcmOutput::DrainDevice() {
   if (pcm_ == nullptr) return;
   snd_pcm_nonblock(pcm_, 0);
@@ -274,6 +265,7 @@ void PcmOutput::DrainDevice() {
 void PcmOutput::Feed(const FrameSource& source) {
   failed_ = pcm_ == nullptr;
   bool played_through = false;
+  bool played_nothing = true;
   // Read in whole periods, straight into the buffer the device takes where
   // the formats agree.
   const bool as_int16 = int16_samples_ && source.int16s;
@@ -299,12 +291,14 @@ void PcmOutput::Feed(const FrameSource& source) {
       }
       data = int16s_.data();
     }
+    played_nothing = false;
     if (!WriteFrames(data, frames)) break;
   }
   if (played_through) {
     // A sound shorter than the buffer has not started the device yet.
     if (snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED) snd_pcm_start(pcm_);
     played_through = WaitForTail();
+    if (played_nothing) played_through = SpaceEmptyFeed();
   }
   // Cut short: what is queued goes at once. This is the call a frozen
   // server can hold, which is why it is made here and not by the caller.
@@ -312,6 +306,18 @@ void PcmOutput::Feed(const FrameSource& source) {
   // The hand-off: after this store the source is the main thread's again.
   feeding_.store(false, std::memory_order_release);
   end_event_.Signal();
+}
+
+bool PcmOutput::SpaceEmptyFeed() {
+  const uint64_t now = platform::MonotonicMilliseconds();
+  const uint64_t due = last_empty_feed_ms_ + kEmptyFeedSpacingMs;
+  bool stopped = false;
+  if (last_empty_feed_ms_ != 0 && now < due) {
+    pollfd stop = {stop_event_.Get(), POLLIN, 0};
+    stopped = poll(&stop, 1, static_cast<int>(due - now)) > 0;
+  }
+  last_empty_feed_ms_ = platform::MonotonicMilliseconds();
+  return !stopped;
 }
 
 bool PcmOutput::WaitForTail() {

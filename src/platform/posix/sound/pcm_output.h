@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/posix/sound/sound_thread.h"
+#include "platform/posix/waits.h"
 
 typedef struct _snd_pcm snd_pcm_t;
 
@@ -29,24 +30,6 @@ struct FrameSource {
   // 16-bit samples; only for sounds that have no more than 16 bits, which go
   // out as they are, in half the bytes of floats.
   std::function<long(int16_t* out, long frames)> int16s;
-};
-
-// An eventfd that one thread signals and another polls; closed with its
-// owner. Open() makes it when it is not there yet; Get() is -1 until then.
-class EventDescriptor {
- public:
-  EventDescriptor() = default;
-  EventDescriptor(const EventDescriptor&) = delete;
-  EventDescriptor& operator=(const EventDescriptor&) = delete;
-  ~EventDescriptor();
-
-  bool Open();
-  int Get() const { return fd_; }
-  void Signal() const;
-  void Clear() const;
-
- private:
-  int fd_ = -1;
 };
 
 class PcmOutput {
@@ -97,10 +80,10 @@ class PcmOutput {
   // source, which must then be left alone for the rest of the process.
   bool Finish();
 
-  // Lets what is queued play out and closes the device, waiting at most
-  // `timeout_ms` for it, and not at all while the sound thread is held by a
-  // call that was given up on.
-  void Drain(int timeout_ms);
+  // Lets what is queued play out and closes the device, waiting through
+  // `wait` (which gives up on Esc) at most `timeout_ms` for it, and not at
+  // all while the sound thread is held by a call that was given up on.
+  void Drain(int timeout_ms, KeyWatchingWait wait);
 
   // Sets the mixer's volume (mixer.h) on the sound thread, after the jobs
   // posted before; returns at once.
@@ -115,10 +98,12 @@ class PcmOutput {
   uint32_t OpenDevice(unsigned rate, unsigned channels, bool int16);
   void CloseDevice();
   void DrainDevice();
+  void DrainAndAnnounce();
   void Feed(const FrameSource& source);
   bool WriteFrames(const void* data, long frames);
   bool WaitWritable();
   bool WaitForTail();
+  bool SpaceEmptyFeed();
 
   SoundThread thread_;
 
@@ -137,6 +122,7 @@ class PcmOutput {
   EventDescriptor answer_event_;  // a prepare has been answered
   EventDescriptor end_event_;     // the feed has ended
   EventDescriptor stop_event_;    // main -> sound thread: the feed must stop
+  EventDescriptor drained_event_;  // the device has played out and is closed
 
   // Sound thread only.
   snd_pcm_t* pcm_ = nullptr;
@@ -146,6 +132,7 @@ class PcmOutput {
   long period_frames_ = 0;
   long buffer_frames_ = 0;
   bool failed_ = false;  // the device gave up during the current feed
+  uint64_t last_empty_feed_ms_ = 0;  // when the last feed that played nothing ended
   std::vector<float> floats_;  // read as floats
   std::vector<int16_t> int16s_;  // written as 16-bit samples
   std::vector<pollfd> poll_fds_;  // the stop descriptor, then the device's

@@ -22,8 +22,9 @@ uint32_t CarryMediaCommand(const char* command, char* reply, uint32_t reply_capa
 int SoundEndDescriptor();
 
 // At the end of the process: lets the tail of the last sound play out, but
-// waits no longer than a device that still answers needs for it.
-void FinishSound();
+// waits no longer than a device that still answers needs for it, and not at
+// all once `wait` sees Esc.
+void FinishSound(KeyWatchingWait wait);
 
 // The media command strings the player sends, taken apart.
 enum class MediaVerb { kOpen, kPlay, kStatusMode, kClose };

@@ -5,18 +5,18 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <exception>
 
 #include "platform/posix/sound/media_errors.h"
 
-int OpenRegularFile(const std::string& path, uint32_t* code) {
+int OpenRegularFile(const std::string& path, struct stat* status, uint32_t* code) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) {
     *code = CodeForFileError(errno);
     return -1;
   }
-  struct stat status{};
   const int flags = fcntl(fd, F_GETFL);
-  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || flags < 0 ||
+  if (fstat(fd, status) != 0 || !S_ISREG(status->st_mode) || flags < 0 ||
       fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
     close(fd);
     *code = kMediaFileUnreadable;
@@ -65,4 +65,69 @@ long DecodeFrames(SNDFILE* file, float* out, long frames) {
 
 long DecodeFrames(SNDFILE* file, int16_t* out, long frames) {
   return static_cast<long>(sf_readf_short(file, out, frames));
+}
+
+namespace {
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+}  // namespace
+
+bool SoundFileOpener::Request(const std::string& path) {
+  if (held_ && thread_.Done()) held_ = false;
+  if (held_ || !answered_.Open()) return false;
+  answered_.Clear();
+  {
+    const std::lock_guard lock(mutex_);
+    answer_.reset();
+    given_up_ = false;
+  }
+  try {
+    return thread_.Post([this, path] { Open(path); });
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+OpenedSound SoundFileOpener::Take() {
+  const std::lock_guard lock(mutex_);
+  OpenedSound taken = answer_.value_or(OpenedSound{nullptr, {}, kMediaFileUnreadable});
+  answer_.reset();
+  return taken;
+}
+
+void SoundFileOpener::GiveUp() {
+  const std::lock_guard lock(mutex_);
+  // An answer that came in the meantime is closed here; else the thread
+  // closes it when it comes.
+  if (answer_ && answer_->file != nullptr) sf_close(answer_->file);
+  answer_.reset();
+  given_up_ = true;
+  held_ = true;
+}
+
+void SoundFileOpener::Open(const std::string& path) {
+  OpenedSound opened;
+  struct stat status{};
+  const int fd = OpenRegularFile(path, &status, &opened.code);
+  if (fd >= 0 && failed_code_ != 0 && SameFile(status, failed_status_)) {
+    close(fd);
+    opened.code = failed_code_;
+  } else if (fd >= 0) {
+    opened.file = OpenSoundDecoder(fd, &opened.info, &opened.code);
+    if (opened.file == nullptr) {
+      failed_status_ = status;
+      failed_code_ = opened.code;
+    }
+  }
+  const std::lock_guard lock(mutex_);
+  if (given_up_) {
+    if (opened.file != nullptr) sf_close(opened.file);
+    return;
+  }
+  answer_ = opened;
+  answered_.Signal();
 }

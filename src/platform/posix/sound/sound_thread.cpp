@@ -1,6 +1,8 @@
 #include "platform/posix/sound/sound_thread.h"
 
 #include <signal.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <exception>
@@ -59,4 +61,23 @@ void SoundThread::Run() {
     ++finished_;
     changed_.notify_all();
   }
+}
+
+EventDescriptor::~EventDescriptor() {
+  if (fd_ >= 0) close(fd_);
+}
+
+bool EventDescriptor::Open() {
+  if (fd_ < 0) fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  return fd_ >= 0;
+}
+
+void EventDescriptor::Signal() const {
+  const uint64_t one = 1;
+  [[maybe_unused]] const ssize_t written = write(fd_, &one, sizeof one);
+}
+
+void EventDescriptor::Clear() const {
+  uint64_t count = 0;
+  [[maybe_unused]] const ssize_t taken = read(fd_, &count, sizeof count);
 }

@@ -1,10 +1,13 @@
-// The thread that makes every call into ALSA and the sound server behind it.
+// Threads for the calls that may block for ever, and the events that hand
+// their results back.
 //
 // A sound server that is frozen, or that accepts a connection and never
-// answers, can hold an ALSA call for tens of seconds or for ever. Such calls
-// therefore run here, one after another in the order they were posted, and
-// the main thread, which must hear Esc and signals at all times, waits for
-// them only as long as it chooses. The thread blocks every signal.
+// answers, can hold an ALSA call for tens of seconds or for ever; a file on
+// a mount that has stopped answering can hold a read as long. Such calls
+// therefore run on a thread of their own, one after another in the order
+// they were posted, and the main thread, which must hear Esc and signals at
+// all times, waits for them only as long as it chooses. The threads block
+// every signal.
 #pragma once
 
 #include <condition_variable>
@@ -12,11 +15,12 @@
 #include <functional>
 #include <mutex>
 
-// One thread and its queue of jobs. Its one client, the sound output
-// (pcm_output.h), holds it as a member and is the only one to post to it.
-// The thread is started by the first Post and never joined: at exit it may
-// be inside a call that does not return, so the object must outlive it and
-// is never destroyed once started.
+// One thread and its queue of jobs. Its owner holds it as a member and is
+// the only one to post to it: the sound output (pcm_output.h) for every ALSA
+// call, the file opener (sound_file.h) for opening sound files. The thread
+// is started by the first Post and never joined: at exit it may be inside a
+// call that does not return, so the object must outlive it and is never
+// destroyed once started.
 class SoundThread {
  public:
   SoundThread() = default;
@@ -46,4 +50,22 @@ class SoundThread {
   unsigned long posted_ = 0;
   unsigned long finished_ = 0;
   bool started_ = false;
+};
+
+// An eventfd that one thread signals and another polls; closed with its
+// owner. Open() makes it when it is not there yet; Get() is -1 until then.
+class EventDescriptor {
+ public:
+  EventDescriptor() = default;
+  EventDescriptor(const EventDescriptor&) = delete;
+  EventDescriptor& operator=(const EventDescriptor&) = delete;
+  ~EventDescriptor();
+
+  bool Open();
+  int Get() const { return fd_; }
+  void Signal() const;
+  void Clear() const;
+
+ private:
+  int fd_ = -1;
 };

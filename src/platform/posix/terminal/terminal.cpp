@@ -22,6 +22,12 @@ namespace {
 constexpr uint64_t kLoneEscMs = 20;
 
 int keyboard = -1;  // the controlling terminal, or -1 when keys cannot be read
+// Whether the user types to this program on standard input: Ctrl+C and
+// Ctrl+Z are then keys.
+bool typed_to = false;
+// The key mode is ours while mode_changed is set: saved_mode is the mode we
+// found and owe back, key_mode the one we set. Signal handlers read and
+// write these.
 termios saved_mode{};
 termios key_mode{};
 volatile sig_atomic_t mode_changed = 0;
@@ -34,19 +40,49 @@ uint64_t last_byte_ms = 0;
 DecodedKey peeked;
 bool has_peeked = false;
 
-void RestoreTerminal() {
-  if (mode_changed != 0) {
-    tcsetattr(keyboard, TCSANOW, &saved_mode);
-    mode_changed = 0;
-  }
+// Whether the process is the terminal's foreground process group: only then
+// may it read the terminal or set its mode. Async-signal-safe.
+bool InForeground() { return keyboard >= 0 && tcgetpgrp(keyboard) == getpgrp(); }
+
+bool SameMode(const termios& a, const termios& b) {
+  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+         a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
 }
 
-// Only while the program is in the foreground: a change from the background
-// would stop it.
+// Gives the mode back, from the foreground only. Async-signal-safe.
+void RestoreTerminal() {
+  if (mode_changed == 0 || !InForeground()) return;
+  tcsetattr(keyboard, TCSANOW, &saved_mode);
+  mode_changed = 0;
+}
+
+// Sets the key mode when the process is in the foreground and the terminal
+// is not in it already; the mode found there is the one owed back. A shell
+// that got the terminal back while the process was away may have set its
+// own mode, or put ours back: only the first is saved. Async-signal-safe.
 void TakeKeyMode() {
-  if (keyboard < 0 || tcgetpgrp(keyboard) != getpgrp()) return;
+  termios found{};
+  if (!InForeground() || tcgetattr(keyboard, &found) != 0) return;
+  if (mode_changed != 0 && SameMode(found, key_mode)) return;
+  termios mode = found;
+  mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+  // One byte is enough for a read; with nothing there the descriptor's
+  // non-blocking mode answers "try again", so 0 can only mean the end.
+  mode.c_cc[VMIN] = 1;
+  mode.c_cc[VTIME] = 0;
+  // As a console with processed input off: when the user types to this
+  // program, Ctrl+C and Ctrl+Z are keys like any other. Ctrl+\ still ends it.
+  if (typed_to) {
+    mode.c_cc[VINTR] = _POSIX_VDISABLE;
+    mode.c_cc[VSUSP] = _POSIX_VDISABLE;
+  }
+  saved_mode = found;
+  key_mode = mode;
   if (tcsetattr(keyboard, TCSANOW, &key_mode) == 0) mode_changed = 1;
 }
+
+// Where the terminal's foreground is now: keys when it is ours.
+void FollowForeground() { TakeKeyMode(); }
 
 // Gives the terminal back, then lets the signal do what it always does.
 void OnFatalSignal(int signal_number) {
@@ -55,8 +91,10 @@ void OnFatalSignal(int signal_number) {
   raise(signal_number);
 }
 
-// Ctrl+Z and its kin: the terminal is given back while the program is
-// stopped, so the shell finds it as it was, and taken again on the way on.
+// Ctrl+Z, or a write to the terminal from the background where the terminal
+// asks for a stop: the mode is given back while the program is stopped, so
+// the shell finds it as it was, and taken again on the way on if the
+// program is then in the foreground.
 void OnStopSignal(int signal_number) {
   const int saved_errno = errno;
   RestoreTerminal();
@@ -77,8 +115,8 @@ void OnStopSignal(int signal_number) {
   errno = saved_errno;
 }
 
-// Continued after a stop the program did not see (SIGSTOP), or after the
-// shell set the terminal its own way.
+// Continued after a stop the program did not see (SIGSTOP), brought to the
+// foreground ("fg"), or sent to the background ("bg").
 void OnContinue(int) {
   const int saved_errno = errno;
   TakeKeyMode();
@@ -109,9 +147,10 @@ bool IsControllingTerminal(int descriptor) {
   return isatty(descriptor) && tcgetsid(descriptor) == getsid(0);
 }
 
-// Takes whatever the terminal has sent so far, without waiting.
+// Takes whatever the terminal has sent so far, without waiting; nothing from
+// the background, where the keys are the shell's.
 void ReadTerminal() {
-  while (keyboard >= 0 && pending_length < sizeof pending) {
+  while (InForeground() && pending_length < sizeof pending) {
     const ssize_t count = read(keyboard, pending + pending_length, sizeof pending - pending_length);
     if (count > 0) {
       pending_length += static_cast<size_t>(count);
@@ -119,6 +158,9 @@ void ReadTerminal() {
       continue;
     }
     if (count < 0 && errno == EINTR) continue;
+    // Sent to the background between the look and the read: EIO, as
+    // SIGTTIN is ignored. Nothing is lost; the keys are the shell's now.
+    if (count < 0 && errno == EIO && !InForeground()) return;
     // End of file or an error other than "nothing yet": the terminal has
     // gone away, so stop reading instead of waking up for it again and again.
     if (count == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) StopReading();
@@ -194,6 +236,7 @@ void GiveTerminalBack() { RestoreTerminal(); }
 WaitEnd WaitForDescriptorOrEsc(int descriptor, int timeout_ms) {
   const uint64_t deadline = platform::MonotonicMilliseconds() + static_cast<uint64_t>(timeout_ms);
   for (;;) {
+    FollowForeground();
     pollfd watched[2] = {{descriptor, POLLIN, 0}, {keyboard, POLLIN, 0}};
     if (poll(watched, 1, 0) > 0) return WaitEnd::kReady;
     bool incomplete = false;
@@ -203,45 +246,32 @@ WaitEnd WaitForDescriptorOrEsc(int descriptor, int timeout_ms) {
     int left = static_cast<int>(deadline - now);
     // An Esc byte on its own is the Esc key once the terminal stays quiet.
     if (incomplete) left = LoneEscWaitMs(left) + 1;
-    poll(watched, keyboard >= 0 ? 2 : 1, left);
+    // SIGCONT ends the poll, and the next pass looks at the foreground again.
+    poll(watched, InForeground() ? 2 : 1, left);
   }
 }
 
 namespace platform {
 
 void PrepareConsole() {
-  // A process in the background may neither read the terminal nor change its
-  // mode; it plays without keys.
+  // Kept in the background too: the program may be brought to the
+  // foreground later, and then it takes the keys.
   const int terminal = open("/dev/tty", O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (terminal < 0) return;
-  if (tcgetpgrp(terminal) != getpgrp() || tcgetattr(terminal, &saved_mode) != 0) {
-    close(terminal);
-    return;
-  }
   keyboard = terminal;
-
-  termios& mode = key_mode;
-  mode = saved_mode;
-  mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-  // One byte is enough for a read; with nothing there the descriptor's
-  // non-blocking mode answers "try again", so 0 can only mean the end.
-  mode.c_cc[VMIN] = 1;
-  mode.c_cc[VTIME] = 0;
-  // As a console with processed input off: when the user types to this
-  // program, Ctrl+C and Ctrl+Z are keys like any other. Ctrl+\ still ends it.
-  if (IsControllingTerminal(STDIN_FILENO)) {
-    mode.c_cc[VINTR] = _POSIX_VDISABLE;
-    mode.c_cc[VSUSP] = _POSIX_VDISABLE;
-  }
+  typed_to = IsControllingTerminal(STDIN_FILENO);
 
   for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
     HandleUnlessIgnored(signal_number, OnFatalSignal, 0);
   }
-  for (const int signal_number : {SIGTSTP, SIGTTIN, SIGTTOU}) {
+  for (const int signal_number : {SIGTSTP, SIGTTOU}) {
     HandleUnlessIgnored(signal_number, OnStopSignal, SA_RESTART);
   }
+  // The program reads the terminal only in the foreground; a read that
+  // loses the race with "bg" fails instead of stopping the program.
+  signal(SIGTTIN, SIG_IGN);
   HandleUnlessIgnored(SIGCONT, OnContinue, SA_RESTART);
-  if (tcsetattr(keyboard, TCSANOW, &mode) == 0) mode_changed = 1;
+  TakeKeyMode();
 }
 
 int32_t WriteStandardOutput(const char* bytes, uint32_t length, uint32_t* written) {
@@ -265,12 +295,14 @@ void RemoveKeyEvent() {
 }  // namespace platform
 
 void WaitForKeyOrDescriptor(int descriptor, uint32_t timeout_ms) {
+  FollowForeground();
   if (DecodeNext()) return;
   // Part of a sequence, or a lone Esc: look again when it has had its time.
   const int wait_ms = LoneEscWaitMs(static_cast<int>(timeout_ms));
   pollfd watched[2] = {};
   nfds_t count = 0;
-  if (keyboard >= 0) watched[count++] = {keyboard, POLLIN, 0};
+  // In the background the keys are the shell's; SIGCONT ends the wait.
+  if (InForeground()) watched[count++] = {keyboard, POLLIN, 0};
   if (descriptor >= 0) watched[count++] = {descriptor, POLLIN, 0};
   poll(watched, count, wait_ms);
 }
