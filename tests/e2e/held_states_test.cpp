@@ -24,6 +24,23 @@ namespace {
 // slow machine, and is far below the seconds that a held call would take.
 constexpr int kEscExitMs = 1000;
 
+// The state letter of process `pid` ('T' when stopped), '?' when it is gone.
+char ProcessState(pid_t pid) {
+  const std::string stat = ReadWholeFile("/proc/" + std::to_string(pid) + "/stat");
+  const size_t after_name = stat.rfind(") ");
+  return after_name == std::string::npos ? '?' : stat[after_name + 2];
+}
+
+// Neither a stop nor a terminal's mode sends an event a test could wait on:
+// each is looked at every 10 ms, for 3 s at most.
+template <typename Done>
+bool WaitUntil(Done done) {
+  for (int tries = 0; tries < 300 && !done(); ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return done();
+}
+
 // Types Esc and expects the program gone within kEscExitMs, the terminal as
 // it was.
 void ExpectEscEndsIt(Process& player) {
@@ -71,6 +88,25 @@ TEST(HeldStatesTest, EscEndsItWhileTheServerIsFrozen) {
   ASSERT_TRUE(player.WaitForOutput("until ESC is pressed", 5000)) << player.Out();
   ASSERT_TRUE(server.WaitForPlayer(5000));
   server.Signal(SIGSTOP);
+  ExpectEscEndsIt(player);
+  server.Signal(SIGCONT);
+}
+
+TEST(HeldStatesTest, EscEndsTheWaitForTheLastTailWhileTheServerIsFrozen) {
+  std::string why;
+  if (!UsePrivateServer(&why)) GTEST_SKIP() << why;
+  ScratchDir dir;
+  ASSERT_TRUE(MakeTone(dir / "tone.wav"));
+  PrivateServer server;
+  ASSERT_TRUE(server.Running());
+  ProcessOptions options = AtTerminal(dir, {"tone"});
+  options.set = server.Environment();
+  Process player(options);
+  ASSERT_TRUE(server.WaitForPlayer(5000));
+  server.Signal(SIGSTOP);
+  // The sound is queued whole and its time runs out; the progress line ends
+  // and the program waits for the tail that the frozen server never plays.
+  ASSERT_TRUE(player.WaitForOutput("\"tone.WAV\"\r", 5000)) << player.Out();
   ExpectEscEndsIt(player);
   server.Signal(SIGCONT);
 }
@@ -148,26 +184,43 @@ TEST_F(HeldStatesSoundTest, StoppedItGivesTheTerminalBackAndContinuedItTakesEscA
   ASSERT_TRUE(player.WaitForOutput("until ESC is pressed", 5000)) << player.Out();
   const pid_t job = player.JobPid();
   ASSERT_GT(job, 0);
-  auto state = [job] {
-    const std::string stat = ReadWholeFile("/proc/" + std::to_string(job) + "/stat");
-    const size_t after_name = stat.rfind(") ");
-    return after_name == std::string::npos ? '?' : stat[after_name + 2];
-  };
-  // Neither a stop nor a terminal's mode sends an event a test could wait
-  // on: each is looked at every 10 ms, for 3 s at most.
-  auto wait_until = [](auto done) {
-    for (int tries = 0; tries < 300 && !done(); ++tries) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return done();
-  };
-
   kill(job, SIGTSTP);
-  ASSERT_TRUE(wait_until([&] { return state() == 'T'; }));
+  ASSERT_TRUE(WaitUntil([&] { return ProcessState(job) == 'T'; }));
   EXPECT_TRUE(SameMode(player.Now(), player.Initial())) << "echo and line mode while stopped";
   kill(job, SIGCONT);
-  ASSERT_TRUE(wait_until([&] { return (player.Now().c_lflag & ICANON) == 0; })) << "keys again";
+  ASSERT_TRUE(WaitUntil([&] { return (player.Now().c_lflag & ICANON) == 0; })) << "keys again";
   ExpectEscEndsIt(player);
+}
+
+// Started as "peldo tone /r-1 &", then "fg": the keys are taken then.
+TEST_F(HeldStatesSoundTest, StartedInTheBackgroundItTakesTheKeysInTheForeground) {
+  ProcessOptions options = AtTerminal(dir_, {"tone", "/r-1"});
+  options.job_control = true;
+  options.in_background = true;
+  Process player(options);
+  ASSERT_TRUE(player.WaitForOutput("until ESC is pressed", 5000)) << player.Out();
+  EXPECT_TRUE(SameMode(player.Now(), player.Initial())) << "the mode set from the background";
+  player.Foreground();
+  ASSERT_TRUE(WaitUntil([&] { return (player.Now().c_lflag & ICANON) == 0; })) << "no keys after fg";
+  ExpectEscEndsIt(player);
+}
+
+// Ctrl+Z, then "bg", with standard input redirected: in the background the
+// program neither reads nor sets the terminal, and plays to its end.
+TEST_F(HeldStatesSoundTest, SentToTheBackgroundItPlaysOnWithoutTheTerminal) {
+  ProcessOptions options = AtTerminal(dir_, {"tone", "/r2"});
+  options.stdin_file = "/dev/null";
+  options.job_control = true;
+  Process player(options);
+  ASSERT_TRUE(player.WaitForOutput("2 times", 5000)) << player.Out();
+  const pid_t job = player.JobPid();
+  ASSERT_GT(job, 0);
+  kill(job, SIGTSTP);
+  ASSERT_TRUE(WaitUntil([&] { return ProcessState(job) == 'T'; }));
+  player.Background();
+  ASSERT_TRUE(player.WaitForExit(5000)) << "state in the background: " << ProcessState(job);
+  EXPECT_EQ(player.ExitCode(), 0);
+  EXPECT_TRUE(SameMode(player.Now(), player.Initial()));
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <string>
 #include <utility>
@@ -49,6 +50,7 @@ struct ProcessOptions {
   std::vector<std::pair<std::string, std::string>> set;
   std::string working_dir;  // empty: the test's own
   std::string stdin_file;   // empty: the terminal, or /dev/null without one
+  bool stdin_closed = false;  // descriptor 0 closed instead
   Stdout stdout_mode = Stdout::kPipe;
   std::string stdout_file;
   // A pseudo-terminal of its own (the kernel's defaults: a cooked terminal,
@@ -60,6 +62,7 @@ struct ProcessOptions {
   // process group of its own in the foreground, with a parent (the "shell")
   // in the session.
   bool job_control = false;
+  bool in_background = false;  // with job_control: started as "program &" is
   int timeout_ms = 10000;  // for RunProcess
 };
 
@@ -105,9 +108,21 @@ class Process {
 
   bool Started() const { return pid_ > 0; }
   pid_t Pid() const { return pid_; }
-  // With job_control: the program's own pid (Pid() is its "shell"), once it
-  // has taken the terminal's foreground.
-  pid_t JobPid() const { return terminal_ && out_fd_ >= 0 ? tcgetpgrp(out_fd_) : -1; }
+  // With job_control: the program's own pid (Pid() is its "shell").
+  pid_t JobPid() const {
+    const std::string children = "/proc/" + std::to_string(pid_) + "/task/" + std::to_string(pid_) + "/children";
+    pid_t job = -1;
+    if (FILE* file = fopen(children.c_str(), "re")) {
+      if (fscanf(file, "%d", &job) != 1) job = -1;
+      fclose(file);
+    }
+    return job;
+  }
+
+  // With job_control, as a shell's "fg" and "bg": the "shell" gives the
+  // terminal's foreground to the job, or takes it back, and continues it.
+  void Foreground() { kill(pid_, SIGUSR1); }
+  void Background() { kill(pid_, SIGUSR2); }
 
   // Types bytes at the terminal.
   void Type(const std::string& bytes) {
@@ -232,7 +247,7 @@ class Process {
         if (fd >= 0 && fd != slave_) close(fd);
       }
     };
-    if (!options.stdin_file.empty() || !options.terminal) {
+    if (!options.stdin_closed && (!options.stdin_file.empty() || !options.terminal)) {
       in = open(options.stdin_file.empty() ? "/dev/null" : options.stdin_file.c_str(), O_RDONLY | O_CLOEXEC);
       if (in < 0) return fail("open stdin");
     }
@@ -246,7 +261,7 @@ class Process {
       fcntl(slave_, F_SETFD, FD_CLOEXEC);
       tcgetattr(slave_, &initial_);
       out = slave_;
-      if (in < 0) in = slave_;
+      if (in < 0 && !options.stdin_closed) in = slave_;
     } else if (options.stdout_mode == Stdout::kPipe || options.stdout_mode == Stdout::kReaderGone) {
       int p[2];
       if (pipe2(p, O_CLOEXEC) != 0) return fail("pipe");
@@ -282,7 +297,11 @@ class Process {
       sigemptyset(&none);
       sigprocmask(SIG_SETMASK, &none, nullptr);
       if (!options.working_dir.empty() && chdir(options.working_dir.c_str()) != 0) _exit(126);
-      dup2(in, STDIN_FILENO);
+      if (in >= 0) {
+        dup2(in, STDIN_FILENO);
+      } else {
+        close(STDIN_FILENO);
+      }
       if (out >= 0) {
         dup2(out, STDOUT_FILENO);
       } else {
@@ -294,7 +313,7 @@ class Process {
       for (int fd : {out_fd_, err[0]}) {
         if (fd >= 0) close(fd);
       }
-      if (options.job_control) RunAsJob();
+      if (options.job_control) RunAsJob(options.in_background);
       execvpe(argv[0], argv.data(), envp.data());
       _exit(127);
     }
@@ -314,18 +333,32 @@ class Process {
     }
   }
 
-  // In the child, before exec: forks the program into a foreground process
-  // group of its own and waits for it, ending the way it ended.
-  static void RunAsJob() {
+  // In the child, before exec: forks the program into a process group of
+  // its own, in the foreground unless `in_background`, and waits for it,
+  // ending the way it ended. SIGUSR1 and SIGUSR2 are its "fg" and "bg".
+  static inline pid_t job_ = -1;
+  static void HandToJob(int) {
+    tcsetpgrp(STDOUT_FILENO, job_);
+    kill(-job_, SIGCONT);
+  }
+  static void TakeFromJob(int) {
+    tcsetpgrp(STDOUT_FILENO, getpgrp());
+    kill(-job_, SIGCONT);
+  }
+  static void RunAsJob(bool in_background) {
+    signal(SIGTTOU, SIG_IGN);  // setting the terminal's foreground from the background
+    signal(SIGUSR1, HandToJob);
+    signal(SIGUSR2, TakeFromJob);
     const pid_t job = fork();
     if (job == 0) {
       setpgid(0, 0);
-      signal(SIGTTOU, SIG_IGN);  // taking the terminal from the background
-      tcsetpgrp(STDOUT_FILENO, getpid());
+      if (!in_background) tcsetpgrp(STDOUT_FILENO, getpid());
       signal(SIGTTOU, SIG_DFL);
       prctl(PR_SET_PDEATHSIG, SIGKILL);
       return;
     }
+    setpgid(job, job);
+    job_ = job;
     int status = 0;
     while (waitpid(job, &status, 0) < 0 && errno == EINTR) {
     }

@@ -74,15 +74,18 @@ TEST_F(TerminalTest, CtrlCIsAKeyWhenTypedToThePlayer) {
   ExpectEndedByEsc(player);
 }
 
-TEST_F(TerminalTest, CtrlCInterruptsWhenInputIsRedirected) {
-  ProcessOptions options = Endless();
-  options.stdin_file = "/dev/null";
-  Process player(options);
-  StartEndless(player);
-  player.Type("\x03");
-  ASSERT_TRUE(player.WaitForExit(3000));
-  EXPECT_EQ(player.Signal(), SIGINT);
-  EXPECT_TRUE(SameMode(player.Now(), player.Initial()));
+TEST_F(TerminalTest, CtrlCInterruptsWhenInputIsRedirectedOrClosed) {
+  for (const bool closed : {false, true}) {
+    ProcessOptions options = Endless();
+    options.stdin_file = "/dev/null";
+    options.stdin_closed = closed;
+    Process player(options);
+    StartEndless(player);
+    player.Type("\x03");
+    ASSERT_TRUE(player.WaitForExit(3000)) << "closed: " << closed;
+    EXPECT_EQ(player.Signal(), SIGINT) << "closed: " << closed;
+    EXPECT_TRUE(SameMode(player.Now(), player.Initial()));
+  }
 }
 
 TEST_F(TerminalTest, StandardInputIsNeverRead) {
