@@ -115,7 +115,8 @@ class PcmOutput {
   // job that uses them. The sound thread stores answer_ (release) before it
   // signals answer_event_, and clears feeding_ (release) after its last call
   // of the source and before it signals end_event_: the main thread's
-  // acquire load after its wait takes over what the sound thread did.
+  // acquire load after its wait takes over what the sound thread did. After
+  // drained_event_ the main thread touches nothing of the device's.
   std::atomic<bool> feeding_{false};
   std::atomic<bool> given_up_{false};  // main -> sound thread: close what you open
   std::atomic<uint32_t> answer_{0};

@@ -1,8 +1,10 @@
 // Sound on POSIX: the media commands carried out with libsndfile for
 // decoding and ALSA for output and volume. Runs on the main thread, except
-// for every ALSA call, which the sound thread makes (sound_thread.h). Calls
-// only the libraries and the system; where it must wait for the output it
-// uses the wait its caller hands in, which watches the keys.
+// for every ALSA call, which the sound thread makes, and the opening of
+// sound files, which a thread of its own makes (sound_thread.h). Calls only
+// the libraries, the system and the files room; where it must wait for a
+// file or the output it uses the wait its caller hands in, which watches
+// the keys.
 #pragma once
 
 #include <cstdint>

@@ -3,6 +3,15 @@
 // in, and the signals that stop or end the program. Runs on the main thread
 // and its signal handlers; calls only the system. What a wait watches
 // besides the keys, its caller hands in.
+//
+// The terminal follows job control as states. Without /dev/tty there are
+// no keys. Otherwise the process is in the background (not the terminal's
+// foreground process group: it neither reads the terminal nor sets its
+// mode) or in the foreground (it has saved the mode it found, set its key
+// mode, and reads keys). It looks which holds at start, on SIGCONT and
+// before every wait. A stop (Ctrl+Z, SIGTSTP, SIGTTOU) gives the mode back
+// first when the foreground is ours; SIGTTIN is ignored, so a read that
+// loses a race with "bg" fails instead of stopping the program.
 #pragma once
 
 #include <cstdint>
