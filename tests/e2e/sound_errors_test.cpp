@@ -70,6 +70,35 @@ TEST(SoundErrorsTest, NoSoundOutputGivesTheErrorLine) {
   }
 }
 
+// AUDIODEV names the device: a file device of the test's own ALSA
+// configuration gets the tone's samples as they are; a name that no
+// configuration knows is no sound output.
+TEST(SoundErrorsTest, AudiodevNamesTheDevice) {
+  if (!HaveCommand("sox")) GTEST_SKIP() << "sox is not installed (scripts/test installs it)";
+  ScratchDir dir;
+  ASSERT_TRUE(MakeTone(dir / "tone.wav"));
+  std::ofstream(dir / "alsa.conf") << "pcm.tofile { type file slave { pcm { type null } } file \""
+                                   << (dir / "written.raw") << "\" format \"raw\" }\n";
+  const struct {
+    const char* device;
+    std::string out;
+  } cases[] = {{"tofile", ""}, {"nonexistent", kNoOutputLine}};
+  for (const auto& row : cases) {
+    ProcessOptions options;
+    options.args = {"tone", "/q"};
+    options.working_dir = dir.path();
+    options.set = {{"ALSA_CONFIG_PATH", dir / "alsa.conf"}, {"AUDIODEV", row.device}};
+    const ProcessResult run = RunProcess(options);
+    EXPECT_TRUE(run.ExitedWith(0)) << row.device << ": " << Describe(run);
+    EXPECT_EQ(run.out, row.out) << row.device;
+  }
+  const std::string wav = ReadWholeFile(dir / "tone.wav");
+  const size_t data = wav.find("data");
+  ASSERT_NE(data, std::string::npos);
+  const std::string written = ReadWholeFile(dir / "written.raw");
+  EXPECT_TRUE(written == wav.substr(data + 8)) << "not the tone's samples: " << written.size() << " bytes";
+}
+
 struct DamagedCase {
   const char* why;
   const char* file;

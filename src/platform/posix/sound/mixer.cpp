@@ -1,10 +1,14 @@
-// The wave output volume on POSIX: a playback volume of ALSA's "default"
-// mixer, which is the sound server's own volume when one is running.
+// The wave output volume on POSIX: a playback volume of the output device's
+// mixer; for ALSA's "default" that is the sound server's own volume when one
+// is running.
 #include "platform/posix/sound/mixer.h"
 
 #include <alsa/asoundlib.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <initializer_list>
 
 #include "platform/posix/system.h"
@@ -39,13 +43,39 @@ void SetElementVolume(snd_mixer_elem_t* element, uint16_t left, uint16_t right) 
   snd_mixer_selem_set_playback_volume(element, SND_MIXER_SCHN_FRONT_RIGHT, right_level);
 }
 
+// The mixer of `device`: the device's own name where it names a mixer too
+// ("default", "pulse", "hw:1"), else that of the card the device is on.
+bool AttachMixer(snd_mixer_t* mixer, const char* device) {
+  if (snd_mixer_attach(mixer, device) == 0) return true;
+  // "default" without a mixer is no sound at all: nothing to look for.
+  if (std::strcmp(device, "default") == 0) return false;
+  snd_pcm_t* pcm = nullptr;
+  if (snd_pcm_open(&pcm, device, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) return false;
+  snd_pcm_info_t* info = nullptr;
+  snd_pcm_info_alloca(&info);
+  const int card = snd_pcm_info(pcm, info) == 0 ? snd_pcm_info_get_card(info) : -1;
+  snd_pcm_close(pcm);
+  if (card < 0) return false;
+  char card_name[16];
+  std::snprintf(card_name, sizeof card_name, "hw:%d", card);
+  return snd_mixer_attach(mixer, card_name) == 0;
+}
+
 }  // namespace
+
+const char* OutputDeviceName() {
+  static const char* const name = [] {
+    const char* chosen = std::getenv("AUDIODEV");
+    return chosen != nullptr && chosen[0] != '\0' ? chosen : "default";
+  }();
+  return name;
+}
 
 void ApplyVolume(uint32_t volume_word) {
   SilenceLibraries();
   snd_mixer_t* mixer = nullptr;
   if (snd_mixer_open(&mixer, 0) < 0) return;
-  if (snd_mixer_attach(mixer, "default") == 0 &&
+  if (AttachMixer(mixer, OutputDeviceName()) &&
       snd_mixer_selem_register(mixer, nullptr, nullptr) == 0 && snd_mixer_load(mixer) == 0) {
     if (snd_mixer_elem_t* element = FindVolumeElement(mixer)) {
       SetElementVolume(element, static_cast<uint16_t>(volume_word & 0xFFFF),

@@ -1,10 +1,16 @@
-// The volume of ALSA's "default" mixer. Runs on the sound thread: the mixer
-// talks to the sound server, which may not answer.
+// The output device's name, and the volume of its mixer. Runs on the sound
+// thread: the mixer talks to the sound server, which may not answer.
 #pragma once
 
 #include <cstdint>
 
-// Sets the wave output volume: the low 16 bits are the left channel, the
+// The ALSA device sounds play on: the AUDIODEV variable when it is set and
+// not empty (any PCM name: "hw:1", "plughw:1,0", "pulse", a name from the
+// user's configuration), else "default".
+const char* OutputDeviceName();
+
+// Sets the wave output volume of the output device's mixer (where it has
+// none, nothing happens): the low 16 bits are the left channel, the
 // high 16 bits the right one. Failures are silent.
 void ApplyVolume(uint32_t volume_word);
 

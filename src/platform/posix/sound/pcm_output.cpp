@@ -1,4 +1,4 @@
-// Feeding ALSA's "default" device, every call made on the sound thread.
+// Feeding the output device, every call made on the sound thread.
 #include "platform/posix/sound/pcm_output.h"
 
 #include <alsa/asoundlib.h>
@@ -210,7 +210,7 @@ uint32_t PcmOutput::OpenDevice(unsigned rate, unsigned channels, bool int16) {
   SilenceLibraries();
   snd_pcm_t* pcm = nullptr;
   // Non-blocking, so that a device in use fails at once instead of waiting.
-  int result = snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+  int result = snd_pcm_open(&pcm, OutputDeviceName(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
   if (result < 0) return CodeForOutputOpenError(result);
   bool int16_samples = int16;
   long period = 0;

@@ -1,4 +1,5 @@
-// Sound output through ALSA's "default" device.
+// Sound output through ALSA's "default" device, or the one AUDIODEV names
+// (mixer.h).
 //
 // Every ALSA call runs on the sound thread (sound_thread.h), which this
 // object owns and alone posts to; the public functions below are called on
