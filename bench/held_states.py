@@ -8,6 +8,7 @@ standard descriptors lead to. Each program runs in a session of its own,
 at a pseudo-terminal of its own.
 """
 import argparse
+import fcntl
 import os
 import pty
 import select
@@ -21,31 +22,16 @@ import time
 ESC_RUNS = 7
 
 
-def spawn(peldo, args, cwd, env=None, stdin_null=False, background=False, closed=()):
-    """Starts peldo at a new pseudo-terminal, as a shell would: in the
-    foreground, or (background) in a process group that is not. Returns
-    (pid, master, slave)."""
+def spawn(peldo, args, cwd, env=None, stdin_null=False, closed=()):
+    """Starts peldo at a new pseudo-terminal, in the foreground of a session
+    of its own. Returns (pid, master, slave)."""
     master, slave = pty.openpty()
-    read_end, write_end = os.pipe()
     pid = os.fork()
     if pid == 0:
         try:
             os.close(master)
-            os.close(read_end)
             os.setsid()
-            import fcntl
             fcntl.ioctl(slave, termios.TIOCSCTTY, 0)
-            if background:
-                # The session leader keeps the foreground; the job gets a
-                # group of its own.
-                job = os.fork()
-                if job != 0:
-                    os.close(write_end)
-                    os.waitpid(job, 0)
-                    os._exit(0)
-                os.setpgid(0, 0)
-            os.write(write_end, str(os.getpid()).encode())
-            os.close(write_end)
             os.dup2(os.open(os.devnull, os.O_RDONLY) if stdin_null else slave, 0)
             os.dup2(slave, 1)
             os.dup2(os.open(os.devnull, os.O_WRONLY), 2)
@@ -55,10 +41,7 @@ def spawn(peldo, args, cwd, env=None, stdin_null=False, background=False, closed
             os.execve(peldo, [peldo] + args, env or os.environ)
         finally:
             os._exit(127)
-    os.close(write_end)
-    job = int(os.read(read_end, 32) or pid)
-    os.close(read_end)
-    return pid, job, master, slave
+    return pid, master, slave
 
 
 def read_until(master, text, timeout):
@@ -92,7 +75,7 @@ def esc_to_exit(peldo, work, args, env, prepare, ready_text, settle, runs):
     `ready_text`."""
     times = []
     for _ in range(runs):
-        pid, _, master, slave = spawn(peldo, args, work, env)
+        pid, master, slave = spawn(peldo, args, work, env)
         undo = None
         try:
             found, _ = read_until(master, ready_text, 10)
@@ -149,7 +132,6 @@ def job_at_terminal(peldo, args, cwd):
         try:
             os.close(master)
             os.setsid()
-            import fcntl
             fcntl.ioctl(slave, termios.TIOCSCTTY, 0)
             signal.signal(signal.SIGTTOU, signal.SIG_IGN)
             job = os.fork()
@@ -239,7 +221,7 @@ def usage_while(peldo, work, args, seconds, env=None):
 def plain_run(peldo, work, args, env=None, closed=()):
     """Output and wait status of a run to its end (10 s at most), and where
     its descriptors 1 and 2 lead half a second in."""
-    pid, job, master, slave = spawn(peldo, args, work, env, stdin_null=True, closed=closed)
+    pid, master, slave = spawn(peldo, args, work, env, stdin_null=True, closed=closed)
     seen = b""
     leads = {}
     start = time.monotonic()
@@ -254,7 +236,7 @@ def plain_run(peldo, work, args, env=None, closed=()):
         if not leads and time.monotonic() - start > 0.5:
             for fd in (1, 2):
                 try:
-                    leads[fd] = os.readlink(f"/proc/{job}/fd/{fd}")
+                    leads[fd] = os.readlink(f"/proc/{pid}/fd/{fd}")
                 except OSError:
                     leads[fd] = "closed"
         done, status = os.waitpid(pid, os.WNOHANG)

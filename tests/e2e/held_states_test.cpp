@@ -41,6 +41,13 @@ bool WaitUntil(Done done) {
   return done();
 }
 
+// Ctrl+Z from outside: the job's pid once it has stopped, or -1.
+pid_t StopJob(const Process& player) {
+  const pid_t job = player.JobPid();
+  if (job <= 0 || kill(job, SIGTSTP) != 0) return -1;
+  return WaitUntil([&] { return ProcessState(job) == 'T'; }) ? job : -1;
+}
+
 // Types Esc and expects the program gone within kEscExitMs, the terminal as
 // it was.
 void ExpectEscEndsIt(Process& player) {
@@ -182,10 +189,8 @@ TEST_F(HeldStatesSoundTest, StoppedItGivesTheTerminalBackAndContinuedItTakesEscA
   options.job_control = true;
   Process player(options);
   ASSERT_TRUE(player.WaitForOutput("until ESC is pressed", 5000)) << player.Out();
-  const pid_t job = player.JobPid();
-  ASSERT_GT(job, 0);
-  kill(job, SIGTSTP);
-  ASSERT_TRUE(WaitUntil([&] { return ProcessState(job) == 'T'; }));
+  const pid_t job = StopJob(player);
+  ASSERT_GT(job, 0) << "not stopped";
   EXPECT_TRUE(SameMode(player.Now(), player.Initial())) << "echo and line mode while stopped";
   kill(job, SIGCONT);
   ASSERT_TRUE(WaitUntil([&] { return (player.Now().c_lflag & ICANON) == 0; })) << "keys again";
@@ -213,10 +218,8 @@ TEST_F(HeldStatesSoundTest, SentToTheBackgroundItPlaysOnWithoutTheTerminal) {
   options.job_control = true;
   Process player(options);
   ASSERT_TRUE(player.WaitForOutput("2 times", 5000)) << player.Out();
-  const pid_t job = player.JobPid();
-  ASSERT_GT(job, 0);
-  kill(job, SIGTSTP);
-  ASSERT_TRUE(WaitUntil([&] { return ProcessState(job) == 'T'; }));
+  const pid_t job = StopJob(player);
+  ASSERT_GT(job, 0) << "not stopped";
   player.Background();
   ASSERT_TRUE(player.WaitForExit(5000)) << "state in the background: " << ProcessState(job);
   EXPECT_EQ(player.ExitCode(), 0);
