@@ -12,7 +12,7 @@ set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/${PELDO_CROSS_TRIPLET}/pkgconfig:/usr/share/
 
 # ctest runs the programs under qemu-user; its dynamic loader and libraries
 # are the multiarch ones, where the system loader looks for them.
-find_program(PELDO_QEMU NAMES qemu-${PELDO_QEMU_NAME}-static qemu-${PELDO_QEMU_NAME})
+find_program(PELDO_QEMU NAMES qemu-${PELDO_QEMU_NAME} qemu-${PELDO_QEMU_NAME}-static)
 if(PELDO_QEMU)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${PELDO_QEMU})
 endif()
