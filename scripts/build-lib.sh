@@ -10,7 +10,8 @@
 # whatever new arguments say. Later builds re-run cmake by themselves when
 # the build files change. Then builds NAME (everything by default) with one
 # job per core. Everything cmake says goes to DIR/build.log; returns non-zero
-# when configuring or building failed.
+# when configuring or building failed. Every build made here treats warnings
+# as errors (PELDO_WERROR), which a user's own cmake run does not.
 
 build_lib_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
@@ -25,6 +26,7 @@ configure_and_build() {
   done
   local dir=$1
   shift
+  set -- -DPELDO_WERROR=ON "$@"
   local log=$dir/build.log options
   mkdir -p "$dir" || return 1
   : >"$log"
