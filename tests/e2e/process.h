@@ -20,7 +20,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
+#include <fstream>
 #include <chrono>
 #include <string>
 #include <utility>
@@ -110,13 +110,9 @@ class Process {
   pid_t Pid() const { return pid_; }
   // With job_control: the program's own pid (Pid() is its "shell").
   pid_t JobPid() const {
-    const std::string children = "/proc/" + std::to_string(pid_) + "/task/" + std::to_string(pid_) + "/children";
-    pid_t job = -1;
-    if (FILE* file = fopen(children.c_str(), "re")) {
-      if (fscanf(file, "%d", &job) != 1) job = -1;
-      fclose(file);
-    }
-    return job;
+    pid_t job = 0;
+    std::ifstream("/proc/" + std::to_string(pid_) + "/task/" + std::to_string(pid_) + "/children") >> job;
+    return job > 0 ? job : -1;
   }
 
   // With job_control, as a shell's "fg" and "bg": the "shell" gives the
@@ -297,11 +293,7 @@ class Process {
       sigemptyset(&none);
       sigprocmask(SIG_SETMASK, &none, nullptr);
       if (!options.working_dir.empty() && chdir(options.working_dir.c_str()) != 0) _exit(126);
-      if (in >= 0) {
-        dup2(in, STDIN_FILENO);
-      } else {
-        close(STDIN_FILENO);
-      }
+      in >= 0 ? dup2(in, STDIN_FILENO) : close(STDIN_FILENO);
       if (out >= 0) {
         dup2(out, STDOUT_FILENO);
       } else {
