@@ -204,10 +204,9 @@ TEST_F(MediaLayerTest, PlayingAgainStartsOverAndRepetitionsReuseTheDevice) {
 // lets go, Finish takes it back.
 TEST_F(MediaLayerTest, SoundThreadKeepsTheSourceUntilFinishReturnsTrue) {
   static PcmOutput& output = *new PcmOutput;  // never destroyed, as in the player
-  ASSERT_TRUE(output.RequestPrepare(44100, 2, true));
-  pollfd answer = {output.AnswerDescriptor(), POLLIN, 0};
-  ASSERT_EQ(poll(&answer, 1, 5000), 1);
-  ASSERT_EQ(output.PrepareAnswer(), 0u);
+  uint32_t error = 1;
+  ASSERT_EQ(output.Prepare(44100, 2, true, WaitForDescriptor, 5000, &error), WaitEnd::kReady);
+  ASSERT_EQ(error, 0u);
   std::mutex gate;
   gate.lock();
   int reads = 0;  // written by the sound thread, read here only after Finish
@@ -219,7 +218,8 @@ TEST_F(MediaLayerTest, SoundThreadKeepsTheSourceUntilFinishReturnsTrue) {
   source.floats = [&](float*, long) { return source.int16s(nullptr, 0); };
   ASSERT_EQ(output.Start(source), 0u);
   EXPECT_FALSE(output.Finish()) << "the feed is still reading";
-  EXPECT_FALSE(output.RequestPrepare(44100, 2, true)) << "the thread is held";
+  EXPECT_EQ(output.Prepare(44100, 2, true, WaitForDescriptor, 5000, &error), WaitEnd::kReady);
+  EXPECT_EQ(error, kMediaNoOutput) << "the thread is held";
   gate.unlock();
   pollfd end = {output.EndDescriptor(), POLLIN, 0};
   ASSERT_EQ(poll(&end, 1, 5000), 1);

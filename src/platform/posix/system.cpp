@@ -1,9 +1,10 @@
-// Process-wide services on POSIX: the command line, text storage, errno,
-// the clock, and quiet libraries.
+// Process-wide services on POSIX: the command line, standard output, text
+// storage, errno, the clock, and quiet libraries.
 #include "platform/posix/system.h"
 
 #include <alsa/asoundlib.h>
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -51,6 +52,12 @@ const char* CommandLine() { return command_line; }
 
 // POSIX hands a process its standard descriptors as they are.
 void TakeStartupHandles() {}
+
+int32_t WriteStandardOutput(const char* bytes, uint32_t length, uint32_t* written) {
+  const ssize_t count = write(STDOUT_FILENO, bytes, length);
+  *written = count > 0 ? static_cast<uint32_t>(count) : 0;
+  return count >= 0 ? 1 : 0;
+}
 
 void* AllocateTextStorage(uint32_t size) { return std::malloc(size); }
 void ReleaseTextStorage(void* storage) { std::free(storage); }

@@ -39,7 +39,7 @@ void StoreReply(const char* text, char* reply, uint32_t capacity) {
 constexpr int kAnswerWaitMs = 5000;
 
 // The one sound the player has open at a time.
-struct OpenSound {
+struct CurrentSound {
   std::string name;
   SNDFILE* file = nullptr;
   bool played = false;
@@ -51,12 +51,12 @@ struct OpenSound {
 
 class MediaLayer {
  public:
-  void Finish(KeyWatchingWait wait) {
+  void Finish(DescriptorWait wait) {
     CloseSound();
     output_.Drain(kAnswerWaitMs, wait);
   }
 
-  uint32_t Carry(const MediaCommand& command, char* reply, uint32_t capacity, KeyWatchingWait wait) {
+  uint32_t Execute(const MediaCommand& command, char* reply, uint32_t capacity, DescriptorWait wait) {
     if (command.verb == MediaVerb::kOpen) return Open(command.name, wait);
     if (!sound_ || sound_->name != command.name) return kMediaNotOpen;
     switch (command.verb) {
@@ -81,7 +81,7 @@ class MediaLayer {
   void SetVolume(uint32_t volume_word) { output_.SetVolume(volume_word); }
 
  private:
-  uint32_t Open(std::string_view name, KeyWatchingWait wait) {
+  uint32_t Open(std::string_view name, DescriptorWait wait) {
     if (sound_) return kMediaAlreadyOpen;
     SilenceLibraries();
     std::string wanted(name);
@@ -93,57 +93,35 @@ class MediaLayer {
     if ((*attributes & (platform::kAttributeDirectory | platform::kAttributeSystem)) != 0) {
       return kMediaNotSound;
     }
-    // The file is opened and its header read on a thread of its own, with
-    // the keys watched, as the output is below.
-    if (!files_.Request(*path)) return kMediaFileUnreadable;
-    switch (wait(files_.AnswerDescriptor(), kAnswerWaitMs)) {
+    // The file is opened and its header read on a worker, with the keys
+    // watched, as the output is below. Esc meanwhile leaves the sound open
+    // but silent, so that the player reads the Esc next.
+    OpenedFile opened;
+    switch (files_.Open(*path, wait, kAnswerWaitMs, &opened)) {
       case WaitEnd::kReady:
         break;
-      case WaitEnd::kEscWaiting:
-        files_.GiveUp();
-        sound_ = OpenSound{std::move(wanted), nullptr, false, false, true};
+      case WaitEnd::kEscPressed:
+        sound_ = CurrentSound{std::move(wanted), nullptr, false, false, true};
         return 0;
       case WaitEnd::kTimedOut:
-        files_.GiveUp();
         return kMediaFileUnreadable;
     }
-    const OpenedSound opened = files_.Take();
     if (opened.file == nullptr) return opened.code;
-    SNDFILE* const file = opened.file;
-    const SF_INFO& info = opened.info;
-    const Prepared prepared = PrepareOutput(static_cast<unsigned>(info.samplerate),
-                                            static_cast<unsigned>(info.channels),
-                                            HasAtMostSixteenBits(info), wait);
-    if (prepared.error != 0) {
-      sf_close(file);
-      return prepared.error;
-    }
-    sound_ = OpenSound{std::move(wanted), file, false, HasAtMostSixteenBits(info), prepared.esc_pressed};
-    return 0;
-  }
-
-  // How the output was made ready: a media error, or Esc first, which is no
-  // error (the open goes on, without output).
-  struct Prepared {
+    const bool int16 = HasAtMostSixteenBits(opened.info);
+    // The output is opened on the sound thread; meanwhile `wait` watches the
+    // keys, so that Esc is heard however long the sound server takes.
     uint32_t error = 0;
-    bool esc_pressed = false;
-  };
-
-  // The output is opened on the sound thread; meanwhile `wait` watches the
-  // keys, so that Esc is heard however long the sound server takes.
-  Prepared PrepareOutput(unsigned rate, unsigned channels, bool int16, KeyWatchingWait wait) {
-    if (!output_.RequestPrepare(rate, channels, int16)) return {kMediaNoOutput, false};
-    switch (wait(output_.AnswerDescriptor(), kAnswerWaitMs)) {
-      case WaitEnd::kReady:
-        return {output_.PrepareAnswer(), false};
-      case WaitEnd::kEscWaiting:
-        output_.GiveUpPrepare();
-        return {0, true};
-      case WaitEnd::kTimedOut:
-        break;
+    const WaitEnd end = output_.Prepare(static_cast<unsigned>(opened.info.samplerate),
+                                        static_cast<unsigned>(opened.info.channels), int16, wait,
+                                        kAnswerWaitMs, &error);
+    // Esc first is no error: the sound stays open, silent.
+    if (end == WaitEnd::kEscPressed) error = 0;
+    if (error != 0) {
+      sf_close(opened.file);
+      return error;
     }
-    output_.GiveUpPrepare();
-    return {kMediaNoOutput, false};
+    sound_ = CurrentSound{std::move(wanted), opened.file, false, int16, end == WaitEnd::kEscPressed};
+    return 0;
   }
 
   uint32_t Play() {
@@ -170,7 +148,7 @@ class MediaLayer {
     sound_.reset();
   }
 
-  std::optional<OpenSound> sound_;
+  std::optional<CurrentSound> sound_;
   // Made once and never destroyed: their threads may use them until the
   // process ends.
   SoundFileOpener& files_ = *new SoundFileOpener;
@@ -185,12 +163,12 @@ MediaLayer& Media() {
 
 }  // namespace
 
-uint32_t CarryMediaCommand(const char* command, char* reply, uint32_t reply_capacity,
-                           KeyWatchingWait wait) {
+uint32_t ExecuteMediaCommand(const char* command, char* reply, uint32_t reply_capacity,
+                             DescriptorWait wait) {
   MediaCommand parsed;
   if (!ParseMediaCommand(command, &parsed)) return kMediaBadCommand;
   try {
-    return Media().Carry(parsed, reply, reply_capacity, wait);
+    return Media().Execute(parsed, reply, reply_capacity, wait);
   } catch (...) {
     // Only allocations throw here.
     return kMediaNoMemory;
@@ -199,7 +177,7 @@ uint32_t CarryMediaCommand(const char* command, char* reply, uint32_t reply_capa
 
 int SoundEndDescriptor() { return Media().EndDescriptor(); }
 
-void FinishSound(KeyWatchingWait wait) { Media().Finish(wait); }
+void FinishSound(DescriptorWait wait) { Media().Finish(wait); }
 
 namespace platform {
 

@@ -1,12 +1,15 @@
 // Sound output through ALSA's "default" device, or the one AUDIODEV names
 // (mixer.h).
 //
-// Every ALSA call runs on the sound thread (sound_thread.h), which this
+// Every ALSA call runs on the sound thread, a Worker (worker.h) that this
 // object owns and alone posts to; the public functions below are called on
 // the main thread and never wait for the device longer than they say. The
 // device outlives the sounds played on it: after a sound has been queued
 // whole it stays open and running, so the next sound with the same rate and
 // channels follows the last sample without a gap.
+//
+// pcm_output.cpp holds the main thread's side, pcm_device.cpp the device and
+// its settings, pcm_feed.cpp the feeding and the wait for the tail.
 #pragma once
 
 #include <poll.h>
@@ -16,7 +19,7 @@
 #include <functional>
 #include <vector>
 
-#include "platform/posix/sound/sound_thread.h"
+#include "platform/posix/sound/worker.h"
 #include "platform/posix/waits.h"
 
 typedef struct _snd_pcm snd_pcm_t;
@@ -43,21 +46,16 @@ class PcmOutput {
   // lives until the process ends.
   ~PcmOutput() = delete;
 
-  // Asks for the device to be made ready for a sound of `rate` frames a
-  // second and `channels` channels: the open device is kept, still playing,
-  // when it already has these settings; otherwise it plays out and a new one
-  // is opened, taking 16-bit samples when `int16` is set and the device
-  // allows, else floats. Returns at once; AnswerDescriptor() polls readable
-  // when the answer is in. False, with nothing asked, when the sound thread
-  // is still held by a call that was given up on, or cannot be had.
-  bool RequestPrepare(unsigned rate, unsigned channels, bool int16);
-  int AnswerDescriptor() const { return answer_event_.Get(); }
-  // The answer to the last RequestPrepare once AnswerDescriptor() has polled
-  // readable: 0 or a media error code.
-  uint32_t PrepareAnswer() const { return answer_.load(std::memory_order_acquire); }
-  // Stops waiting for the answer: a device that the request still opens is
-  // closed again, and the sound thread counts as held until it is done.
-  void GiveUpPrepare();
+  // Makes the device ready for a sound of `rate` frames a second and
+  // `channels` channels: the open device is kept, still playing, when it
+  // already has these settings; otherwise it plays out and a new one is
+  // opened, taking 16-bit samples when `int16` is set and the device allows,
+  // else floats. Waits through `wait` at most `timeout_ms`. kReady with 0 or
+  // a media error code in *error (kMediaNoOutput when the sound thread is
+  // stuck or cannot be had); kEscPressed or kTimedOut when the wait gave up,
+  // and then a device the request still opens is closed again.
+  WaitEnd Prepare(unsigned rate, unsigned channels, bool int16, DescriptorWait wait, int timeout_ms,
+                  uint32_t* error);
 
   // Starts feeding the prepared device from `source` and returns at once.
   // Returns 0 or a media error code. From here until Finish returns true the
@@ -83,48 +81,40 @@ class PcmOutput {
 
   // Lets what is queued play out and closes the device, waiting through
   // `wait` (which gives up on Esc) at most `timeout_ms` for it, and not at
-  // all while the sound thread is held by a call that was given up on.
-  void Drain(int timeout_ms, KeyWatchingWait wait);
+  // all while the sound thread is stuck.
+  void Drain(int timeout_ms, DescriptorWait wait);
 
   // Sets the mixer's volume (mixer.h) on the sound thread, after the jobs
   // posted before; returns at once.
   void SetVolume(uint32_t volume_word);
 
  private:
-  bool Held();
-
-  // On the sound thread.
-  void AnswerPrepare(unsigned rate, unsigned channels, bool int16);
-  uint32_t Prepare(unsigned rate, unsigned channels, bool int16);
+  // On the sound thread: the device (pcm_device.cpp).
+  uint32_t PrepareDevice(unsigned rate, unsigned channels, bool int16);
   uint32_t OpenDevice(unsigned rate, unsigned channels, bool int16);
   void CloseDevice();
   void DrainDevice();
-  void DrainAndAnnounce();
+  // On the sound thread: feeding (pcm_feed.cpp).
   void Feed(const FrameSource& source);
   bool WriteFrames(const void* data, long frames);
   bool WaitWritable();
   bool WaitForTail();
   bool SpaceEmptyFeed();
 
-  SoundThread thread_;
+  Worker worker_;
 
   // Main thread only.
   bool started_ = false;  // a feed has been started since the last Finish
-  bool held_ = false;     // a wait for the sound thread was given up
 
   // Hand-offs. The main thread makes the descriptors before it posts the
-  // job that uses them. The sound thread stores answer_ (release) before it
-  // signals answer_event_, and clears feeding_ (release) after its last call
-  // of the source and before it signals end_event_: the main thread's
-  // acquire load after its wait takes over what the sound thread did. After
-  // drained_event_ the main thread touches nothing of the device's.
+  // job that uses them. prepare_answer_ is the sound thread's until the
+  // worker's Await hands it over. feeding_ is cleared (release) after the
+  // feed's last call of the source and before end_event_ is signalled; the
+  // worker's Await takes over everything the feed did.
+  uint32_t prepare_answer_ = 0;
   std::atomic<bool> feeding_{false};
-  std::atomic<bool> given_up_{false};  // main -> sound thread: close what you open
-  std::atomic<uint32_t> answer_{0};
-  EventDescriptor answer_event_;  // a prepare has been answered
-  EventDescriptor end_event_;     // the feed has ended
-  EventDescriptor stop_event_;    // main -> sound thread: the feed must stop
-  EventDescriptor drained_event_;  // the device has played out and is closed
+  EventDescriptor end_event_;   // the feed has ended
+  EventDescriptor stop_event_;  // main -> sound thread: the feed must stop
 
   // Sound thread only.
   snd_pcm_t* pcm_ = nullptr;

@@ -1,10 +1,11 @@
 // Sound on POSIX: the media commands carried out with libsndfile for
-// decoding and ALSA for output and volume. Runs on the main thread, except
-// for every ALSA call, which the sound thread makes, and the opening of
-// sound files, which a thread of its own makes (sound_thread.h). Calls only
-// the libraries, the system and the files room; where it must wait for a
-// file or the output it uses the wait its caller hands in, which watches
-// the keys.
+// decoding and ALSA for output and volume. The functions below run on the
+// main thread; every ALSA call runs on the sound thread and the opening of
+// sound files on a thread of their own, both Workers (worker.h), which the
+// main thread waits for only with a bound. Signal handlers touch nothing
+// here, and the workers block every signal. Calls only the libraries, the
+// system and the files room; where it must wait for a file or the output it
+// uses the wait its caller hands in, which watches the keys.
 #pragma once
 
 #include <cstdint>
@@ -16,8 +17,8 @@
 // An "open" waits for the output device through `wait`: Esc pressed
 // meanwhile leaves the sound open but silent, so that the player reads the
 // Esc next.
-uint32_t CarryMediaCommand(const char* command, char* reply, uint32_t reply_capacity,
-                           KeyWatchingWait wait);
+uint32_t ExecuteMediaCommand(const char* command, char* reply, uint32_t reply_capacity,
+                             DescriptorWait wait);
 
 // A descriptor that polls readable from the moment the playing sound has
 // ended (or failed) until the next "play"; -1 when no sound is open.
@@ -26,7 +27,7 @@ int SoundEndDescriptor();
 // At the end of the process: lets the tail of the last sound play out, but
 // waits no longer than a device that still answers needs for it, and not at
 // all once `wait` sees Esc.
-void FinishSound(KeyWatchingWait wait);
+void FinishSound(DescriptorWait wait);
 
 // The media command strings the player sends, taken apart.
 enum class MediaVerb { kOpen, kPlay, kStatusMode, kClose };

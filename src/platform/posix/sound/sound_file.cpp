@@ -76,41 +76,24 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 
 }  // namespace
 
-bool SoundFileOpener::Request(const std::string& path) {
-  if (held_ && thread_.Done()) held_ = false;
-  if (held_ || !answered_.Open()) return false;
-  answered_.Clear();
-  {
-    const std::lock_guard lock(mutex_);
-    answer_.reset();
-    given_up_ = false;
-  }
+WaitEnd SoundFileOpener::Open(const std::string& path, DescriptorWait wait, int timeout_ms,
+                              OpenedFile* opened) {
+  *opened = OpenedFile{nullptr, {}, kMediaFileUnreadable};
+  bool posted = false;
   try {
-    return thread_.Post([this, path] { Open(path); });
+    posted = worker_.Post([this, path] { OpenOnWorker(path); });
   } catch (const std::exception&) {
-    return false;
   }
+  if (!posted) return WaitEnd::kReady;
+  const WaitEnd end = worker_.Await(wait, timeout_ms, [this] {
+    if (answer_.file != nullptr) sf_close(answer_.file);
+  });
+  if (end == WaitEnd::kReady) *opened = answer_;
+  return end;
 }
 
-OpenedSound SoundFileOpener::Take() {
-  const std::lock_guard lock(mutex_);
-  OpenedSound taken = answer_.value_or(OpenedSound{nullptr, {}, kMediaFileUnreadable});
-  answer_.reset();
-  return taken;
-}
-
-void SoundFileOpener::GiveUp() {
-  const std::lock_guard lock(mutex_);
-  // An answer that came in the meantime is closed here; else the thread
-  // closes it when it comes.
-  if (answer_ && answer_->file != nullptr) sf_close(answer_->file);
-  answer_.reset();
-  given_up_ = true;
-  held_ = true;
-}
-
-void SoundFileOpener::Open(const std::string& path) {
-  OpenedSound opened;
+void SoundFileOpener::OpenOnWorker(const std::string& path) {
+  OpenedFile opened;
   struct stat status{};
   const int fd = OpenRegularFile(path, &status, &opened.code);
   if (fd >= 0 && failed_code_ != 0 && SameFile(status, failed_status_)) {
@@ -123,11 +106,5 @@ void SoundFileOpener::Open(const std::string& path) {
       failed_code_ = opened.code;
     }
   }
-  const std::lock_guard lock(mutex_);
-  if (given_up_) {
-    if (opened.file != nullptr) sf_close(opened.file);
-    return;
-  }
   answer_ = opened;
-  answered_.Signal();
 }

@@ -5,11 +5,9 @@
 #include <sys/stat.h>
 
 #include <cstdint>
-#include <mutex>
-#include <optional>
 #include <string>
 
-#include "platform/posix/sound/sound_thread.h"
+#include "platform/posix/sound/worker.h"
 
 // Opens `path` for reading without blocking on it and makes sure it is a
 // regular file: the name may have been swapped for a FIFO or a device since
@@ -33,17 +31,17 @@ long DecodeFrames(SNDFILE* file, int16_t* out, long frames);
 
 // What opening a sound file gave: the decoder, with the sound's rate and
 // channels in `info`, or nullptr and a media error in `code`.
-struct OpenedSound {
+struct OpenedFile {
   SNDFILE* file = nullptr;
   SF_INFO info{};
   uint32_t code = 0;
 };
 
-// Opens sound files on a thread of its own, so that a file whose reads hang
+// Opens sound files on a worker of its own, so that a file whose reads hang
 // holds that thread and not the one that must hear Esc. Called on the main
 // thread. A file that failed is not decoded again while it stays the same
 // (device, inode, size and modification time): some decoders leak at every
-// failed open. Its thread is never joined, so it is never destroyed.
+// failed open. Its worker is never joined, so it is never destroyed.
 class SoundFileOpener {
  public:
   SoundFileOpener() = default;
@@ -51,31 +49,22 @@ class SoundFileOpener {
   SoundFileOpener& operator=(const SoundFileOpener&) = delete;
   ~SoundFileOpener() = delete;
 
-  // Starts opening `path`; false when the thread is still held by an open
-  // that was given up on, or cannot be had.
-  bool Request(const std::string& path);
-  // Polls readable once the answer is in.
-  int AnswerDescriptor() const { return answered_.Get(); }
-  // The answer, after AnswerDescriptor() polled readable; the decoder is
-  // the caller's from then on.
-  OpenedSound Take();
-  // Stops waiting: a decoder the open still makes is closed on its thread.
-  void GiveUp();
+  // Opens `path` and reads its header, waiting through `wait` at most
+  // `timeout_ms`. kReady with the result in *opened, whose decoder is the
+  // caller's (kMediaFileUnreadable when the worker is stuck or cannot be
+  // had); kEscPressed or kTimedOut when the wait gave up, and then a decoder
+  // the open still makes is closed on the worker.
+  WaitEnd Open(const std::string& path, DescriptorWait wait, int timeout_ms, OpenedFile* opened);
 
  private:
-  // On the file thread.
-  void Open(const std::string& path);
+  // On the worker.
+  void OpenOnWorker(const std::string& path);
 
-  SoundThread thread_;
-  EventDescriptor answered_;
-  bool held_ = false;  // main thread: an open was given up and may still run
+  Worker worker_;
+  // The worker's until Await hands it over.
+  OpenedFile answer_;
 
-  // Main thread and file thread: guarded by mutex_.
-  std::mutex mutex_;
-  std::optional<OpenedSound> answer_;
-  bool given_up_ = false;
-
-  // File thread only: the last file that failed, and how.
+  // Worker only: the last file that failed, and how.
   struct stat failed_status_{};
   uint32_t failed_code_ = 0;
 };

@@ -1,5 +1,5 @@
-// The terminal on POSIX: standard output, and the keyboard read from the
-// controlling terminal (never from standard input).
+// The terminal on POSIX: the keyboard read from the controlling terminal
+// (never from standard input), its mode, and the signals of job control.
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
@@ -8,48 +8,63 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 
 #include "platform/platform.h"
-#include "platform/posix/terminal/key_decoder.h"
+#include "platform/posix/terminal/keyboard.h"
 #include "platform/posix/terminal/terminal.h"
 
 namespace {
 
-// How long the terminal must stay quiet after an Esc before it counts as the
-// Esc key rather than the start of a sequence.
-constexpr uint64_t kLoneEscMs = 20;
+// The signals whose handlers give the mode back. SIGTTOU is not among them:
+// it comes from the program's own terminal calls made in the background,
+// where its handler gives nothing back, and blocked it would let such a call
+// change the mode under the shell.
+constexpr int kModeSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGCONT};
 
-int keyboard = -1;  // the controlling terminal, or -1 when keys cannot be read
+// Read by signal handlers; the main thread changes them only inside a
+// ModeChange. The key mode is ours while mode_changed is set: saved_mode is
+// the mode we found and owe back.
+volatile sig_atomic_t keyboard = -1;  // the controlling terminal, or -1: no keys
+termios saved_mode{};
+volatile sig_atomic_t mode_changed = 0;
+// Written by the handlers of SIGCONT and the stops, polled by every wait.
+int wake_read = -1;
+volatile sig_atomic_t wake_write = -1;
+
+// Main thread only.
 // Whether the user types to this program on standard input: Ctrl+C and
 // Ctrl+Z are then keys.
 bool typed_to = false;
-// The key mode is ours while mode_changed is set: saved_mode is the mode we
-// found and owe back, key_mode the one we set. Signal handlers read and
-// write these.
-termios saved_mode{};
-termios key_mode{};
-volatile sig_atomic_t mode_changed = 0;
+termios key_mode{};  // the mode we set
+bool given_back = false;  // the terminal has been given back for good
 
-// Bytes read from the terminal and not yet taken as key presses.
-uint8_t pending[256];
-size_t pending_length = 0;
-uint64_t last_byte_ms = 0;
-// The key press that PeekKeyEvent showed, until RemoveKeyEvent takes it.
-DecodedKey peeked;
-bool has_peeked = false;
+// Blocks the signals whose handlers read the mode while it is changed.
+class ModeChange {
+ public:
+  ModeChange() {
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    for (const int signal_number : kModeSignals) sigaddset(&blocked, signal_number);
+    pthread_sigmask(SIG_BLOCK, &blocked, &previous_);
+  }
+  ~ModeChange() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+  ModeChange(const ModeChange&) = delete;
+  ModeChange& operator=(const ModeChange&) = delete;
 
-// Whether the process is the terminal's foreground process group: only then
-// may it read the terminal or set its mode. Async-signal-safe.
-bool InForeground() { return keyboard >= 0 && tcgetpgrp(keyboard) == getpgrp(); }
+ private:
+  sigset_t previous_;
+};
 
 bool SameMode(const termios& a, const termios& b) {
   return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
          a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
 }
 
-// Gives the mode back, from the foreground only. Async-signal-safe.
+// Gives the mode back, from the foreground only. Async-signal-safe; on the
+// main thread, called inside a ModeChange.
 void RestoreTerminal() {
   if (mode_changed == 0 || !InForeground()) return;
   tcsetattr(keyboard, TCSANOW, &saved_mode);
@@ -59,8 +74,10 @@ void RestoreTerminal() {
 // Sets the key mode when the process is in the foreground and the terminal
 // is not in it already; the mode found there is the one owed back. A shell
 // that got the terminal back while the process was away may have set its
-// own mode, or put ours back: only the first is saved. Async-signal-safe.
+// own mode, or put ours back: only the first is saved. Main thread only.
 void TakeKeyMode() {
+  if (given_back) return;
+  const ModeChange change;
   termios found{};
   if (!InForeground() || tcgetattr(keyboard, &found) != 0) return;
   if (mode_changed != 0 && SameMode(found, key_mode)) return;
@@ -76,13 +93,26 @@ void TakeKeyMode() {
     mode.c_cc[VINTR] = _POSIX_VDISABLE;
     mode.c_cc[VSUSP] = _POSIX_VDISABLE;
   }
-  saved_mode = found;
+  if (tcsetattr(keyboard, TCSANOW, &mode) != 0) return;
   key_mode = mode;
-  if (tcsetattr(keyboard, TCSANOW, &key_mode) == 0) mode_changed = 1;
+  saved_mode = found;
+  mode_changed = 1;
 }
 
-// Where the terminal's foreground is now: keys when it is ours.
-void FollowForeground() { TakeKeyMode(); }
+// Wakes the main thread's wait. Async-signal-safe.
+void Wake() {
+  const char byte = 0;
+  if (wake_write >= 0) [[maybe_unused]] const ssize_t written = write(wake_write, &byte, 1);
+}
+
+// What signals have said since the last look: the foreground may have
+// changed, so the key mode follows it. Before every pass of every wait.
+void FollowSignals() {
+  char drained[64];
+  while (wake_read >= 0 && read(wake_read, drained, sizeof drained) > 0) {
+  }
+  TakeKeyMode();
+}
 
 // Gives the terminal back, then lets the signal do what it always does.
 void OnFatalSignal(int signal_number) {
@@ -91,10 +121,10 @@ void OnFatalSignal(int signal_number) {
   raise(signal_number);
 }
 
-// Ctrl+Z, or a write to the terminal from the background where the terminal
-// asks for a stop: the mode is given back while the program is stopped, so
-// the shell finds it as it was, and taken again on the way on if the
-// program is then in the foreground.
+// Ctrl+Z, or a terminal call from the background where the terminal asks
+// for a stop: the mode is given back while the program is stopped, so the
+// shell finds it as it was; on the way on, the main thread takes it again
+// if the program is then in the foreground.
 void OnStopSignal(int signal_number) {
   const int saved_errno = errno;
   RestoreTerminal();
@@ -111,7 +141,7 @@ void OnStopSignal(int signal_number) {
   pthread_sigmask(SIG_UNBLOCK, &just_this, nullptr);
   pthread_sigmask(SIG_BLOCK, &just_this, nullptr);
   sigaction(signal_number, &ours, nullptr);
-  TakeKeyMode();
+  Wake();
   errno = saved_errno;
 }
 
@@ -119,7 +149,7 @@ void OnStopSignal(int signal_number) {
 // foreground ("fg"), or sent to the background ("bg").
 void OnContinue(int) {
   const int saved_errno = errno;
-  TakeKeyMode();
+  Wake();
   errno = saved_errno;
 }
 
@@ -134,12 +164,29 @@ void HandleUnlessIgnored(int signal_number, void (*handler)(int), int flags) {
   sigaction(signal_number, &action, nullptr);
 }
 
-void StopReading() {
-  RestoreTerminal();
-  close(keyboard);
-  keyboard = -1;
-  pending_length = 0;
+}  // namespace
+
+bool InForeground() {
+  const int terminal = keyboard;
+  return terminal >= 0 && tcgetpgrp(terminal) == getpgrp();
 }
+
+int KeyboardDescriptor() { return keyboard; }
+
+// No handler can see the descriptor once it is closed.
+void StopReading() {
+  int closed = -1;
+  {
+    const ModeChange change;
+    RestoreTerminal();
+    closed = keyboard;
+    keyboard = -1;
+  }
+  if (closed >= 0) close(closed);
+  ForgetKeys();
+}
+
+namespace {
 
 // Whether `descriptor` is the controlling terminal itself (the device that
 // /dev/tty stands for), as standard input is when the user types to us.
@@ -147,108 +194,51 @@ bool IsControllingTerminal(int descriptor) {
   return isatty(descriptor) && tcgetsid(descriptor) == getsid(0);
 }
 
-// Takes whatever the terminal has sent so far, without waiting; nothing from
-// the background, where the keys are the shell's.
-void ReadTerminal() {
-  while (InForeground() && pending_length < sizeof pending) {
-    const ssize_t count = read(keyboard, pending + pending_length, sizeof pending - pending_length);
-    if (count > 0) {
-      pending_length += static_cast<size_t>(count);
-      last_byte_ms = platform::MonotonicMilliseconds();
-      continue;
-    }
-    if (count < 0 && errno == EINTR) continue;
-    // Sent to the background between the look and the read: EIO, as
-    // SIGTTIN is ignored. Nothing is lost; the keys are the shell's now.
-    if (count < 0 && errno == EIO && !InForeground()) return;
-    // End of file or an error other than "nothing yet": the terminal has
-    // gone away, so stop reading instead of waking up for it again and again.
-    if (count == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) StopReading();
-    return;
+// Which key presses end a wait.
+enum class KeysWatched { kEsc, kAny };
+
+// The terminal's side of every wait: blocks until `descriptor` (-1: none)
+// polls readable (kReady), a key press of those watched waits (kEscPressed;
+// it stays where it is), or `deadline` passes (kTimedOut).
+WaitEnd WaitWithKeys(int descriptor, uint64_t deadline, KeysWatched keys) {
+  for (;;) {
+    FollowSignals();
+    pollfd ready = {descriptor, POLLIN, 0};
+    if (descriptor >= 0 && poll(&ready, 1, 0) > 0) return WaitEnd::kReady;
+    bool incomplete = false;
+    if (keys == KeysWatched::kEsc ? EscWaiting(&incomplete) : DecodeNext()) return WaitEnd::kEscPressed;
+    if (keys == KeysWatched::kAny) incomplete = KeysPending();
+    const uint64_t now = platform::MonotonicMilliseconds();
+    if (now >= deadline) return WaitEnd::kTimedOut;
+    uint64_t wake_at = deadline;
+    // An Esc byte on its own is the Esc key once the terminal stays quiet.
+    if (incomplete) wake_at = std::min(deadline, now + LoneEscWaitMs() + 1);
+    pollfd watched[3] = {};
+    nfds_t count = 0;
+    if (descriptor >= 0) watched[count++] = {descriptor, POLLIN, 0};
+    // SIGCONT writes here, so a change of foreground just before the poll
+    // still ends it.
+    if (wake_read >= 0) watched[count++] = {wake_read, POLLIN, 0};
+    // In the background the keys are the shell's.
+    if (InForeground()) watched[count++] = {KeyboardDescriptor(), POLLIN, 0};
+    PollUntil(watched, count, wake_at);
   }
-}
-
-void DropPending(size_t count) {
-  std::memmove(pending, pending + count, pending_length - count);
-  pending_length -= count;
-}
-
-// A full buffer cannot wait for more: what it holds is all there is.
-bool QuietLongEnough() {
-  return pending_length == sizeof pending || platform::MonotonicMilliseconds() - last_byte_ms >= kLoneEscMs;
-}
-
-// Decodes the next key press into `peeked`, skipping what is no key press.
-bool DecodeNext() {
-  if (has_peeked) return true;
-  ReadTerminal();
-  while (pending_length > 0) {
-    const DecodedKey key = DecodeKey(pending, pending_length, QuietLongEnough());
-    if (key.status == DecodeStatus::kIncomplete) return false;
-    if (key.status == DecodeStatus::kSkipped) {
-      DropPending(key.consumed);
-      continue;
-    }
-    peeked = key;
-    has_peeked = true;
-    return true;
-  }
-  return false;
-}
-
-// Whether an Esc key press is among the keys not yet taken; they stay in
-// place. *incomplete tells whether the last bytes may still become a key.
-bool EscWaiting(bool* incomplete) {
-  ReadTerminal();
-  *incomplete = false;
-  size_t offset = 0;
-  while (offset < pending_length) {
-    const DecodedKey key = DecodeKey(pending + offset, pending_length - offset, QuietLongEnough());
-    if (key.status == DecodeStatus::kIncomplete) {
-      *incomplete = true;
-      return false;
-    }
-    if (key.status == DecodeStatus::kKey && key.event.key_down && key.event.character == 27) return true;
-    offset += key.consumed;
-  }
-  // A buffer full of other keys would stop the terminal from being read;
-  // the player would only have thrown them away.
-  if (pending_length == sizeof pending) {
-    has_peeked = false;
-    DropPending(offset);
-  }
-  return false;
-}
-
-// How long a wait may last before a lone Esc has had its time to become the
-// Esc key; `limit` when nothing waits for that.
-int LoneEscWaitMs(int limit) {
-  if (pending_length == 0) return limit;
-  const uint64_t quiet = platform::MonotonicMilliseconds() - last_byte_ms;
-  const int left = quiet >= kLoneEscMs ? 0 : static_cast<int>(kLoneEscMs - quiet);
-  return left < limit ? left : limit;
 }
 
 }  // namespace
 
-void GiveTerminalBack() { RestoreTerminal(); }
+void GiveTerminalBack() {
+  const ModeChange change;
+  RestoreTerminal();
+  given_back = true;
+}
 
 WaitEnd WaitForDescriptorOrEsc(int descriptor, int timeout_ms) {
-  const uint64_t deadline = platform::MonotonicMilliseconds() + static_cast<uint64_t>(timeout_ms);
-  for (;;) {
-    FollowForeground();
-    pollfd watched[2] = {{descriptor, POLLIN, 0}, {keyboard, POLLIN, 0}};
-    if (poll(watched, 1, 0) > 0) return WaitEnd::kReady;
-    bool incomplete = false;
-    if (EscWaiting(&incomplete)) return WaitEnd::kEscWaiting;
-    const uint64_t now = platform::MonotonicMilliseconds();
-    if (now >= deadline) return WaitEnd::kTimedOut;
-    int left = static_cast<int>(deadline - now);
-    // An Esc byte on its own is the Esc key once the terminal stays quiet.
-    if (incomplete) left = LoneEscWaitMs(left) + 1;
-    // SIGCONT ends the poll, and the next pass looks at the foreground again.
-    poll(watched, InForeground() ? 2 : 1, left);
-  }
+  return WaitWithKeys(descriptor, DeadlineAfter(timeout_ms), KeysWatched::kEsc);
+}
+
+void WaitForKeyOrDescriptor(int descriptor, uint32_t timeout_ms) {
+  WaitWithKeys(descriptor, DeadlineAfter(static_cast<int>(timeout_ms)), KeysWatched::kAny);
 }
 
 namespace platform {
@@ -260,6 +250,11 @@ void PrepareConsole() {
   if (terminal < 0) return;
   keyboard = terminal;
   typed_to = IsControllingTerminal(STDIN_FILENO);
+  int wake[2];
+  if (pipe2(wake, O_NONBLOCK | O_CLOEXEC) == 0) {
+    wake_read = wake[0];
+    wake_write = wake[1];
+  }
 
   for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
     HandleUnlessIgnored(signal_number, OnFatalSignal, 0);
@@ -274,35 +269,5 @@ void PrepareConsole() {
   TakeKeyMode();
 }
 
-int32_t WriteStandardOutput(const char* bytes, uint32_t length, uint32_t* written) {
-  const ssize_t count = write(STDOUT_FILENO, bytes, length);
-  *written = count > 0 ? static_cast<uint32_t>(count) : 0;
-  return count >= 0 ? 1 : 0;
-}
-
-bool PeekKeyEvent(KeyEvent* event) {
-  if (!DecodeNext()) return false;
-  *event = peeked.event;
-  return true;
-}
-
-void RemoveKeyEvent() {
-  if (!has_peeked) return;
-  DropPending(peeked.consumed);
-  has_peeked = false;
-}
-
 }  // namespace platform
 
-void WaitForKeyOrDescriptor(int descriptor, uint32_t timeout_ms) {
-  FollowForeground();
-  if (DecodeNext()) return;
-  // Part of a sequence, or a lone Esc: look again when it has had its time.
-  const int wait_ms = LoneEscWaitMs(static_cast<int>(timeout_ms));
-  pollfd watched[2] = {};
-  nfds_t count = 0;
-  // In the background the keys are the shell's; SIGCONT ends the wait.
-  if (InForeground()) watched[count++] = {keyboard, POLLIN, 0};
-  if (descriptor >= 0) watched[count++] = {descriptor, POLLIN, 0};
-  poll(watched, count, wait_ms);
-}

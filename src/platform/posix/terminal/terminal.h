@@ -1,17 +1,29 @@
-// The terminal on POSIX: standard output, the keys read from the controlling
-// terminal (never from standard input), the mode the terminal is given back
-// in, and the signals that stop or end the program. Runs on the main thread
-// and its signal handlers; calls only the system. What a wait watches
-// besides the keys, its caller hands in.
+// The terminal on POSIX: the keys read from the controlling terminal (never
+// from standard input), the mode the terminal is given back in, and the
+// signals that stop or end the program. Calls only the system. What a wait
+// watches besides the keys, its caller hands in.
 //
 // The terminal follows job control as states. Without /dev/tty there are
 // no keys. Otherwise the process is in the background (not the terminal's
 // foreground process group: it neither reads the terminal nor sets its
 // mode) or in the foreground (it has saved the mode it found, set its key
-// mode, and reads keys). It looks which holds at start, on SIGCONT and
-// before every wait. A stop (Ctrl+Z, SIGTSTP, SIGTTOU) gives the mode back
-// first when the foreground is ours; SIGTTIN is ignored, so a read that
-// loses a race with "bg" fails instead of stopping the program.
+// mode, and reads keys). It looks which holds at start and at every pass of
+// every wait.
+//
+// Threads and signals: everything here runs on the main thread. Signal
+// handlers only record that something happened, except where they must act
+// before the process stops or dies:
+//   - SIGCONT writes a byte to the wake descriptor, which every wait polls,
+//     so that a wait wakes and the main thread takes the keys again;
+//   - a stop (Ctrl+Z, SIGTSTP, SIGTTOU) gives the mode back first when the
+//     foreground is ours, then stops, then writes the wake descriptor;
+//   - SIGINT, SIGTERM, SIGHUP and SIGQUIT give the mode back, then end the
+//     process as they always do.
+// So a handler touches the wake descriptor and, to give the mode back, the
+// saved mode, the flag that says it is owed, and the terminal's descriptor.
+// The main thread changes those only with the signals whose handlers read
+// them blocked, so a handler never sees half a change. SIGTTIN is ignored:
+// a read that loses a race with "bg" fails instead of stopping the program.
 #pragma once
 
 #include <cstdint>
@@ -20,7 +32,7 @@
 
 // Blocks until `descriptor` polls readable, an Esc key press waits at the
 // terminal, or `timeout_ms` has passed. Keys are left where they are, for
-// the player to read. A KeyWatchingWait.
+// the player to read. A DescriptorWait.
 WaitEnd WaitForDescriptorOrEsc(int descriptor, int timeout_ms);
 
 // Blocks for at most `timeout_ms` until a key press is pending or
@@ -28,5 +40,6 @@ WaitEnd WaitForDescriptorOrEsc(int descriptor, int timeout_ms);
 // already holds.
 void WaitForKeyOrDescriptor(int descriptor, uint32_t timeout_ms);
 
-// Gives the terminal back in the mode it was found in.
+// Gives the terminal back in the mode it was found in, for good: a later
+// SIGCONT does not take it again.
 void GiveTerminalBack();

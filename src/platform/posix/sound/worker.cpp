@@ -1,46 +1,67 @@
-#include "platform/posix/sound/sound_thread.h"
+#include "platform/posix/sound/worker.h"
 
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <exception>
 #include <thread>
 
-bool SoundThread::Post(std::function<void()> job) {
+bool Worker::Post(std::function<void()> job) {
   std::lock_guard lock(mutex_);
-  if (!started_ && !Start()) return false;
+  if (StuckLocked() || !idle_.Open() || (!started_ && !Start())) return false;
   try {
     jobs_.push_back(std::move(job));
   } catch (const std::exception&) {
     return false;
   }
   ++posted_;
+  idle_.Clear();
   changed_.notify_all();
   return true;
 }
 
-bool SoundThread::Done() {
+WaitEnd Worker::Await(DescriptorWait wait, int timeout_ms, std::function<void()> undo) {
+  {
+    std::lock_guard lock(mutex_);
+    if (IdleLocked()) return WaitEnd::kReady;
+    if (StuckLocked()) timeout_ms = 0;
+  }
+  const WaitEnd end = timeout_ms > 0 ? wait(idle_.Get(), timeout_ms) : WaitEnd::kTimedOut;
   std::lock_guard lock(mutex_);
-  return finished_ == posted_;
+  // Finished after all, however the wait ended: the answer is there.
+  if (IdleLocked()) return WaitEnd::kReady;
+  given_up_ = true;
+  if (undo) {
+    try {
+      jobs_.push_back(std::move(undo));
+      ++posted_;
+      changed_.notify_all();
+    } catch (const std::exception&) {
+    }
+  }
+  return end == WaitEnd::kReady ? WaitEnd::kTimedOut : end;
 }
 
-bool SoundThread::WaitDone(int timeout_ms) {
-  std::unique_lock lock(mutex_);
-  return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                           [this] { return finished_ == posted_; });
+bool Worker::Stuck() {
+  std::lock_guard lock(mutex_);
+  return StuckLocked();
+}
+
+bool Worker::StuckLocked() {
+  if (given_up_ && IdleLocked()) given_up_ = false;
+  return given_up_;
 }
 
 // Called with the lock held.
-bool SoundThread::Start() {
+bool Worker::Start() {
   // Signals go to the main thread, whose waits they are meant to interrupt.
   sigset_t all;
   sigset_t previous;
   sigfillset(&all);
   pthread_sigmask(SIG_SETMASK, &all, &previous);
   try {
-    std::thread(&SoundThread::Run, this).detach();
+    std::thread(&Worker::Run, this).detach();
     started_ = true;
   } catch (const std::exception&) {
   }
@@ -48,7 +69,7 @@ bool SoundThread::Start() {
   return started_;
 }
 
-void SoundThread::Run() {
+void Worker::Run() {
   std::unique_lock lock(mutex_);
   for (;;) {
     changed_.wait(lock, [this] { return !jobs_.empty(); });
@@ -59,7 +80,7 @@ void SoundThread::Run() {
     job = nullptr;
     lock.lock();
     ++finished_;
-    changed_.notify_all();
+    if (IdleLocked()) idle_.Signal();
   }
 }
 

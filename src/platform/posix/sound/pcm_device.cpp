@@ -1,0 +1,143 @@
+// The output device and its settings, on the sound thread.
+#include <alsa/asoundlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <exception>
+
+#include "platform/posix/sound/media_errors.h"
+#include "platform/posix/sound/mixer.h"
+#include "platform/posix/sound/pcm_output.h"
+#include "platform/posix/system.h"
+
+namespace {
+
+// Each period costs the feeder and the sound server a wake-up, so periods
+// are long; a drop discards the whole buffer at once whatever its length, so
+// Esc silences as fast with a long buffer as with a short one.
+constexpr unsigned kBufferMicroseconds = 1000000;
+constexpr unsigned kPeriodMicroseconds = 250000;
+
+// Settings the device accepted; a negative ALSA result when it refused.
+int ApplySettings(snd_pcm_t* pcm, unsigned rate, unsigned channels, bool* int16_samples,
+                  long* period_frames, long* buffer_frames) {
+  snd_pcm_hw_params_t* hw = nullptr;
+  snd_pcm_hw_params_alloca(&hw);
+  int result = snd_pcm_hw_params_any(pcm, hw);
+  if (result < 0) return result;
+  result = snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED);
+  if (result < 0) return result;
+  // The format asked for first, else the other one.
+  const snd_pcm_format_t wanted = *int16_samples ? SND_PCM_FORMAT_S16 : SND_PCM_FORMAT_FLOAT;
+  const snd_pcm_format_t other = *int16_samples ? SND_PCM_FORMAT_FLOAT : SND_PCM_FORMAT_S16;
+  if (snd_pcm_hw_params_set_format(pcm, hw, wanted) != 0) {
+    result = snd_pcm_hw_params_set_format(pcm, hw, other);
+    if (result < 0) return result;
+    *int16_samples = !*int16_samples;
+  }
+  result = snd_pcm_hw_params_set_channels(pcm, hw, channels);
+  if (result < 0) return result;
+  snd_pcm_hw_params_set_rate_resample(pcm, hw, 1);
+  result = snd_pcm_hw_params_set_rate(pcm, hw, rate, 0);
+  if (result < 0) return result;
+  unsigned buffer_time = kBufferMicroseconds;
+  unsigned period_time = kPeriodMicroseconds;
+  snd_pcm_hw_params_set_buffer_time_near(pcm, hw, &buffer_time, nullptr);
+  snd_pcm_hw_params_set_period_time_near(pcm, hw, &period_time, nullptr);
+  result = snd_pcm_hw_params(pcm, hw);
+  if (result < 0) return result;
+
+  snd_pcm_uframes_t period = 0;
+  snd_pcm_uframes_t buffer = 0;
+  snd_pcm_hw_params_get_period_size(hw, &period, nullptr);
+  snd_pcm_hw_params_get_buffer_size(hw, &buffer);
+  if (period == 0 || buffer < period) return -EINVAL;
+
+  // Start as soon as one period is queued, so that the first sound does not
+  // wait for a whole buffer to be decoded; wake the feeder for each free
+  // period.
+  snd_pcm_sw_params_t* sw = nullptr;
+  snd_pcm_sw_params_alloca(&sw);
+  result = snd_pcm_sw_params_current(pcm, sw);
+  if (result < 0) return result;
+  snd_pcm_sw_params_set_start_threshold(pcm, sw, period);
+  snd_pcm_sw_params_set_avail_min(pcm, sw, period);
+  result = snd_pcm_sw_params(pcm, sw);
+  if (result < 0) return result;
+  *period_frames = static_cast<long>(period);
+  *buffer_frames = static_cast<long>(buffer);
+  return 0;
+}
+
+}  // namespace
+
+uint32_t PcmOutput::PrepareDevice(unsigned rate, unsigned channels, bool int16) {
+  if (pcm_ != nullptr && (rate != rate_ || channels != channels_)) DrainDevice();
+  if (pcm_ != nullptr) {
+    switch (snd_pcm_state(pcm_)) {
+      case SND_PCM_STATE_PREPARED:
+      case SND_PCM_STATE_RUNNING:
+        return 0;
+      case SND_PCM_STATE_XRUN:
+      case SND_PCM_STATE_SETUP:
+        if (snd_pcm_prepare(pcm_) == 0) return 0;
+        break;
+      default:
+        break;
+    }
+    CloseDevice();
+  }
+  return OpenDevice(rate, channels, int16);
+}
+
+uint32_t PcmOutput::OpenDevice(unsigned rate, unsigned channels, bool int16) {
+  SilenceLibraries();
+  snd_pcm_t* pcm = nullptr;
+  // Non-blocking, so that a device in use fails at once instead of waiting.
+  int result = snd_pcm_open(&pcm, OutputDeviceName(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+  if (result < 0) return CodeForOutputOpenError(result);
+  bool int16_samples = int16;
+  long period = 0;
+  long buffer = 0;
+  result = ApplySettings(pcm, rate, channels, &int16_samples, &period, &buffer);
+  if (result < 0) {
+    snd_pcm_close(pcm);
+    return CodeForOutputSetupError(result);
+  }
+  const int descriptors = snd_pcm_poll_descriptors_count(pcm);
+  try {
+    const size_t samples = static_cast<size_t>(period) * channels;
+    // A 16-bit sound on a 16-bit device is never read as floats.
+    floats_.resize(int16 && int16_samples ? 0 : samples);
+    int16s_.resize(int16_samples ? samples : 0);
+    poll_fds_.assign(1 + static_cast<size_t>(std::max(descriptors, 0)), pollfd{});
+  } catch (const std::exception&) {
+    snd_pcm_close(pcm);
+    return kMediaNoMemory;
+  }
+  pcm_ = pcm;
+  rate_ = rate;
+  channels_ = channels;
+  int16_samples_ = int16_samples;
+  period_frames_ = period;
+  buffer_frames_ = buffer;
+  return 0;
+}
+
+void PcmOutput::CloseDevice() {
+  if (pcm_ == nullptr) return;
+  snd_pcm_drop(pcm_);
+  snd_pcm_close(pcm_);
+  pcm_ = nullptr;
+  failed_ = false;
+}
+
+void PcmOutput::DrainDevice() {
+  if (pcm_ == nullptr) return;
+  snd_pcm_nonblock(pcm_, 0);
+  // A sound shorter than the buffer has not started the device yet.
+  if (snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED) snd_pcm_start(pcm_);
+  snd_pcm_drain(pcm_);
+  CloseDevice();
+}
+

@@ -1,0 +1,85 @@
+// A thread for the calls that may block for ever, and the one way the main
+// thread hands it work and waits for it.
+//
+// A sound server that is frozen, or that accepts a connection and never
+// answers, can hold an ALSA call for tens of seconds or for ever; a file on
+// a mount that has stopped answering can hold a read as long. Such calls
+// therefore run on a worker, one after another in the order they were
+// posted, and the main thread, which must hear Esc and signals at all times,
+// waits for them only as long as it chooses. Workers block every signal.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+
+#include "platform/posix/waits.h"
+
+// An eventfd that one thread signals and another polls; closed with its
+// owner. Open() makes it when it is not there yet; Get() is -1 until then.
+class EventDescriptor {
+ public:
+  EventDescriptor() = default;
+  EventDescriptor(const EventDescriptor&) = delete;
+  EventDescriptor& operator=(const EventDescriptor&) = delete;
+  ~EventDescriptor();
+
+  bool Open();
+  int Get() const { return fd_; }
+  void Signal() const;
+  void Clear() const;
+
+ private:
+  int fd_ = -1;
+};
+
+// One thread and its queue of jobs. Its owner holds it as a member and is
+// the only one to post to it and wait for it, on the main thread: the sound
+// output (pcm_output.h) for every ALSA call, the file opener (sound_file.h)
+// for opening sound files. The thread is started by the first Post and never
+// joined: at exit it may be inside a call that does not return, so the
+// object must outlive it and is never destroyed once started.
+//
+// The protocol: post a job, then Await it with a bound and, where Esc must
+// be heard, the keys watched. A wait that ends before the jobs do gives them
+// up: whatever they make is undone on the worker, and the worker is stuck,
+// taking no new job, until they have finished.
+class Worker {
+ public:
+  Worker() = default;
+  Worker(const Worker&) = delete;
+  Worker& operator=(const Worker&) = delete;
+
+  // Queues `job` to run after the jobs posted before it, starting the thread
+  // on first use. False, with nothing queued, while the worker is stuck or
+  // when no thread can be had.
+  bool Post(std::function<void()> job);
+
+  // Waits through `wait` at most `timeout_ms` for every job posted so far.
+  // kReady: they have finished, and everything they did is the caller's to
+  // see (the queue's mutex hands it over). Otherwise the caller gives them
+  // up: `undo`, when given, is queued to run after them, and the worker is
+  // stuck until all of it is done. A stuck worker is not waited for again:
+  // the answer is kTimedOut at once.
+  WaitEnd Await(DescriptorWait wait, int timeout_ms, std::function<void()> undo = {});
+
+  // True while jobs that were given up on still run.
+  bool Stuck();
+
+ private:
+  bool Start();
+  void Run();
+  bool IdleLocked() const { return finished_ == posted_; }
+  bool StuckLocked();
+
+  // Everything below is guarded by mutex_.
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::function<void()>> jobs_;
+  unsigned long posted_ = 0;
+  unsigned long finished_ = 0;
+  bool started_ = false;
+  bool given_up_ = false;  // a wait ended before the jobs it waited for
+  EventDescriptor idle_;   // signalled when the last job posted has finished
+};
