@@ -4,6 +4,7 @@
 #include <sndfile.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -27,9 +28,12 @@ constexpr ErrorText kTexts[] = {
     {kMediaAlreadyOpen, "Another sound is already open."},
 };
 
-// libsndfile reports some causes only through its internal error numbers;
-// this one, its failed allocation, has kept its value across releases.
-constexpr int kDecoderOutOfMemory = 17;
+// libsndfile gives its failed allocation no public error code, only a
+// number of its own; the library's text for that number tells it.
+bool IsDecoderOutOfMemory(int decoder_error) {
+  const char* text = sf_error_number(decoder_error);
+  return text != nullptr && std::strstr(text, "malloc") != nullptr;
+}
 
 }  // namespace
 
@@ -64,11 +68,9 @@ uint32_t CodeForDecoderError(int decoder_error, int error_number) {
       return kMediaNotSound;
     case SF_ERR_SYSTEM:
       return error_number == ENOMEM ? kMediaNoMemory : kMediaFileUnreadable;
-    case kDecoderOutOfMemory:
-      return kMediaNoMemory;
     default:
       // Malformed headers and every format-specific complaint.
-      return kMediaFileDamaged;
+      return IsDecoderOutOfMemory(decoder_error) ? kMediaNoMemory : kMediaFileDamaged;
   }
 }
 
