@@ -6,6 +6,7 @@
 #include "audio/playback.h"
 #include "audio/volume.h"
 #include "console/console.h"
+#include "platform/platform.h"
 #include "text/file_lookup.h"
 #include "text/numbers.h"
 #include "text/text.h"
@@ -16,8 +17,16 @@ constexpr int32_t kNameCapacity = 127;
 constexpr int32_t kWholeRest = 2147483647;
 constexpr int32_t kDoubleQuote = 34;
 // After a failed open in an endless run, how long to wait for Esc before
-// trying again, so that the user has a way out and the CPU a rest.
+// trying again, so that the user has a way out and the CPU a rest. A run
+// that plays nothing rests as long between repetitions.
 constexpr uint32_t kRetryWaitMs = 1000;
+// A repetition that ends this soon after it began has played nothing anyone
+// could hear, or the output swallows sound without playing it. The first
+// repetitions of a short sound end as soon, while the output queues them
+// ahead of what it plays (a tenth of a second on Linux): only this many in a
+// row say that the run plays nothing.
+constexpr uint64_t kShortestPlayMs = 5;
+constexpr int kQuickPlaysBeforeRest = 32;
 
 bool quiet_flag = false;
 
@@ -118,11 +127,17 @@ int32_t RunPlayer() {
     }
   }
 
+  // Only an endless run rests: a counted one is bounded by its count.
+  int quick_plays = 0;
   do {
     if (repeat_count > 0) --repeat_count;
+    const uint64_t started = platform::MonotonicMilliseconds();
     const int32_t result = PlayAudioFile(ReadBufferText(name_buffer));
     if (result == kStoppedByEsc) break;
-    if (result == kOpenFailed && repeat_count < 0 && WaitForEsc(kRetryWaitMs)) break;
+    const bool quick = result == kPlayedToEnd && platform::MonotonicMilliseconds() - started < kShortestPlayMs;
+    quick_plays = quick ? quick_plays + 1 : 0;
+    const bool rest = result == kOpenFailed || quick_plays >= kQuickPlaysBeforeRest;
+    if (repeat_count < 0 && rest && WaitForEsc(kRetryWaitMs)) break;
   } while (repeat_count != 0);
 
   if (!quiet_flag) {

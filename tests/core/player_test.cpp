@@ -174,6 +174,22 @@ TEST_F(PlayerTest, EndlessRunWithFailingOpenWaitsForEscBetweenTries) {
   EXPECT_EQ(Fake().waits, (std::vector<uint32_t>{1000, 1000}));
 }
 
+// A sound that plays nothing: a counted run is over at once, an endless one
+// rests between repetitions once 32 in a row have played nothing.
+TEST_F(PlayerTest, OnlyAnEndlessRunThatPlaysNothingRests) {
+  Fake().playing_polls = 0;
+  EXPECT_EQ(RunLine("PELDO.EXE ding /r100 /q", {"ding.WAV"}), 0);
+  EXPECT_EQ(CountOf("open "), 100);
+  EXPECT_TRUE(Fake().waits.empty());
+  Fake().media_commands.clear();
+  Fake().on_wait = [] {
+    if (Fake().clock_ms == 2000) Fake().key_events.push_back(EscPress());
+  };
+  EXPECT_EQ(RunLine("PELDO.EXE ding /r-1 /q", {"ding.WAV"}), 0);
+  EXPECT_EQ(CountOf("open "), 33);
+  EXPECT_EQ(Fake().waits, (std::vector<uint32_t>{1000, 1000}));
+}
+
 TEST_F(PlayerTest, VolumeSetBeforeLookupEvenWhenFileIsMissing) {
   EXPECT_EQ(RunLine("PELDO.EXE nosuch /v50"), 1);
   EXPECT_EQ(Fake().volume_words, std::vector<uint32_t>{0x7FFF7FFFu});

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -120,6 +121,31 @@ TEST_F(MediaLayerTest, OpenFailsWithTheCodeOfItsCause) {
   if (geteuid() != 0) {
     EXPECT_EQ(Send("open " + Quoted(Path("locked.wav"))), kMediaFileUnreadable);
   }
+}
+
+// A damaged file is not decoded again while it stays the same; rewritten in
+// place to the same size with its old modification time put back, it is.
+TEST_F(MediaLayerTest, AFileRewrittenInPlaceIsDecodedAgain) {
+  const std::string path = Path("rewritten.wav");
+  const std::string whole = WavBytes(441);
+  std::ofstream(path, std::ios::binary) << whole.substr(0, 30) + std::string(whole.size() - 30, '\0');
+  struct stat before{};
+  ASSERT_EQ(stat(path.c_str(), &before), 0);
+  EXPECT_EQ(Send("open " + Quoted(path)), kMediaFileDamaged);
+  // File times tick in steps of a few milliseconds: wait for the next one.
+  const std::string probe = Path("probe");
+  struct stat now{};
+  for (int tries = 0; tries < 1000 && (tries == 0 || (now.st_ctim.tv_sec == before.st_ctim.tv_sec &&
+                                                     now.st_ctim.tv_nsec == before.st_ctim.tv_nsec));
+       ++tries) {
+    std::ofstream(probe) << tries;
+    stat(probe.c_str(), &now);
+  }
+  std::ofstream(path, std::ios::binary | std::ios::in) << whole;
+  const timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  EXPECT_EQ(Send("open " + Quoted(path)), 0u);
+  Send("close " + Quoted(path));
 }
 
 TEST_F(MediaLayerTest, CommandsOnNoOpenSoundFailWithoutAReply) {

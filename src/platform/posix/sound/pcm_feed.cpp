@@ -7,7 +7,6 @@
 #include <cmath>
 #include <exception>
 
-#include "platform/platform.h"
 #include "platform/posix/sound/pcm_output.h"
 
 namespace {
@@ -20,11 +19,6 @@ constexpr long kTailMilliseconds = 100;
 // A device that neither takes frames nor reports an error for this long is
 // asked for its state, so that a vanished sound server ends the sound.
 constexpr int kStallCheckMilliseconds = 500;
-
-// A sound that plays nothing ends as soon as it starts; repeated until Esc,
-// it would start again and again without pause. Such feeds end no sooner
-// than this after the last one.
-constexpr uint64_t kEmptyFeedSpacingMs = 1000;
 
 // Without poll descriptors, the device is written again after this long.
 constexpr int kWriteRetryMs = 250;
@@ -39,7 +33,6 @@ int16_t ToInt16(float sample) {
 void PcmOutput::Feed(const FrameSource& source) {
   failed_ = pcm_ == nullptr;
   bool played_through = false;
-  bool played_nothing = true;
   // Read in whole periods, straight into the buffer the device takes where
   // the formats agree.
   const bool as_int16 = int16_samples_ && source.int16s;
@@ -65,14 +58,12 @@ void PcmOutput::Feed(const FrameSource& source) {
       }
       data = int16s_.data();
     }
-    played_nothing = false;
     if (!WriteFrames(data, frames)) break;
   }
   if (played_through) {
     // A sound shorter than the buffer has not started the device yet.
     if (snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED) snd_pcm_start(pcm_);
     played_through = WaitForTail();
-    if (played_nothing) played_through = SpaceEmptyFeed();
   }
   // Cut short: what is queued goes at once. This is the call a frozen
   // server can hold, which is why it is made here and not by the caller.
@@ -80,16 +71,6 @@ void PcmOutput::Feed(const FrameSource& source) {
   // The hand-off: after this store the source is the main thread's again.
   feeding_.store(false, std::memory_order_release);
   end_event_.Signal();
-}
-
-bool PcmOutput::SpaceEmptyFeed() {
-  bool stopped = false;
-  if (last_empty_feed_ms_ != 0) {
-    pollfd stop = {stop_event_.Get(), POLLIN, 0};
-    stopped = PollUntil(&stop, 1, last_empty_feed_ms_ + kEmptyFeedSpacingMs) > 0;
-  }
-  last_empty_feed_ms_ = platform::MonotonicMilliseconds();
-  return !stopped;
 }
 
 bool PcmOutput::WaitForTail() {

@@ -99,7 +99,6 @@ class PcmOutput {
   bool WriteFrames(const void* data, long frames);
   bool WaitWritable();
   bool WaitForTail();
-  bool SpaceEmptyFeed();
 
   Worker worker_;
 
@@ -124,7 +123,6 @@ class PcmOutput {
   long period_frames_ = 0;
   long buffer_frames_ = 0;
   bool failed_ = false;  // the device gave up during the current feed
-  uint64_t last_empty_feed_ms_ = 0;  // when the last feed that played nothing ended
   std::vector<float> floats_;  // read as floats
   std::vector<int16_t> int16s_;  // written as 16-bit samples
   std::vector<pollfd> poll_fds_;  // the stop descriptor, then the device's

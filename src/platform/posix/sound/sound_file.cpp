@@ -69,10 +69,17 @@ long DecodeFrames(SNDFILE* file, int16_t* out, long frames) {
 
 namespace {
 
+// Any write to a file, and any change of its times, moves its change time,
+// which no program can set back: a file rewritten in place, even to the same
+// size with its old modification time, is another file here.
 bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+         a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
+
+// What the decoder said of the file's contents, which stays true while the
+// file does; a failed read, or memory that ran out, may pass.
+bool Lasting(uint32_t code) { return code == kMediaNotSound || code == kMediaFileDamaged; }
 
 }  // namespace
 
@@ -101,7 +108,7 @@ void SoundFileOpener::OpenOnWorker(const std::string& path) {
     opened.code = failed_code_;
   } else if (fd >= 0) {
     opened.file = OpenSoundDecoder(fd, &opened.info, &opened.code);
-    if (opened.file == nullptr) {
+    if (opened.file == nullptr && Lasting(opened.code)) {
       failed_status_ = status;
       failed_code_ = opened.code;
     }

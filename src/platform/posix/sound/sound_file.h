@@ -39,9 +39,10 @@ struct OpenedFile {
 
 // Opens sound files on a worker of its own, so that a file whose reads hang
 // holds that thread and not the one that must hear Esc. Called on the main
-// thread. A file that failed is not decoded again while it stays the same
-// (device, inode, size and modification time): some decoders leak at every
-// failed open. Its worker is never joined, so it is never destroyed.
+// thread. A file the decoder found damaged or no sound is not decoded again
+// while it stays the same (device, inode, size and change time): some
+// decoders leak at every failed open. A read error or a lack of memory is
+// not remembered. Its worker is never joined, so it is never destroyed.
 class SoundFileOpener {
  public:
   SoundFileOpener() = default;
