@@ -2,9 +2,9 @@
 // it owns: sound/ (decoding, output device, workers, mixer), terminal/ (keys,
 // mode, job control) and files/ (command line, names, search); this floor
 // holds what every room may use (here: standard descriptors and output,
-// text storage, the clock, quiet libraries), and waits.*, the one bounded
-// wait and where the program's waits join sound and terminal so that neither
-// calls the other.
+// text storage, the clock, quiet libraries), waits.*, the one bounded wait,
+// and sound_with_keys.cpp, where the waits join sound and terminal so that
+// neither calls the other.
 #pragma once
 
 // First thing at start: descriptors 0, 1 and 2 that the caller left closed
