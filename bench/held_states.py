@@ -2,8 +2,8 @@
 (see bench/held-states): how long Esc takes to end it while a file's header
 read hangs and while the last tail waits on a frozen sound server; whether
 a stop and a continue in the background change the terminal's mode; CPU and
-wake-ups while an empty sound repeats; memory while a damaged file is tried
-again and again; what a failed header read, a library's printf and closed
+wake-ups while sounds that play nothing repeat, and how long a counted run
+of them takes; memory while a damaged file is tried again and again; what a failed header read, a library's printf and closed
 standard descriptors lead to. Each program runs in a session of its own,
 at a pseudo-terminal of its own.
 """
@@ -112,7 +112,7 @@ def server_pid():
 def with_shim(mode, shim):
     env = dict(os.environ)
     env["LD_PRELOAD"] = shim
-    env["PELDO_BENCH_READ"] = mode
+    env["PELDO_READ_SHIM"] = mode
     return env
 
 
@@ -274,8 +274,17 @@ def main():
 
     background_stop_and_continue(peldo, work, 5)
 
-    cpu, switches, _ = usage_while(peldo, work, ["empty", "/r-1"], 5)
-    print(f"an empty WAV repeated until Esc: {cpu:.1f} % of a core, {switches:.0f} switches/s")
+    for what, args in (("an empty WAV", ["empty", "/r5"]), ("an empty WAV", ["empty", "/r100"])):
+        start = time.monotonic()
+        plain_run(peldo, work, args + ["/q"])
+        print(f"{what}, {args[1]}: done in {(time.monotonic() - start) * 1000:.0f} ms")
+
+    null_device = dict(os.environ, AUDIODEV="null")
+    for what, args, env in (("an empty WAV", ["empty", "/r-1"], None),
+                            ("a 1-frame WAV", ["oneframe", "/r-1"], None),
+                            ("a 1 s tone on ALSA's null device", ["tone", "/r-1"], null_device)):
+        cpu, switches, _ = usage_while(peldo, work, args, 10, env)
+        print(f"{what} repeated until Esc: {cpu:.1f} % of a core, {switches:.0f} switches/s")
 
     _, _, rss = usage_while(peldo, work, ["damaged.ogg", "/r-1"], 30)
     print(f"a damaged Ogg file tried again until Esc: resident {rss[1]} kB after 2 s, "
@@ -283,6 +292,8 @@ def main():
 
     seen, _, _ = plain_run(peldo, work, ["tone", "/q"], with_shim("eio", shim))
     print("a read error in the header: " + seen.decode(errors="replace").strip())
+    seen, _, _ = plain_run(peldo, work, ["tone", "/r3", "/q"], with_shim("eio-once", shim))
+    print(f"a read that fails once, /r3: {seen.count(b'(302)')} error line(s)")
 
     seen, _, _ = plain_run(peldo, work, ["tone"], with_shim("printf", shim))
     print("a library's printf during the open: "

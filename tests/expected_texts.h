@@ -38,5 +38,6 @@ inline const std::string kErrorMark = "{ERR}";
 // The device error lines of the Linux program.
 inline const std::string kNotSoundLine =
     "  >> Error:The file is not a sound file that can be played. (303) <<\r\n";
+inline const std::string kUnreadableLine = "  >> Error:The sound file cannot be read. (302) <<\r\n";
 inline const std::string kDamagedLine = "  >> Error:The sound file is damaged. (304) <<\r\n";
 inline const std::string kNoOutputLine = "  >> Error:There is no sound output to play on. (305) <<\r\n";

@@ -103,9 +103,12 @@ struct DamagedCase {
   const char* why;
   const char* file;
   std::string out;
+  const char* repeat = "/r1";
+  const char* read_shim = "";  // how reads of the file fail (tests/shims/read_shim.cpp)
 };
 
 // The MP3 decoder behind libsndfile prints its complaints unless stopped.
+// Each repetition opens the file again, and a counted run never waits.
 TEST(SoundErrorsTest, DamagedFilesPrintNothingOnStandardError) {
   if (!HaveCommand("sox")) GTEST_SKIP() << "sox is not installed (scripts/test installs it)";
   ScratchDir dir;
@@ -125,15 +128,25 @@ TEST(SoundErrorsTest, DamagedFilesPrintNothingOnStandardError) {
   // ALSA's null device takes the sound: no server needed.
   std::ofstream(dir / "null-alsa.conf") << "pcm.!default { type null }\n";
 
+  ASSERT_TRUE(MakeTone(dir / "tone.wav"));
+  bool ok = false;
+  Command("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", dir / "empty.wav", "trim", "0", "0"}, &ok);
+  ASSERT_TRUE(ok);
+
   const DamagedCase cases[] = {
       {"an MP3 damaged after its start plays what can be decoded", "bad.mp3", ""},
       {"MP3 sync bytes followed by noise", "junk.mp3", kDamagedLine},
+      {"a read that failed once is tried again", "tone.wav", kUnreadableLine, "/r3", "eio-once"},
+      {"a sound of no frames, five times, at once", "empty.wav", "", "/r5"},
   };
   for (const DamagedCase& row : cases) {
     ProcessOptions options;
-    options.args = {row.file, "/q"};
+    options.args = {row.file, row.repeat, "/q"};
     options.working_dir = dir.path();
-    options.set = {{"ALSA_CONFIG_PATH", dir / "null-alsa.conf"}};
+    options.set = {{"ALSA_CONFIG_PATH", dir / "null-alsa.conf"},
+                   {"LD_PRELOAD", *row.read_shim ? PELDO_READ_SHIM : ""},
+                   {"PELDO_READ_SHIM", row.read_shim}};
+    options.timeout_ms = 2000;
     const ProcessResult run = RunProcess(options);
     EXPECT_TRUE(run.ExitedWith(0)) << row.why << ": " << Describe(run);
     EXPECT_EQ(run.out, row.out) << row.why;

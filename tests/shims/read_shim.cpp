@@ -1,0 +1,48 @@
+// Preloaded into the program by tests and bench/held-states: reads of files
+// whose names end in ".wav" hang, fail or print, as PELDO_READ_SHIM says:
+// "hang", "eio" (every read fails), "eio-once" (the first read fails) or
+// "printf" (a library's complaint on standard output).
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+bool IsSoundFile(int fd) {
+  char link[64];
+  char path[512];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  const ssize_t length = readlink(link, path, sizeof path - 1);
+  if (length < 4) return false;
+  path[length] = '\0';
+  return std::strcmp(path + length - 4, ".wav") == 0;
+}
+
+std::atomic<bool> failed_once{false};
+
+}  // namespace
+
+extern "C" ssize_t read(int fd, void* buffer, size_t size) {
+  using Read = ssize_t (*)(int, void*, size_t);
+  static const Read real = reinterpret_cast<Read>(dlsym(RTLD_NEXT, "read"));
+  const char* mode = std::getenv("PELDO_READ_SHIM");
+  if (mode != nullptr && IsSoundFile(fd)) {
+    if (std::strcmp(mode, "hang") == 0) {
+      for (;;) pause();
+    }
+    if (std::strcmp(mode, "eio") == 0 || (std::strcmp(mode, "eio-once") == 0 && !failed_once.exchange(true))) {
+      errno = EIO;
+      return -1;
+    }
+    if (std::strcmp(mode, "printf") == 0) {
+      std::printf("Ooops! a library's complaint\n");
+      std::fflush(stdout);
+    }
+  }
+  return real(fd, buffer, size);
+}
