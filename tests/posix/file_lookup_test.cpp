@@ -27,11 +27,12 @@ class FileLookupTest : public testing::Test {
     root_ = templ;
     previous_ = std::filesystem::current_path();
     std::filesystem::current_path(root_);
-    for (const char* directory : {"x.wav", "sounds", "only/d.wav", "only/.d"}) {
+    for (const char* directory : {"x.wav", "sounds", "only/d.wav", "only/.d", "accents"}) {
       std::filesystem::create_directories(directory);
     }
     for (const char* file : {"ding.wav", "Mixed.WAV", "z.wav", "fz.wav", ".hidden.wav",
-                             "sounds/Bell.wav", "sounds/.Hidden", "only/.h.wav"}) {
+                             "sounds/Bell.wav", "sounds/.Hidden", "only/.h.wav", "Été.wav",
+                             "accents/Éb.wav", "accents/éa.wav", "accents/\xC9t\xE9.wav"}) {
       std::ofstream(file) << "RIFF";
     }
     ASSERT_EQ(mkfifo("fifo.wav", 0600), 0);
@@ -104,6 +105,14 @@ TEST_F(FileLookupTest, FindsOnlyPlainVisibleFiles) {
       {"wildcards everywhere", std::string(100, '*') + std::string(100, '?') + "x", ""},
       {"stars past the cut still match", std::string(300, '*') + "x", "ding.wav"},
       {"overlong component", std::string(300, 'a') + ".wav", ""},
+      {"UTF-8: letters beyond ASCII in another case", "été.wav", "Été.wav"},
+      {"UTF-8: capitals beyond ASCII", "ÉTÉ.WAV", "Été.wav"},
+      {"UTF-8: a question mark is one character", "?t?.wav", "Été.wav"},
+      {"UTF-8: first in order regardless of case", "accents\\*.wav", "éa.wav"},
+      {"not UTF-8: as written", "accents\\\xC9t\xE9.wav", "\xC9t\xE9.wav"},
+      {"not UTF-8: ASCII letters in another case", "accents\\\xC9T\xE9.WAV", "\xC9t\xE9.wav"},
+      {"not UTF-8: other bytes keep their case", "accents\\\xE9t\xE9.wav", ""},
+      {"not UTF-8: a question mark is one byte", "accents\\?t?.wav", "\xC9t\xE9.wav"},
   };
   for (const auto& c : cases) EXPECT_EQ(Lookup(c.pattern, c.allowed), c.expected) << c.why;
 }
@@ -156,6 +165,9 @@ TEST(WildcardTest, MatchesAsAWindowsSearch) {
       {"a star reaches far into a long name", "a*b", "a" + std::string(130, 'x') + "b", true},
       {"the longest name matched", "*a", std::string(319, 'a'), true},
       {"longer than any entry's name", "*", std::string(320, 'a'), false},
+      {"a last letter folds to one of fewer bytes", "*ſ", "BUS", true},
+      {"a last letter folds to one of more bytes", "*k.wav", "\u212A.wav", true},
+      {"dotless i has no simple case folding", "ı", "I", false},
   };
   for (const auto& c : cases) EXPECT_EQ(WildcardPattern(c.pattern).Matches(c.name), c.matches) << c.why;
 }

@@ -17,25 +17,12 @@
 
 #include "platform/platform.h"
 #include "platform/posix/files/files.h"
+#include "platform/posix/files/letter_case.h"
 
 namespace {
 
 // Names that do not fit the record whole are left out rather than cut.
 bool FitsFindData(std::string_view name) { return name.size() < sizeof(platform::FindData::name); }
-
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-// Letter case decides only between names that are otherwise equal.
-bool ComesBefore(std::string_view first, std::string_view second) {
-  const size_t common = std::min(first.size(), second.size());
-  for (size_t i = 0; i < common; ++i) {
-    const auto a = static_cast<unsigned char>(UpperAscii(first[i]));
-    const auto b = static_cast<unsigned char>(UpperAscii(second[i]));
-    if (a != b) return a < b;
-  }
-  if (first.size() != second.size()) return first.size() < second.size();
-  return first < second;
-}
 
 // Hidden or not, times plain file, directory or anything else.
 constexpr size_t kKinds = 6;
@@ -54,7 +41,7 @@ class Search {
   // Keeps the entry if it is the first of its kind so far.
   void Offer(std::string_view name, uint32_t attributes) {
     const size_t kind = KindOf(attributes);
-    if (found_[kind] && !ComesBefore(name, firsts_[kind].name)) return;
+    if (found_[kind] && !ComesBeforeIgnoringCase(name, firsts_[kind].name)) return;
     found_[kind] = true;
     firsts_[kind].attributes = attributes;
     std::memcpy(firsts_[kind].name, name.data(), name.size());
@@ -65,7 +52,7 @@ class Search {
   bool CouldKeep(std::string_view name) const {
     const size_t hidden = name[0] == '.' ? 3 : 0;
     for (size_t kind = hidden; kind < hidden + 3; ++kind) {
-      if (!found_[kind] || ComesBefore(name, firsts_[kind].name)) return true;
+      if (!found_[kind] || ComesBeforeIgnoringCase(name, firsts_[kind].name)) return true;
     }
     return false;
   }
@@ -78,7 +65,9 @@ class Search {
       if (found_[kind]) order_[count_++] = kind;
     }
     std::sort(order_.begin(), order_.begin() + static_cast<std::ptrdiff_t>(count_),
-              [&](size_t a, size_t b) { return ComesBefore(firsts_[a].name, firsts_[b].name); });
+              [&](size_t a, size_t b) {
+                return ComesBeforeIgnoringCase(firsts_[a].name, firsts_[b].name);
+              });
     return count_ > 0;
   }
 

@@ -1,6 +1,6 @@
 // Files on POSIX: the command line, file names and directory search. Runs
-// on the main thread; calls only the system (stat, readdir), never sound or
-// terminal code.
+// on the main thread; calls only the system (stat, readdir) and the C
+// library's case tables (letter_case.h), never sound or terminal code.
 //
 // Users name files as they would on Windows: "\" or "/" between directories,
 // letters in any case, blanks and dots at the end of a name ignored, "*" and
@@ -25,8 +25,8 @@ std::string FormCommandLine(int argc, const char* const* argv);
 
 // The path of the existing entry `name` names, for opening it. Each component
 // is taken as it stands when it exists, otherwise as the entry whose name
-// matches it regardless of ASCII letter case, blanks and dots at its end
-// ignored. A leading separator starts at the root, none at the current
+// matches it regardless of letter case (letter_case.h), blanks and dots at
+// its end ignored. A leading separator starts at the root, none at the current
 // directory. "*" and "?" are plain characters here; a last component that
 // holds one is taken only exactly as written. nullopt for a null or
 // empty name, a name ending in a separator, a missing entry or a dangling
@@ -70,23 +70,34 @@ std::string_view TrimComponentEnd(std::string_view component);
 bool HasWildcard(std::string_view component);
 
 // A pattern matched against names as a Windows search matches them,
-// ignoring ASCII letter case: "*" any run of characters, "?" any one
+// regardless of letter case: "*" any run of characters, "?" any one
 // character (or none at the end of the name or before a dot), and a dot
 // followed only by wildcards also matches the end of a name without one, so
-// "*.*" matches every name. Names longer than 319 bytes, more than a
-// directory entry can have, never match. The pattern is looked at once, so
-// that matching each entry of a large folder allocates nothing and turns
-// most names away after a look at their end. Refers to `pattern`, which
-// must outlive it.
+// "*.*" matches every name. Where both the pattern and a name are valid UTF-8
+// a character is a code point, elsewhere a byte (letter_case.h). Names longer
+// than 319 bytes, more than a directory entry can have, never match. The
+// pattern is looked at once, so that matching each entry of a large folder
+// allocates nothing and turns most names away after a look at their end.
+// Refers to `pattern`, which must outlive it.
 class WildcardPattern {
  public:
   explicit WildcardPattern(std::string_view pattern);
   bool Matches(std::string_view name) const;
 
  private:
+  // False for some names that cannot match, never for one that can.
+  bool EndsLikeTail(std::string_view name) const;
+  // The pattern's characters are code points when `unicode`, the name's
+  // when kMultibyteName (an ASCII name's bytes are its characters anyway).
+  template <bool kMultibyteName>
+  bool Walk(std::string_view name, bool unicode) const;
+
   std::string_view pattern_;
   // The plain characters every matching name ends with.
   std::string_view tail_;
+  size_t tail_characters_;
+  bool tail_ascii_;
   size_t last_plain_;
+  bool unicode_;
   bool matches_every_name_;
 };

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "platform/platform.h"
+#include "platform/posix/files/letter_case.h"
 
 namespace {
 
@@ -16,13 +17,8 @@ bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool EqualsIgnoringCase(std::string_view first, std::string_view second) {
-  if (first.size() != second.size()) return false;
-  for (size_t i = 0; i < first.size(); ++i) {
-    if (LowerAscii(first[i]) != LowerAscii(second[i])) return false;
-  }
-  return true;
-}
+// A byte that continues a UTF-8 character rather than starting one.
+bool IsInsideCharacter(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
 const char* SystemDirectory(const std::string& directory) {
   return directory.empty() ? "." : directory.c_str();
@@ -121,7 +117,9 @@ bool HasWildcard(std::string_view component) {
 }
 
 WildcardPattern::WildcardPattern(std::string_view pattern)
-    : pattern_(pattern), last_plain_(pattern.find_last_not_of("*?")) {
+    : pattern_(pattern),
+      last_plain_(pattern.find_last_not_of("*?")),
+      unicode_(HasUnicodeLetters(pattern)) {
   // "*", "*.*": stars with at most one dot among them.
   matches_every_name_ = pattern.starts_with('*') &&
                         pattern.find_first_not_of("*.") == std::string_view::npos &&
@@ -131,36 +129,77 @@ WildcardPattern::WildcardPattern(std::string_view pattern)
   const size_t last_wildcard = pattern.find_last_of("*?");
   tail_ = last_wildcard == std::string_view::npos ? pattern : pattern.substr(last_wildcard + 1);
   if (!tail_.empty() && tail_.back() == '.') tail_ = {};
+  tail_characters_ = static_cast<size_t>(
+      std::count_if(tail_.begin(), tail_.end(), [](char c) { return !IsInsideCharacter(c); }));
+  tail_ascii_ = std::all_of(tail_.begin(), tail_.end(),
+                            [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+bool WildcardPattern::EndsLikeTail(std::string_view name) const {
+  // Byte for byte from the end: the rule for a pattern that is not UTF-8,
+  // and for an ASCII tail as far as the name ends in ASCII characters.
+  if (!unicode_ || tail_ascii_) {
+    size_t back = 0;
+    for (; back < tail_.size() && back < name.size(); ++back) {
+      const char c = name[name.size() - 1 - back];
+      if (unicode_ && static_cast<unsigned char>(c) >= 0x80) break;
+      if (LowerAscii(c) != LowerAscii(tail_[tail_.size() - 1 - back])) return false;
+    }
+    if (back == tail_.size()) return true;
+    if (back == name.size()) return false;
+  }
+  // A letter may fold to one of another length (the long s to "s"), so the
+  // tail's characters are counted back from the end of the name. A name that
+  // is not UTF-8 but matches the tail byte for byte splits as the tail does.
+  size_t start = name.size();
+  for (size_t counted = 0; counted < tail_characters_; ++counted) {
+    if (start == 0) return false;
+    --start;
+    for (size_t back = 0; back < 3 && start > 0 && IsInsideCharacter(name[start]); ++back) --start;
+  }
+  return SameLetters(tail_, name.substr(start), true);
 }
 
 bool WildcardPattern::Matches(std::string_view name) const {
   if (name.size() > Positions::kNameLimit) return false;
   if (matches_every_name_) return true;
   // Turns most names in a large folder away before the walk below.
-  if (tail_.size() > name.size() ||
-      !EqualsIgnoringCase(tail_, name.substr(name.size() - tail_.size()))) {
-    return false;
-  }
-  // All ways of matching are followed at once, one pattern character at a
-  // time: a "?" before a dot may match the dot or nothing, so a greedy
-  // matcher that keeps one way would miss some names. The cost stays linear
-  // in the pattern's length times the name's, with nothing allocated.
+  if (!EndsLikeTail(name)) return false;
+  // An ASCII name is UTF-8 with a byte to a character: the cheaper walk.
+  if (AsciiStart(name) == name.size()) return Walk<false>(name, unicode_);
+  if (unicode_ && HasUnicodeLetters(name)) return Walk<true>(name, true);
+  return Walk<false>(name, false);
+}
+
+// All ways of matching are followed at once, one pattern character at a
+// time: a "?" before a dot may match the dot or nothing, so a greedy matcher
+// that keeps one way would miss some names. The cost stays linear in the
+// pattern's length times the name's, with nothing allocated.
+template <bool kMultibyteName>
+bool WildcardPattern::Walk(std::string_view name, bool unicode) const {
   const size_t end = name.size();
   Positions reached;
   reached.Add(0);
-  for (size_t i = 0; i < pattern_.size() && !reached.Empty(); ++i) {
+  for (size_t i = 0, length = 1; i < pattern_.size() && !reached.Empty(); i += length) {
     const char p = pattern_[i];
+    const NameCharacter wanted = ReadNameCharacter(pattern_, i, unicode);
+    length = wanted.length;
     if (p == '*') {
       reached.FillFromFirst(end);
       continue;
     }
     Positions next;
     reached.ForEach([&](size_t j) {
-      const char n = j < end ? name[j] : '\0';
-      if (j < end && (p == '?' || LowerAscii(p) == LowerAscii(n))) next.Add(j + 1);
-      if (p == '?' && (j == end || n == '.')) next.Add(j);
-      // A dot with only wildcards after it also matches the end of a name.
-      if (p == '.' && j == end && i == last_plain_) next.Add(j);
+      if (j == end) {
+        // A dot with only wildcards after it also matches the end of a name.
+        if (p == '?' || (p == '.' && i == last_plain_)) next.Add(j);
+        return;
+      }
+      const NameCharacter n = ReadNameCharacter(name, j, kMultibyteName);
+      // A star also reaches the bytes inside a character.
+      if (n.length == 0) return;
+      if (p == '?' || wanted.folded == n.folded) next.Add(j + n.length);
+      if (p == '?' && name[j] == '.') next.Add(j);
     });
     reached = next;
   }
