@@ -144,6 +144,7 @@ TEST(SoundErrorsTest, DamagedFilesPrintNothingOnStandardError) {
     options.args = {row.file, row.repeat, "/q"};
     options.working_dir = dir.path();
     options.set = {{"ALSA_CONFIG_PATH", dir / "null-alsa.conf"},
+                   {"AUDIODEV", "default"},
                    {"LD_PRELOAD", *row.read_shim ? PELDO_READ_SHIM : ""},
                    {"PELDO_READ_SHIM", row.read_shim}};
     options.timeout_ms = 2000;
@@ -157,31 +158,34 @@ TEST(SoundErrorsTest, DamagedFilesPrintNothingOnStandardError) {
 TEST(SoundErrorsTest, ServerDyingDuringPlaybackEndsTheSound) {
   std::string why;
   if (!UsePrivateServer(&why)) GTEST_SKIP() << why;
-  // A server of this test's own: the shared one must live on.
-  PrivateServer server;
-  ASSERT_TRUE(server.Running());
   ScratchDir dir;
   ASSERT_TRUE(MakeTone(dir / "tone.wav", "-b 16", 3.0));
+  for (const SoundPath path : {SoundPath::kServer, SoundPath::kAlsa}) {
+    SCOPED_TRACE(path == SoundPath::kAlsa ? "through ALSA" : "through the server's protocol");
+    // A server of this test's own: the shared one must live on.
+    PrivateServer server;
+    ASSERT_TRUE(server.Running());
+    std::thread killer([&server] {
+      // Well into its first repetition.
+      if (server.WaitForPlayer(5000)) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      server.Kill();
+    });
+    ProcessOptions options;
+    options.args = {"tone", "/r3", "/q"};
+    options.working_dir = dir.path();
+    options.set = server.Environment();
+    options.set.emplace_back("AUDIODEV", path == SoundPath::kAlsa ? "pulse" : "");
+    options.timeout_ms = 15000;
+    const ProcessResult run = RunProcess(options);
+    killer.join();
 
-  std::thread killer([&server] {
-    // Well into its first repetition.
-    if (server.WaitForPlayer(5000)) std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    server.Kill();
-  });
-  ProcessOptions options;
-  options.args = {"tone", "/r3", "/q"};
-  options.working_dir = dir.path();
-  options.set = server.Environment();
-  options.timeout_ms = 15000;
-  const ProcessResult run = RunProcess(options);
-  killer.join();
-
-  EXPECT_TRUE(run.ExitedWith(0)) << Describe(run);
-  // Three repetitions of 3 s would take 9 s.
-  EXPECT_LT(run.elapsed_ms, 5000);
-  // The first repetition ends when the server goes; the next two find none.
-  EXPECT_EQ(Count(run.out, kNoOutputLine), 2u) << run.out;
-  EXPECT_EQ(run.err, "");
+    EXPECT_TRUE(run.ExitedWith(0)) << Describe(run);
+    // Three repetitions of 3 s would take 9 s.
+    EXPECT_LT(run.elapsed_ms, 5000);
+    // The first repetition ends when the server goes; the next two find none.
+    EXPECT_EQ(Count(run.out, kNoOutputLine), 2u) << run.out;
+    EXPECT_EQ(run.err, "");
+  }
 }
 
 }  // namespace

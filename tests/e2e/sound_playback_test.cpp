@@ -1,6 +1,7 @@
 // What comes out of a private PulseAudio server's null sink while the
 // program plays: every encoding whole and at its level, repetitions without
-// a gap, and silence at once after Esc.
+// a gap, and silence at once after Esc; through the server's own protocol
+// and through ALSA.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -15,8 +16,16 @@
 namespace e2e {
 namespace {
 
-class SoundPlaybackTest : public SoundTest {
+class SoundPlaybackTest : public SoundTest, public testing::WithParamInterface<SoundPath> {
  protected:
+  void SetUp() override {
+    SoundTest::SetUp();
+    UseSoundPath(GetParam());
+  }
+  void TearDown() override {
+    UseSoundPath(SoundPath::kServer);
+    SoundTest::TearDown();
+  }
   ProcessResult Play(const std::vector<std::string>& args, const std::string& sink = "") {
     ProcessOptions options;
     options.args = args;
@@ -34,7 +43,7 @@ struct EncodingCase {
   const char* typed;     // the name given to the program
 };
 
-TEST_F(SoundPlaybackTest, EveryEncodingPlaysWholeAtItsLevel) {
+TEST_P(SoundPlaybackTest, EveryEncodingPlaysWholeAtItsLevel) {
   const EncodingCase cases[] = {
       {"16-bit PCM", "tone16.wav", "-b 16", "tone16"},
       {"24-bit PCM, in an extensible header", "tone24.wav", "-b 24", "tone24"},
@@ -89,7 +98,7 @@ TEST_F(SoundPlaybackTest, EveryEncodingPlaysWholeAtItsLevel) {
   }
 }
 
-TEST_F(SoundPlaybackTest, RepetitionsFollowEachOtherWithoutAGap) {
+TEST_P(SoundPlaybackTest, RepetitionsFollowEachOtherWithoutAGap) {
   MonitorRecorder recorder(sink_->Name());
   ASSERT_TRUE(recorder.Started());
   const double start = MonotonicSeconds();
@@ -113,7 +122,7 @@ TEST_F(SoundPlaybackTest, RepetitionsFollowEachOtherWithoutAGap) {
   EXPECT_NEAR(heard.rms, kToneRms, kToneRms * 0.03);
 }
 
-TEST_F(SoundPlaybackTest, EscSilencesAtOnce) {
+TEST_P(SoundPlaybackTest, EscSilencesAtOnce) {
   ASSERT_TRUE(MakeTone(dir_ / "long.wav", "-b 16", 5.0));
   MonitorRecorder recorder(sink_->Name());
   ASSERT_TRUE(recorder.Started());
@@ -141,6 +150,9 @@ TEST_F(SoundPlaybackTest, EscSilencesAtOnce) {
   EXPECT_LT(silence_after_ms, 100.0);
   EXPECT_GT(heard.span_ms, 500.0) << "the sound did not play before Esc";
 }
+
+INSTANTIATE_TEST_SUITE_P(Paths, SoundPlaybackTest, testing::Values(SoundPath::kServer, SoundPath::kAlsa),
+                         SoundPathName);
 
 }  // namespace
 }  // namespace e2e

@@ -371,6 +371,21 @@ inline Heard MonitorRecorder::Hear(double start, double end) const {
 // A test that plays into the private server: skipped with the reason when
 // there can be none, with a scratch folder that holds tone.wav (1 s, 16
 // bits) and a sink of its own that every player it starts plays into.
+// The two ways the program's sound reaches the server: the server's own
+// protocol, its default, and ALSA through its pulse plugin, which AUDIODEV
+// chooses. Each process the test starts inherits the choice.
+enum class SoundPath { kServer, kAlsa };
+inline void UseSoundPath(SoundPath path) {
+  if (path == SoundPath::kAlsa) {
+    setenv("AUDIODEV", "pulse", 1);
+  } else {
+    unsetenv("AUDIODEV");
+  }
+}
+inline std::string SoundPathName(const testing::TestParamInfo<SoundPath>& info) {
+  return info.param == SoundPath::kAlsa ? "Alsa" : "Server";
+}
+
 class SoundTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -1,5 +1,6 @@
-// /Vn sets the volume of the sound server's sink through ALSA's mixer, in
-// the server's own scale, and the level stays after the program ends.
+// /Vn sets the volume of the sound server's default sink, in the server's
+// own scale, through its own protocol and through ALSA's mixer, and the
+// level stays after the program ends.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -29,20 +30,25 @@ TEST(SoundVolumeTest, OptionSetsTheSinkVolume) {
       {"-1 leaves the volume alone", "/V-1", 12345, 12345},
   };
   ScratchDir dir;
-  for (const VolumeCase& row : cases) {
-    ASSERT_TRUE(SetSinkVolume(row.before)) << row.why;
-    ProcessOptions options;
-    // No such file: the volume is set before the file is looked up.
-    options.args = {"no-such-sound", row.option, "/q"};
-    options.working_dir = dir.path();
-    const ProcessResult run = RunProcess(options);
-    EXPECT_FALSE(run.timed_out) << row.why;
-    EXPECT_EQ(run.err, "") << row.why;
-    const auto volume = SinkVolume();
-    ASSERT_TRUE(volume.has_value()) << row.why;
-    EXPECT_EQ(volume->first, row.after) << row.why << " (left)";
-    EXPECT_EQ(volume->second, row.after) << row.why << " (right)";
+  for (const SoundPath path : {SoundPath::kServer, SoundPath::kAlsa}) {
+    UseSoundPath(path);
+    SCOPED_TRACE(path == SoundPath::kAlsa ? "through ALSA" : "through the server's protocol");
+    for (const VolumeCase& row : cases) {
+      ASSERT_TRUE(SetSinkVolume(row.before)) << row.why;
+      ProcessOptions options;
+      // No such file: the volume is set before the file is looked up.
+      options.args = {"no-such-sound", row.option, "/q"};
+      options.working_dir = dir.path();
+      const ProcessResult run = RunProcess(options);
+      EXPECT_FALSE(run.timed_out) << row.why;
+      EXPECT_EQ(run.err, "") << row.why;
+      const auto volume = SinkVolume();
+      ASSERT_TRUE(volume.has_value()) << row.why;
+      EXPECT_EQ(volume->first, row.after) << row.why << " (left)";
+      EXPECT_EQ(volume->second, row.after) << row.why << " (right)";
+    }
   }
+  UseSoundPath(SoundPath::kServer);
   SetSinkVolume(65536);
 }
 

@@ -20,7 +20,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/sound/media_errors.h"
-#include "platform/posix/sound/pcm_output.h"
+#include "platform/posix/sound/output.h"
 #include "platform/posix/sound/sound.h"
 
 namespace {
@@ -61,8 +61,10 @@ class MediaLayerTest : public testing::Test {
     ASSERT_NE(mkdtemp(templ), nullptr);
     root_ = templ;
     std::ofstream(root_ + "/alsa.conf") << "pcm.!default { type null }\n";
-    // ALSA reads its configuration again when this changes.
+    // ALSA reads its configuration again when this changes; AUDIODEV keeps
+    // the sound on ALSA when a sound server runs.
     setenv("ALSA_CONFIG_PATH", (root_ + "/alsa.conf").c_str(), 1);
+    setenv("AUDIODEV", "default", 1);
 
     std::ofstream(root_ + "/tone.wav", std::ios::binary) << WavBytes(4410);
     std::ofstream(root_ + "/a\"b.wav", std::ios::binary) << WavBytes(441);
@@ -229,9 +231,9 @@ TEST_F(MediaLayerTest, PlayingAgainStartsOverAndRepetitionsReuseTheDevice) {
 // Finish that gives up leaves it there and holds the thread; once the feed
 // lets go, Finish takes it back.
 TEST_F(MediaLayerTest, SoundThreadKeepsTheSourceUntilFinishReturnsTrue) {
-  static PcmOutput& output = *new PcmOutput;  // never destroyed, as in the player
+  static SoundOutput& output = *new SoundOutput;  // never destroyed, as in the player
   uint32_t error = 1;
-  ASSERT_EQ(output.Prepare(44100, 2, true, WaitForDescriptor, 5000, &error), WaitEnd::kReady);
+  ASSERT_EQ(output.Prepare(44100, 2, true, "t", WaitForDescriptor, 5000, &error), WaitEnd::kReady);
   ASSERT_EQ(error, 0u);
   std::mutex gate;
   gate.lock();
@@ -244,7 +246,7 @@ TEST_F(MediaLayerTest, SoundThreadKeepsTheSourceUntilFinishReturnsTrue) {
   source.floats = [&](float*, long) { return source.int16s(nullptr, 0); };
   ASSERT_EQ(output.Start(source), 0u);
   EXPECT_FALSE(output.Finish()) << "the feed is still reading";
-  EXPECT_EQ(output.Prepare(44100, 2, true, WaitForDescriptor, 5000, &error), WaitEnd::kReady);
+  EXPECT_EQ(output.Prepare(44100, 2, true, "t", WaitForDescriptor, 5000, &error), WaitEnd::kReady);
   EXPECT_EQ(error, kMediaNoOutput) << "the thread is held";
   gate.unlock();
   pollfd end = {output.EndDescriptor(), POLLIN, 0};

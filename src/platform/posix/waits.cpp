@@ -2,6 +2,7 @@
 #include "platform/posix/waits.h"
 
 #include <cerrno>
+#include <climits>
 
 #include "platform/platform.h"
 
@@ -12,7 +13,9 @@ uint64_t DeadlineAfter(int timeout_ms) {
 int PollUntil(pollfd* watched, nfds_t count, uint64_t deadline) {
   for (;;) {
     const uint64_t now = platform::MonotonicMilliseconds();
-    const int left = now >= deadline ? 0 : static_cast<int>(deadline - now);
+    // A deadline too far to count in an int is no deadline.
+    const uint64_t span = now >= deadline ? 0 : deadline - now;
+    const int left = span > static_cast<uint64_t>(INT_MAX) ? -1 : static_cast<int>(span);
     const int ready = poll(watched, count, left);
     if (ready >= 0 || errno != EINTR) return ready;
   }

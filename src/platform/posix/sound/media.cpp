@@ -11,7 +11,7 @@
 #include "platform/platform.h"
 #include "platform/posix/files/files.h"
 #include "platform/posix/sound/media_errors.h"
-#include "platform/posix/sound/pcm_output.h"
+#include "platform/posix/sound/output.h"
 #include "platform/posix/sound/sound.h"
 #include "platform/posix/sound/sound_file.h"
 #include "platform/posix/system.h"
@@ -112,7 +112,7 @@ class MediaLayer {
     // keys, so that Esc is heard however long the sound server takes.
     uint32_t error = 0;
     const WaitEnd end = output_.Prepare(static_cast<unsigned>(opened.info.samplerate),
-                                        static_cast<unsigned>(opened.info.channels), int16, wait,
+                                        static_cast<unsigned>(opened.info.channels), int16, wanted, wait,
                                         kAnswerWaitMs, &error);
     // Esc first is no error: the sound stays open, silent.
     if (end == WaitEnd::kEscPressed) error = 0;
@@ -152,7 +152,7 @@ class MediaLayer {
   // Made once and never destroyed: their threads may use them until the
   // process ends.
   SoundFileOpener& files_ = *new SoundFileOpener;
-  PcmOutput& output_ = *new PcmOutput;
+  SoundOutput& output_ = *new SoundOutput;
 };
 
 // Made on first use, like the sound output it holds.

@@ -63,11 +63,13 @@ bool AttachMixer(snd_mixer_t* mixer, const char* device) {
 
 }  // namespace
 
+bool DeviceNamedByUser() {
+  const char* chosen = std::getenv("AUDIODEV");
+  return chosen != nullptr && chosen[0] != '\0';
+}
+
 const char* OutputDeviceName() {
-  static const char* const name = [] {
-    const char* chosen = std::getenv("AUDIODEV");
-    return chosen != nullptr && chosen[0] != '\0' ? chosen : "default";
-  }();
+  static const char* const name = DeviceNamedByUser() ? std::getenv("AUDIODEV") : "default";
   return name;
 }
 

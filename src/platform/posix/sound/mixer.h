@@ -8,6 +8,8 @@
 // not empty (any PCM name: "hw:1", "plughw:1,0", "pulse", a name from the
 // user's configuration), else "default".
 const char* OutputDeviceName();
+// Whether AUDIODEV names a device: then ALSA plays, whatever server runs.
+bool DeviceNamedByUser();
 
 // Sets the wave output volume of the output device's mixer (where it has
 // none, nothing happens): the low 16 bits are the left channel, the

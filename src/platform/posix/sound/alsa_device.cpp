@@ -1,4 +1,4 @@
-// The output device and its settings, on the sound thread.
+// The ALSA device and its settings, on the sound thread.
 #include <alsa/asoundlib.h>
 
 #include <algorithm>
@@ -6,8 +6,8 @@
 #include <exception>
 
 #include "platform/posix/sound/media_errors.h"
+#include "platform/posix/sound/alsa_output.h"
 #include "platform/posix/sound/mixer.h"
-#include "platform/posix/sound/pcm_output.h"
 #include "platform/posix/system.h"
 
 namespace {
@@ -71,8 +71,8 @@ int ApplySettings(snd_pcm_t* pcm, unsigned rate, unsigned channels, bool* int16_
 
 }  // namespace
 
-uint32_t PcmOutput::PrepareDevice(unsigned rate, unsigned channels, bool int16) {
-  if (pcm_ != nullptr && (rate != rate_ || channels != channels_)) DrainDevice();
+uint32_t AlsaOutput::Prepare(unsigned rate, unsigned channels, bool int16, const std::string&) {
+  if (pcm_ != nullptr && (rate != rate_ || channels != channels_)) Drain();
   if (pcm_ != nullptr) {
     switch (snd_pcm_state(pcm_)) {
       case SND_PCM_STATE_PREPARED:
@@ -85,12 +85,12 @@ uint32_t PcmOutput::PrepareDevice(unsigned rate, unsigned channels, bool int16) 
       default:
         break;
     }
-    CloseDevice();
+    Close();
   }
-  return OpenDevice(rate, channels, int16);
+  return Open(rate, channels, int16);
 }
 
-uint32_t PcmOutput::OpenDevice(unsigned rate, unsigned channels, bool int16) {
+uint32_t AlsaOutput::Open(unsigned rate, unsigned channels, bool int16) {
   SilenceLibraries();
   snd_pcm_t* pcm = nullptr;
   // Non-blocking, so that a device in use fails at once instead of waiting.
@@ -124,7 +124,7 @@ uint32_t PcmOutput::OpenDevice(unsigned rate, unsigned channels, bool int16) {
   return 0;
 }
 
-void PcmOutput::CloseDevice() {
+void AlsaOutput::Close() {
   if (pcm_ == nullptr) return;
   snd_pcm_drop(pcm_);
   snd_pcm_close(pcm_);
@@ -132,12 +132,14 @@ void PcmOutput::CloseDevice() {
   failed_ = false;
 }
 
-void PcmOutput::DrainDevice() {
+void AlsaOutput::Drain() {
   if (pcm_ == nullptr) return;
   snd_pcm_nonblock(pcm_, 0);
   // A sound shorter than the buffer has not started the device yet.
   if (snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED) snd_pcm_start(pcm_);
   snd_pcm_drain(pcm_);
-  CloseDevice();
+  Close();
 }
 
+
+void AlsaOutput::SetVolume(uint32_t volume_word) { ApplyVolume(volume_word); }

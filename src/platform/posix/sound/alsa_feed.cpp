@@ -1,5 +1,5 @@
-// Feeding the output device and waiting for the tail of a sound, on the
-// sound thread.
+// Feeding the ALSA device and waiting for the tail of a sound, on the sound
+// thread.
 #include <alsa/asoundlib.h>
 
 #include <algorithm>
@@ -7,7 +7,7 @@
 #include <cmath>
 #include <exception>
 
-#include "platform/posix/sound/pcm_output.h"
+#include "platform/posix/sound/alsa_output.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ int16_t ToInt16(float sample) {
 
 }  // namespace
 
-void PcmOutput::Feed(const FrameSource& source) {
+bool AlsaOutput::Feed(const FrameSource& source, int stop) {
   failed_ = pcm_ == nullptr;
   bool played_through = false;
   // Read in whole periods, straight into the buffer the device takes where
@@ -58,31 +58,29 @@ void PcmOutput::Feed(const FrameSource& source) {
       }
       data = int16s_.data();
     }
-    if (!WriteFrames(data, frames)) break;
+    if (!WriteFrames(data, frames, stop)) break;
   }
   if (played_through) {
     // A sound shorter than the buffer has not started the device yet.
     if (snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED) snd_pcm_start(pcm_);
-    played_through = WaitForTail();
+    played_through = WaitForTail(stop);
   }
   // Cut short: what is queued goes at once. This is the call a frozen
   // server can hold, which is why it is made here and not by the caller.
-  if (!played_through || failed_) CloseDevice();
-  // The hand-off: after this store the source is the main thread's again.
-  feeding_.store(false, std::memory_order_release);
-  end_event_.Signal();
+  if (!played_through || failed_) Close();
+  return played_through && !failed_;
 }
 
-bool PcmOutput::WaitForTail() {
+bool AlsaOutput::WaitForTail(int stop) {
   const long tail = static_cast<long>(rate_) * kTailMilliseconds / 1000;
   // Bounded, should the device stop taking frames without saying so.
   long budget = (buffer_frames_ * 1000 / static_cast<long>(rate_)) * 2 + 500;
-  pollfd stop = {stop_event_.Get(), POLLIN, 0};
+  pollfd stopped = {stop, POLLIN, 0};
   while (budget > 0) {
     snd_pcm_sframes_t delay = 0;
     if (snd_pcm_delay(pcm_, &delay) < 0 || delay <= tail) return true;
     const long wait = std::clamp((delay - tail) * 1000 / static_cast<long>(rate_), 10L, budget);
-    const int ready = PollUntil(&stop, 1, DeadlineAfter(static_cast<int>(wait)));
+    const int ready = PollUntil(&stopped, 1, DeadlineAfter(static_cast<int>(wait)));
     if (ready > 0) return false;
     if (ready < 0) return true;
     budget -= wait;
@@ -90,14 +88,14 @@ bool PcmOutput::WaitForTail() {
   return true;
 }
 
-bool PcmOutput::WriteFrames(const void* data, long frames) {
+bool AlsaOutput::WriteFrames(const void* data, long frames, int stop) {
   const size_t frame_bytes = channels_ * (int16_samples_ ? sizeof(int16_t) : sizeof(float));
   const char* bytes = static_cast<const char*>(data);
   while (frames > 0) {
     const snd_pcm_sframes_t written =
         snd_pcm_writei(pcm_, bytes, static_cast<snd_pcm_uframes_t>(frames));
     if (written == -EAGAIN) {
-      if (!WaitWritable()) return false;
+      if (!WaitWritable(stop)) return false;
       continue;
     }
     if (written < 0) {
@@ -114,9 +112,9 @@ bool PcmOutput::WriteFrames(const void* data, long frames) {
   return true;
 }
 
-bool PcmOutput::WaitWritable() {
+bool AlsaOutput::WaitWritable(int stop) {
   const int descriptors = static_cast<int>(poll_fds_.size()) - 1;
-  poll_fds_[0] = {stop_event_.Get(), POLLIN, 0};
+  poll_fds_[0] = {stop, POLLIN, 0};
   if (descriptors > 0 &&
       snd_pcm_poll_descriptors(pcm_, &poll_fds_[1], static_cast<unsigned>(descriptors)) < 0) {
     failed_ = true;

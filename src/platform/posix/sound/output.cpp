@@ -1,0 +1,105 @@
+// The sound output as the main thread drives it: every driver call is a job
+// for the sound thread, waited for with a bound.
+#include "platform/posix/sound/output.h"
+
+#include <exception>
+
+#include "platform/posix/sound/alsa_output.h"
+#include "platform/posix/sound/media_errors.h"
+#include "platform/posix/sound/mixer.h"
+#include "platform/posix/sound/pulse_output.h"
+
+namespace {
+
+// How long the main thread waits for a sound to stop before it leaves the
+// output to the sound thread and goes on: Esc must end the program at once
+// whatever the output does.
+constexpr int kStopWaitMs = 60;
+
+// Where nothing can be played for now.
+class NoOutputDriver final : public OutputDriver {
+ public:
+  uint32_t Prepare(unsigned, unsigned, bool, const std::string&) override { return kMediaNoOutput; }
+  bool Feed(const FrameSource&, int) override { return false; }
+  void Close() override {}
+  void Drain() override {}
+  void SetVolume(uint32_t) override {}
+};
+
+OutputDriver& NoOutput() {
+  static NoOutputDriver none;
+  return none;
+}
+
+}  // namespace
+
+WaitEnd SoundOutput::Prepare(unsigned rate, unsigned channels, bool int16, const std::string& name,
+                             DescriptorWait wait, int timeout_ms, uint32_t* error) {
+  *error = kMediaNoOutput;
+  bool posted = false;
+  try {
+    posted = end_event_.Open() && stop_event_.Open() && worker_.Post([this, rate, channels, int16, name] {
+      prepare_answer_ = Driver().Prepare(rate, channels, int16, name);
+    });
+  } catch (const std::exception&) {
+  }
+  if (!posted) return WaitEnd::kReady;
+  // Given up on, the output the request opens is closed again when it comes.
+  const WaitEnd end = worker_.Await(wait, timeout_ms, [this] { Driver().Close(); });
+  if (end == WaitEnd::kReady) *error = prepare_answer_;
+  return end;
+}
+
+uint32_t SoundOutput::Start(FrameSource source) {
+  if (!Finish()) return kMediaNoOutput;
+  end_event_.Clear();
+  stop_event_.Clear();
+  feeding_.store(true, std::memory_order_release);
+  bool posted = false;
+  try {
+    posted = worker_.Post([this, source = std::move(source)] { Feed(source); });
+  } catch (const std::exception&) {
+  }
+  if (!posted) {
+    feeding_.store(false, std::memory_order_release);
+    return kMediaNoMemory;
+  }
+  started_ = true;
+  return 0;
+}
+
+bool SoundOutput::Finish() {
+  if (!started_) return true;
+  if (Feeding()) stop_event_.Signal();
+  if (worker_.Await(WaitForDescriptor, kStopWaitMs) != WaitEnd::kReady) return false;
+  started_ = false;
+  return true;
+}
+
+void SoundOutput::Drain(int timeout_ms, DescriptorWait wait) {
+  if (Finish() && worker_.Post([this] { Driver().Drain(); })) worker_.Await(wait, timeout_ms);
+}
+
+void SoundOutput::SetVolume(uint32_t volume_word) {
+  worker_.Post([this, volume_word] { Driver().SetVolume(volume_word); });
+}
+
+// ---- On the sound thread ---------------------------------------------------
+
+OutputDriver& SoundOutput::Driver() {
+  if (driver_ != nullptr) return *driver_;
+  ServerAnswer answer = ServerAnswer::kNone;
+  if (!DeviceNamedByUser()) driver_ = ConnectPulseOutput(&answer);
+  // A server that is there but does not answer decides nothing yet: this
+  // job has no output, and the next one asks again.
+  if (answer == ServerAnswer::kSilent) return NoOutput();
+  if (driver_ == nullptr) driver_ = std::make_unique<AlsaOutput>();
+  return *driver_;
+}
+
+void SoundOutput::Feed(const FrameSource& source) {
+  Driver().Feed(source, stop_event_.Get());
+  // The hand-off: after this store the source is the main thread's again.
+  feeding_.store(false, std::memory_order_release);
+  end_event_.Signal();
+}

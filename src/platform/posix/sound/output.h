@@ -1,0 +1,131 @@
+// Sound output on POSIX: the main thread's side, and the drivers it hands the
+// device to. The drivers, each in files of its own: alsa_output.h (ALSA's
+// "default" device, or the one AUDIODEV names) and pulse_output.h (a server
+// that speaks the PulseAudio protocol, PulseAudio itself or PipeWire). The
+// first job on the sound thread picks one: ALSA when AUDIODEV names a device
+// or no such server answers, the server otherwise.
+//
+// Every driver call runs on the sound thread, a Worker (worker.h) that the
+// SoundOutput owns and alone posts to; the SoundOutput's public functions are
+// called on the main thread and never wait for the driver longer than they
+// say. The driver's stream outlives the sounds played on it: after a sound
+// has been queued whole it stays open and running, so the next sound with the
+// same rate and channels follows the last sample without a gap.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/posix/sound/worker.h"
+#include "platform/posix/waits.h"
+
+// A sound to play. Each function fills `out` with up to `frames` interleaved
+// frames and returns how many it gave, 0 or less at the end of the sound;
+// both are called on the sound thread. What they read (an open file) belongs
+// to the sound thread from Start until Finish returns true.
+struct FrameSource {
+  // Float samples in -1..1.
+  std::function<long(float* out, long frames)> floats;
+  // 16-bit samples; only for sounds that have no more than 16 bits, which go
+  // out as they are, in half the bytes of floats.
+  std::function<long(int16_t* out, long frames)> int16s;
+};
+
+// What a driver does, every call on the sound thread.
+class OutputDriver {
+ public:
+  virtual ~OutputDriver() = default;
+  // Makes the output ready for a sound called `name` of `rate` frames a
+  // second and `channels` channels: the open stream is kept, still playing,
+  // when it already has these settings; otherwise it plays out and a new one
+  // is opened, taking 16-bit samples when `int16` is set and the output
+  // allows, else floats. 0 or a media error code.
+  virtual uint32_t Prepare(unsigned rate, unsigned channels, bool int16, const std::string& name) = 0;
+  // Plays `source` on the prepared output until all but the last moment of
+  // it has played (true), or `stop` polls readable or the output fails
+  // (false: what is queued has been dropped and the output closed).
+  virtual bool Feed(const FrameSource& source, int stop) = 0;
+  // Drops what is queued and closes the output.
+  virtual void Close() = 0;
+  // Lets what is queued play out and closes the output.
+  virtual void Drain() = 0;
+  // Sets the output's volume: the low 16 bits are the left channel, the
+  // high 16 bits the right one. Failures are silent.
+  virtual void SetVolume(uint32_t volume_word) = 0;
+};
+
+class SoundOutput {
+ public:
+  SoundOutput() = default;
+  SoundOutput(const SoundOutput&) = delete;
+  SoundOutput& operator=(const SoundOutput&) = delete;
+  // The sound thread's jobs refer to this object and the thread is never
+  // joined (a frozen server may hold it for ever): once made, a SoundOutput
+  // lives until the process ends.
+  ~SoundOutput() = delete;
+
+  // Makes the output ready (OutputDriver::Prepare), waiting through `wait`
+  // at most `timeout_ms`. kReady with 0 or a media error code in *error
+  // (kMediaNoOutput when the sound thread is stuck or cannot be had);
+  // kEscPressed or kTimedOut when the wait gave up, and then an output the
+  // request still opens is closed again.
+  WaitEnd Prepare(unsigned rate, unsigned channels, bool int16, const std::string& name,
+                  DescriptorWait wait, int timeout_ms, uint32_t* error);
+
+  // Starts feeding the prepared output from `source` and returns at once.
+  // Returns 0 or a media error code. From here until Finish returns true the
+  // source and what it reads belong to the sound thread.
+  uint32_t Start(FrameSource source);
+
+  // True from Start until all but the last moment of the sound has played,
+  // or the output failed.
+  bool Feeding() const { return feeding_.load(std::memory_order_acquire); }
+
+  // A descriptor that polls readable once feeding has ended, until the next
+  // Start; -1 before the first Start.
+  int EndDescriptor() const { return started_ ? end_event_.Get() : -1; }
+
+  // Ends feeding. When the sound played to its end the output keeps playing
+  // its tail and stays open for the next sound; when it was cut short (or
+  // the output failed) what is queued is dropped and the output closed.
+  // Waits a moment at most. True when the sound thread has let go of the
+  // source: only then may the caller seek or close what it reads. False
+  // when the thread did not finish in that time: it may still call the
+  // source, which must then be left alone for the rest of the process.
+  bool Finish();
+
+  // Lets what is queued play out and closes the output, waiting through
+  // `wait` (which gives up on Esc) at most `timeout_ms` for it, and not at
+  // all while the sound thread is stuck.
+  void Drain(int timeout_ms, DescriptorWait wait);
+
+  // Sets the output's volume on the sound thread, after the jobs posted
+  // before; returns at once.
+  void SetVolume(uint32_t volume_word);
+
+ private:
+  // On the sound thread: the driver, picked by the first job that needs one.
+  OutputDriver& Driver();
+  void Feed(const FrameSource& source);
+
+  Worker worker_;
+
+  // Main thread only.
+  bool started_ = false;  // a feed has been started since the last Finish
+
+  // Hand-offs. The main thread makes the descriptors before it posts the
+  // job that uses them. prepare_answer_ is the sound thread's until the
+  // worker's Await hands it over. feeding_ is cleared (release) after the
+  // feed's last call of the source and before end_event_ is signalled; the
+  // worker's Await takes over everything the feed did.
+  uint32_t prepare_answer_ = 0;
+  std::atomic<bool> feeding_{false};
+  EventDescriptor end_event_;   // the feed has ended
+  EventDescriptor stop_event_;  // main -> sound thread: the feed must stop
+
+  // Sound thread only.
+  std::unique_ptr<OutputDriver> driver_;
+};
