@@ -37,7 +37,12 @@ TONE_SECONDS = 2
 LONG_SECONDS = 60
 GAP = 0.6            # silence between runs; half of it is searched on each side
 ESC_AFTER = 1.0
-PLAYERS = ("peldo", "aplay", "paplay", "play")
+DING_SECONDS = 0.3
+# peldo through the sound server's own protocol (its default) and through
+# ALSA (AUDIODEV names ALSA's default, the server's plug-in); pw-play only
+# where PipeWire is the server.
+PLAYERS = ("peldo", "peldo-alsa", "aplay", "paplay", "play", "pw-play")
+ALSA = {"AUDIODEV": "default"}
 
 Run = collections.namedtuple("Run", "start end cpu switches peak_kb esc")
 
@@ -117,13 +122,16 @@ def peak_memory_kb(pid):
 
 
 def run(command, cwd, esc_after=None):
-    """Runs a player to its end (see the top of this file); with `esc_after`,
-    types Esc on its terminal that many seconds in."""
+    """Runs a player, a command line and the environment it adds, to its end
+    (see the top of this file); with `esc_after`, types Esc on its terminal
+    that many seconds in."""
+    command, extra = command
     master, slave = pty.openpty()
     try:
         start = time.monotonic()
         child = subprocess.Popen(["setsid", "--ctty"] + command, cwd=cwd, stdin=slave,
-                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                 env=dict(os.environ, **extra))
         peak = 0
         esc = None
         while True:
@@ -158,20 +166,30 @@ def make_sound(path, seconds):
 
 
 def commands(peldo, name):
-    return {"peldo": [peldo, name, "/q"], "aplay": ["aplay", "-q", name],
-            "paplay": ["paplay", name], "play": ["play", "-q", name]}
+    """Each player there is here: its command line for `name`, and what it
+    adds to the environment."""
+    every = {"peldo": ([peldo, name, "/q"], {}), "peldo-alsa": ([peldo, name, "/q"], ALSA),
+             "aplay": (["aplay", "-q", name], {}), "paplay": (["paplay", name], {}),
+             "play": (["play", "-q", name], {}), "pw-play": (["pw-play", name], {})}
+    on_pipewire = b"PipeWire" in subprocess.run(["pactl", "info"], capture_output=True).stdout
+    return {player: every[player] for player in PLAYERS
+            if shutil.which(every[player][0][0]) and (player != "pw-play" or on_pipewire)}
 
 
 def players_for(peldo, work, extension):
     """The players that can play a file of this kind: aplay takes anything
     that is not a WAV for raw samples, the others are tried on a short file."""
+    players = commands(peldo, "probe")
     if extension == "wav":
-        return list(PLAYERS)
+        return list(players)
     probe = f"probe.{extension}"
-    able = ["peldo"]
+    able = ["peldo", "peldo-alsa"]
     if make_sound(os.path.join(work, probe), 0.2):
         for name in ("paplay", "play"):
-            tried = subprocess.run(commands(peldo, probe)[name], cwd=work,
+            if name not in players:
+                continue
+            command, extra = commands(peldo, probe)[name]
+            tried = subprocess.run(command, cwd=work, env=dict(os.environ, **extra),
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             if tried.returncode == 0:
                 able.append(name)
@@ -233,8 +251,9 @@ def short_cases(peldo, work, runs):
     make_sound(os.path.join(work, tone), TONE_SECONDS)
     players = commands(peldo, tone)
     repeaters = {
-        "peldo /R3": [peldo, tone, "/r3", "/q"],
-        "play repeat 2": ["play", "-q", tone, "repeat", "2"],
+        "peldo /R3": ([peldo, tone, "/r3", "/q"], {}),
+        "peldo-alsa /R3": ([peldo, tone, "/r3", "/q"], ALSA),
+        "play repeat 2": (["play", "-q", tone, "repeat", "2"], {}),
     }
 
     monitor = Monitor()
@@ -249,10 +268,11 @@ def short_cases(peldo, work, runs):
         for name, command in repeaters.items():
             repeats[name].append(run(command, work))
             time.sleep(GAP)
-    escs = []
+    escs = {name: [] for name in ("peldo", "peldo-alsa")}
     for _ in range(runs):
-        escs.append(run(players["peldo"], work, esc_after=ESC_AFTER))
-        time.sleep(GAP)
+        for name in escs:
+            escs[name].append(run(players[name], work, esc_after=ESC_AFTER))
+            time.sleep(GAP)
     time.sleep(0.5)
     monitor.stop()
 
@@ -294,14 +314,35 @@ def short_cases(peldo, work, runs):
               f"{show(span, '%.1f'):>9} {show(extra, '%.1f'):>9} "
               f"{show(median(gaps), '%.2f'):>19}")
 
-    silences = []
-    for r in escs:
-        found = heard(r)
-        if found and r.esc is not None:
-            silences.append(1000 * (found[2] - r.esc))
-    print(f"\npeldo, Esc {ESC_AFTER:.0f} s into the sound: silence "
-          f"{show(median(silences), '%.1f')} ms after the key "
-          f"(each run: {', '.join('%.1f' % s for s in silences)})")
+    for name, esc_runs in escs.items():
+        silences = []
+        for r in esc_runs:
+            found = heard(r)
+            if found and r.esc is not None:
+                silences.append(1000 * (found[2] - r.esc))
+        print(f"\n{name}, Esc {ESC_AFTER:.0f} s into the sound: silence "
+              f"{show(median(silences), '%.1f')} ms after the key "
+              f"(each run: {', '.join('%.1f' % s for s in silences)})")
+
+
+def dings(peldo, work, runs):
+    """A short ding, as a script plays it many times a day: CPU and wall
+    time of the whole process, in interleaved runs."""
+    ding = "ding.wav"
+    make_sound(os.path.join(work, ding), DING_SECONDS)
+    players = commands(peldo, ding)
+    results = {name: [] for name in players}
+    for _ in range(runs):
+        for name, command in players.items():
+            results[name].append(run(command, work))
+    print(f"\n{DING_SECONDS} s ding, 44100 Hz stereo 16-bit WAV; median of {runs} interleaved runs")
+    print(f"{'player':<11} {'CPU ms':>7} {'wall s':>7} {'CPU / paplay':>13}")
+    base = median([r.cpu for r in results["paplay"]]) if "paplay" in results else None
+    for name, player_runs in results.items():
+        cpu = median([r.cpu for r in player_runs])
+        ratio = cpu / base if base else None
+        print(f"{name:<11} {1000 * cpu:>7.2f} {median([r.end - r.start for r in player_runs]):>7.3f} "
+              f"{show(ratio, '%.2f'):>13}")
 
 
 def main():
@@ -309,6 +350,7 @@ def main():
     parser.add_argument("--peldo", required=True)
     parser.add_argument("--long-runs", type=int, default=1)
     parser.add_argument("--short-runs", type=int, default=10)
+    parser.add_argument("--ding-runs", type=int, default=20)
     args = parser.parse_args()
     peldo = os.path.abspath(args.peldo)
 
@@ -319,6 +361,8 @@ def main():
             steady_state(peldo, work, args.long_runs)
         if args.short_runs > 0:
             short_cases(peldo, work, args.short_runs)
+        if args.ding_runs > 0:
+            dings(peldo, work, args.ding_runs)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     print(f"\n(bench took {(time.monotonic() - began) / 60:.1f} min)")
