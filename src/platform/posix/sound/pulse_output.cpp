@@ -2,16 +2,17 @@
 #include "platform/posix/sound/pulse_output.h"
 
 #include <poll.h>
-#include <pulse/context.h>
-#include <pulse/introspect.h>
-#include <pulse/mainloop.h>
-#include <pulse/stream.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "platform/platform.h"
 #include "platform/posix/sound/media_errors.h"
+#include "platform/posix/sound/pulse_library.h"
 #include "platform/posix/system.h"
 #include "platform/posix/waits.h"
 
@@ -34,6 +35,26 @@ constexpr int kSendWaitMs = 50;
 // A server that takes no sound and says nothing for this long has hung: the
 // sound ends, as it would on a device that stopped.
 constexpr int kStallMs = static_cast<int>(kBufferUs / 1000) * 2 + 500;
+
+// libpulse, once a server is to be talked to.
+const PulseLibrary* lib = nullptr;
+
+// Whether a server may be listening: PULSE_SERVER names one, or the user's
+// runtime folder or the system's holds the socket of one. A server found
+// only in other ways (client.conf, X11) is still played on, through ALSA's
+// plug-in.
+bool ServerMayListen() {
+  const char* named = std::getenv("PULSE_SERVER");
+  if (named != nullptr && named[0] != '\0') return true;
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  const std::string user = runtime != nullptr && runtime[0] == '/' ? std::string(runtime)
+                                                                   : "/run/user/" + std::to_string(getuid());
+  struct stat status{};
+  for (const std::string& socket : {user + "/pulse/native", std::string("/run/pulse/native")}) {
+    if (stat(socket.c_str(), &status) == 0 && S_ISSOCK(status.st_mode)) return true;
+  }
+  return false;
+}
 
 bool OnRightSide(pa_channel_position_t position) {
   switch (position) {
@@ -63,15 +84,15 @@ uint32_t CodeForServerError(int error) {
 
 class PulseOutput final : public OutputDriver {
  public:
-  PulseOutput() : loop_(pa_mainloop_new()) {
-    if (loop_ != nullptr) pa_mainloop_set_poll_func(loop_, PollWithStop, this);
+  PulseOutput() : loop_(lib->pa_mainloop_new()) {
+    if (loop_ != nullptr) lib->pa_mainloop_set_poll_func(loop_, PollWithStop, this);
   }
   PulseOutput(const PulseOutput&) = delete;
   PulseOutput& operator=(const PulseOutput&) = delete;
   ~PulseOutput() override {
     Close();
     Disconnect();
-    if (loop_ != nullptr) pa_mainloop_free(loop_);
+    if (loop_ != nullptr) lib->pa_mainloop_free(loop_);
   }
 
   ServerAnswer Connect();
@@ -89,9 +110,9 @@ class PulseOutput final : public OutputDriver {
   // Waits for `operation` (which it releases) to end; true when it did.
   bool Complete(pa_operation* operation);
   static int PollWithStop(pollfd* fds, unsigned long count, int timeout_ms, void* self);
-  bool ContextReady() const { return context_ != nullptr && pa_context_get_state(context_) == PA_CONTEXT_READY; }
+  bool ContextReady() const { return context_ != nullptr && lib->pa_context_get_state(context_) == PA_CONTEXT_READY; }
   bool StreamReady() const {
-    return ContextReady() && stream_ != nullptr && pa_stream_get_state(stream_) == PA_STREAM_READY;
+    return ContextReady() && stream_ != nullptr && lib->pa_stream_get_state(stream_) == PA_STREAM_READY;
   }
   void Disconnect();
   bool WaitForTail(int stop);
@@ -114,7 +135,7 @@ bool PulseOutput::RunUntil(Done done, uint64_t deadline, int stop) {
   deadline_ = deadline;
   while (!done()) {
     if (stopped_ || platform::MonotonicMilliseconds() >= deadline) return false;
-    if (pa_mainloop_iterate(loop_, 1, nullptr) < 0) return false;
+    if (lib->pa_mainloop_iterate(loop_, 1, nullptr) < 0) return false;
   }
   return true;
 }
@@ -137,10 +158,10 @@ int PulseOutput::PollWithStop(pollfd* fds, unsigned long count, int timeout_ms, 
 
 bool PulseOutput::Complete(pa_operation* operation) {
   if (operation == nullptr) return false;
-  const bool done = RunUntil([&] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING; },
+  const bool done = RunUntil([&] { return lib->pa_operation_get_state(operation) != PA_OPERATION_RUNNING; },
                              DeadlineAfter(kAnswerWaitMs));
-  if (!done) pa_operation_cancel(operation);
-  pa_operation_unref(operation);
+  if (!done) lib->pa_operation_cancel(operation);
+  lib->pa_operation_unref(operation);
   return done;
 }
 
@@ -148,13 +169,13 @@ ServerAnswer PulseOutput::Connect() {
   Disconnect();
   if (loop_ == nullptr) return ServerAnswer::kNone;
   // The name is the application's name the server shows.
-  context_ = pa_context_new(pa_mainloop_get_api(loop_), "PELDO");
-  if (context_ == nullptr || pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+  context_ = lib->pa_context_new(lib->pa_mainloop_get_api(loop_), "PELDO");
+  if (context_ == nullptr || lib->pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
     return ServerAnswer::kNone;
   }
   const bool settled = RunUntil(
       [this] {
-        const pa_context_state_t state = pa_context_get_state(context_);
+        const pa_context_state_t state = lib->pa_context_get_state(context_);
         return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
       },
       DeadlineAfter(kAnswerWaitMs));
@@ -165,8 +186,8 @@ ServerAnswer PulseOutput::Connect() {
 
 void PulseOutput::Disconnect() {
   if (context_ == nullptr) return;
-  pa_context_disconnect(context_);
-  pa_context_unref(context_);
+  lib->pa_context_disconnect(context_);
+  lib->pa_context_unref(context_);
   context_ = nullptr;
 }
 
@@ -175,34 +196,34 @@ uint32_t PulseOutput::Prepare(unsigned rate, unsigned channels, bool int16, cons
   wanted.format = int16 ? PA_SAMPLE_S16NE : PA_SAMPLE_FLOAT32NE;
   wanted.rate = rate;
   wanted.channels = static_cast<uint8_t>(std::min(channels, 255u));
-  if (channels > PA_CHANNELS_MAX || pa_sample_spec_valid(&wanted) == 0) return kMediaOutputFormat;
-  if (StreamReady() && pa_sample_spec_equal(&wanted, &spec_) != 0) return 0;
+  if (channels > PA_CHANNELS_MAX || lib->pa_sample_spec_valid(&wanted) == 0) return kMediaOutputFormat;
+  if (StreamReady() && lib->pa_sample_spec_equal(&wanted, &spec_) != 0) return 0;
   if (StreamReady()) Drain();
   Close();
   // A server that went away may be back.
   if (!ContextReady() && Connect() != ServerAnswer::kReady) return kMediaNoOutput;
 
-  pa_proplist* properties = pa_proplist_new();
-  pa_proplist_sets(properties, PA_PROP_MEDIA_NAME, name.c_str());
-  stream_ = pa_stream_new_with_proplist(context_, name.c_str(), &wanted, nullptr, properties);
-  pa_proplist_free(properties);
-  if (stream_ == nullptr) return CodeForServerError(pa_context_errno(context_));
+  pa_proplist* properties = lib->pa_proplist_new();
+  lib->pa_proplist_sets(properties, PA_PROP_MEDIA_NAME, name.c_str());
+  stream_ = lib->pa_stream_new_with_proplist(context_, name.c_str(), &wanted, nullptr, properties);
+  lib->pa_proplist_free(properties);
+  if (stream_ == nullptr) return CodeForServerError(lib->pa_context_errno(context_));
   pa_buffer_attr buffer{};
   buffer.maxlength = static_cast<uint32_t>(-1);
-  buffer.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kBufferUs, &wanted));
-  buffer.prebuf = static_cast<uint32_t>(pa_usec_to_bytes(kStartUs, &wanted));
-  buffer.minreq = static_cast<uint32_t>(pa_usec_to_bytes(kRequestUs, &wanted));
+  buffer.tlength = static_cast<uint32_t>(lib->pa_usec_to_bytes(kBufferUs, &wanted));
+  buffer.prebuf = static_cast<uint32_t>(lib->pa_usec_to_bytes(kStartUs, &wanted));
+  buffer.minreq = static_cast<uint32_t>(lib->pa_usec_to_bytes(kRequestUs, &wanted));
   buffer.fragsize = static_cast<uint32_t>(-1);
   const auto flags =
       static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
-  if (pa_stream_connect_playback(stream_, nullptr, &buffer, flags, nullptr, nullptr) < 0) {
-    const uint32_t code = CodeForServerError(pa_context_errno(context_));
+  if (lib->pa_stream_connect_playback(stream_, nullptr, &buffer, flags, nullptr, nullptr) < 0) {
+    const uint32_t code = CodeForServerError(lib->pa_context_errno(context_));
     Close();
     return code;
   }
-  RunUntil([this] { return pa_stream_get_state(stream_) != PA_STREAM_CREATING; }, DeadlineAfter(kAnswerWaitMs));
+  RunUntil([this] { return lib->pa_stream_get_state(stream_) != PA_STREAM_CREATING; }, DeadlineAfter(kAnswerWaitMs));
   if (!StreamReady()) {
-    const uint32_t code = ContextReady() ? CodeForServerError(pa_context_errno(context_)) : kMediaNoOutput;
+    const uint32_t code = ContextReady() ? CodeForServerError(lib->pa_context_errno(context_)) : kMediaNoOutput;
     Close();
     return code;
   }
@@ -211,20 +232,20 @@ uint32_t PulseOutput::Prepare(unsigned rate, unsigned channels, bool int16, cons
 }
 
 bool PulseOutput::Feed(const FrameSource& source, int stop) {
-  const size_t frame_bytes = pa_frame_size(&spec_);
+  const size_t frame_bytes = lib->pa_frame_size(&spec_);
   const bool as_int16 = spec_.format == PA_SAMPLE_S16NE;
   bool played_through = StreamReady() && (as_int16 ? bool(source.int16s) : bool(source.floats));
   // Straight into the server's shared memory, in the format the stream takes.
   while (played_through) {
-    if (!RunUntil([&] { return !StreamReady() || pa_stream_writable_size(stream_) >= frame_bytes; },
+    if (!RunUntil([&] { return !StreamReady() || lib->pa_stream_writable_size(stream_) >= frame_bytes; },
                   DeadlineAfter(kStallMs), stop) ||
         !StreamReady()) {
       played_through = false;
       break;
     }
     void* data = nullptr;
-    size_t bytes = pa_stream_writable_size(stream_);
-    if (pa_stream_begin_write(stream_, &data, &bytes) < 0 || data == nullptr) {
+    size_t bytes = lib->pa_stream_writable_size(stream_);
+    if (lib->pa_stream_begin_write(stream_, &data, &bytes) < 0 || data == nullptr) {
       played_through = false;
       break;
     }
@@ -232,17 +253,17 @@ bool PulseOutput::Feed(const FrameSource& source, int stop) {
     const long taken = as_int16 ? source.int16s(static_cast<int16_t*>(data), frames)
                                 : source.floats(static_cast<float*>(data), frames);
     if (taken <= 0) {
-      pa_stream_cancel_write(stream_);
+      lib->pa_stream_cancel_write(stream_);
       break;
     }
-    if (pa_stream_write(stream_, data, static_cast<size_t>(taken) * frame_bytes, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+    if (lib->pa_stream_write(stream_, data, static_cast<size_t>(taken) * frame_bytes, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
       played_through = false;
     }
   }
   if (played_through) {
     // A sound shorter than the start threshold would wait for more.
-    pa_operation* started = pa_stream_trigger(stream_, nullptr, nullptr);
-    if (started != nullptr) pa_operation_unref(started);
+    pa_operation* started = lib->pa_stream_trigger(stream_, nullptr, nullptr);
+    if (started != nullptr) lib->pa_operation_unref(started);
     played_through = WaitForTail(stop);
   }
   if (!played_through) Close();
@@ -256,7 +277,7 @@ bool PulseOutput::WaitForTail(int stop) {
     pa_usec_t latency = 0;
     int negative = 0;
     uint64_t wait_ms = 10;  // until the first timing information comes
-    if (pa_stream_get_latency(stream_, &latency, &negative) == 0) {
+    if (lib->pa_stream_get_latency(stream_, &latency, &negative) == 0) {
       if (negative != 0 || latency <= kTailUs) return true;
       wait_ms = std::max<uint64_t>((latency - kTailUs) / 1000, 10);
     }
@@ -270,21 +291,21 @@ bool PulseOutput::WaitForTail(int stop) {
 void PulseOutput::Close() {
   if (stream_ == nullptr) return;
   // The server drops what the stream holds as soon as it hears of it.
-  pa_stream_disconnect(stream_);
-  pa_stream_unref(stream_);
+  lib->pa_stream_disconnect(stream_);
+  lib->pa_stream_unref(stream_);
   stream_ = nullptr;
-  if (ContextReady()) RunUntil([this] { return pa_context_is_pending(context_) == 0; }, DeadlineAfter(kSendWaitMs));
+  if (ContextReady()) RunUntil([this] { return lib->pa_context_is_pending(context_) == 0; }, DeadlineAfter(kSendWaitMs));
 }
 
 void PulseOutput::Drain() {
   if (StreamReady()) {
-    pa_operation* started = pa_stream_trigger(stream_, nullptr, nullptr);
-    if (started != nullptr) pa_operation_unref(started);
-    pa_operation* drained = pa_stream_drain(stream_, nullptr, nullptr);
+    pa_operation* started = lib->pa_stream_trigger(stream_, nullptr, nullptr);
+    if (started != nullptr) lib->pa_operation_unref(started);
+    pa_operation* drained = lib->pa_stream_drain(stream_, nullptr, nullptr);
     if (drained != nullptr) {
-      RunUntil([&] { return !StreamReady() || pa_operation_get_state(drained) != PA_OPERATION_RUNNING; },
+      RunUntil([&] { return !StreamReady() || lib->pa_operation_get_state(drained) != PA_OPERATION_RUNNING; },
                DeadlineAfter(kStallMs));
-      pa_operation_unref(drained);
+      lib->pa_operation_unref(drained);
     }
   }
   Close();
@@ -305,19 +326,23 @@ void PulseOutput::SetVolume(uint32_t volume_word) {
       static_cast<Sink*>(data)->found = true;
     }
   };
-  if (!Complete(pa_context_get_sink_info_by_name(context_, "@DEFAULT_SINK@", found, &sink)) || !sink.found) return;
+  if (!Complete(lib->pa_context_get_sink_info_by_name(context_, "@DEFAULT_SINK@", found, &sink)) || !sink.found) return;
   pa_cvolume volume{};
   volume.channels = sink.map.channels;
   for (uint8_t i = 0; i < volume.channels; ++i) {
     volume.values[i] = OnRightSide(sink.map.map[i]) ? volume_word >> 16 : volume_word & 0xFFFF;
   }
-  Complete(pa_context_set_sink_volume_by_name(context_, "@DEFAULT_SINK@", &volume, nullptr, nullptr));
+  Complete(lib->pa_context_set_sink_volume_by_name(context_, "@DEFAULT_SINK@", &volume, nullptr, nullptr));
 }
 
 }  // namespace
 
 std::unique_ptr<OutputDriver> ConnectPulseOutput(ServerAnswer* answer) {
+  *answer = ServerAnswer::kNone;
+  if (!ServerMayListen()) return nullptr;
   SilenceLibraries();
+  lib = LoadPulseLibrary();
+  if (lib == nullptr) return nullptr;
   auto output = std::make_unique<PulseOutput>();
   *answer = output->Connect();
   if (*answer != ServerAnswer::kReady) return nullptr;

@@ -25,9 +25,8 @@ WaitEnd Worker::Await(DescriptorWait wait, int timeout_ms, std::function<void()>
   {
     std::lock_guard lock(mutex_);
     if (IdleLocked()) return WaitEnd::kReady;
-    if (StuckLocked()) timeout_ms = 0;
   }
-  const WaitEnd end = timeout_ms > 0 ? wait(idle_.Get(), timeout_ms) : WaitEnd::kTimedOut;
+  const WaitEnd end = wait(idle_.Get(), timeout_ms);
   std::lock_guard lock(mutex_);
   // Finished after all, however the wait ended: the answer is there.
   if (IdleLocked()) return WaitEnd::kReady;

@@ -60,8 +60,7 @@ class Worker {
   // kReady: they have finished, and everything they did is the caller's to
   // see (the queue's mutex hands it over). Otherwise the caller gives them
   // up: `undo`, when given, is queued to run after them, and the worker is
-  // stuck until all of it is done. A stuck worker is not waited for again:
-  // the answer is kTimedOut at once.
+  // stuck until all of it is done.
   WaitEnd Await(DescriptorWait wait, int timeout_ms, std::function<void()> undo = {});
 
   // True while jobs that were given up on still run.
