@@ -36,6 +36,7 @@ OutputDriver& NoOutput() {
 WaitEnd SoundOutput::Prepare(unsigned rate, unsigned channels, bool int16, const std::string& name,
                              DescriptorWait wait, int timeout_ms, uint32_t* error) {
   *error = kMediaNoOutput;
+  used_ = true;
   bool posted = false;
   try {
     posted = end_event_.Open() && stop_event_.Open() && worker_.Post([this, rate, channels, int16, name] {
@@ -77,10 +78,11 @@ bool SoundOutput::Finish() {
 }
 
 void SoundOutput::Drain(int timeout_ms, DescriptorWait wait) {
-  if (Finish() && worker_.Post([this] { Driver().Drain(); })) worker_.Await(wait, timeout_ms);
+  if (used_ && Finish() && worker_.Post([this] { Driver().Drain(); })) worker_.Await(wait, timeout_ms);
 }
 
 void SoundOutput::SetVolume(uint32_t volume_word) {
+  used_ = true;
   worker_.Post([this, volume_word] { Driver().SetVolume(volume_word); });
 }
 

@@ -115,6 +115,7 @@ class SoundOutput {
 
   // Main thread only.
   bool started_ = false;  // a feed has been started since the last Finish
+  bool used_ = false;  // a job has been posted: there may be a tail, or a volume being set
 
   // Hand-offs. The main thread makes the descriptors before it posts the
   // job that uses them. prepare_answer_ is the sound thread's until the

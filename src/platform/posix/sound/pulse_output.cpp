@@ -1,9 +1,6 @@
-// Sound on a PulseAudio-protocol server, every call on the sound thread.
+// Sound on a server that speaks the PulseAudio protocol, every call on the
+// sound thread.
 #include "platform/posix/sound/pulse_output.h"
-
-#include <poll.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -12,11 +9,30 @@
 
 #include "platform/platform.h"
 #include "platform/posix/sound/media_errors.h"
-#include "platform/posix/sound/pulse_library.h"
-#include "platform/posix/system.h"
+#include "platform/posix/sound/server_connection.h"
 #include "platform/posix/waits.h"
 
 namespace {
+
+// The protocol's numbers for what is used here.
+constexpr uint32_t kCreatePlaybackStream = 3;
+constexpr uint32_t kDrainPlaybackStream = 12;
+constexpr uint32_t kGetPlaybackLatency = 14;
+constexpr uint32_t kGetSinkInfo = 21;
+constexpr uint32_t kSetSinkVolume = 36;
+constexpr uint32_t kNoIndex = UINT32_MAX;
+constexpr uint32_t kUnset = UINT32_MAX;
+constexpr uint8_t kSigned16 = 3;   // little-endian
+constexpr uint8_t kFloat32 = 5;    // little-endian
+constexpr uint32_t kFullVolume = 0x10000;
+constexpr uint32_t kErrorInvalid = 3;
+constexpr uint32_t kErrorNotSupported = 19;
+constexpr uint32_t kErrorBusy = 17;
+// Channel positions: a WAV file's order, as far as it goes.
+constexpr uint8_t kMono = 0;
+constexpr uint8_t kWaveOrder[] = {1, 2, 3, 7, 5, 6, 8, 9, 4, 10, 11};  // FL FR FC LFE RL RR FLC FRC RC SL SR
+constexpr uint8_t kFirstAux = 12;
+constexpr uint8_t kRightSide[] = {2, 6, 9, 11, 46, 49};  // FR RR FRC SR, top front right, top rear right
 
 // A server that says nothing for this long counts as no output, as a device
 // that does not open does.
@@ -24,78 +40,42 @@ constexpr int kAnswerWaitMs = 5000;
 // The server holds up to a second of sound and asks for a quarter at a time:
 // few wake-ups. It starts playing once 10 ms are there, so the first sound
 // comes at once; after an underrun it waits for as much again.
-constexpr pa_usec_t kBufferUs = 1000000;
-constexpr pa_usec_t kRequestUs = 250000;
-constexpr pa_usec_t kStartUs = 10000;
+constexpr uint64_t kBufferUs = 1000000;
+constexpr uint64_t kRequestUs = 250000;
+constexpr uint64_t kStartUs = 10000;
 // The end of a sound is announced when this much of it is left to play: time
 // enough for the next sound to be queued behind it without a gap.
-constexpr pa_usec_t kTailUs = 100000;
-// How long a closing stream's last words may take to leave.
-constexpr int kSendWaitMs = 50;
+constexpr uint64_t kTailUs = 100000;
 // A server that takes no sound and says nothing for this long has hung: the
 // sound ends, as it would on a device that stopped.
 constexpr int kStallMs = static_cast<int>(kBufferUs / 1000) * 2 + 500;
+// Samples are sent in packets of at most this many bytes.
+constexpr size_t kPacketBytes = 65536;
 
-// libpulse, once a server is to be talked to.
-const PulseLibrary* lib = nullptr;
-
-// Whether a server may be listening: PULSE_SERVER names one, or the user's
-// runtime folder or the system's holds the socket of one. A server found
-// only in other ways (client.conf, X11) is still played on, through ALSA's
-// plug-in.
-bool ServerMayListen() {
-  const char* named = std::getenv("PULSE_SERVER");
-  if (named != nullptr && named[0] != '\0') return true;
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  const std::string user = runtime != nullptr && runtime[0] == '/' ? std::string(runtime)
-                                                                   : "/run/user/" + std::to_string(getuid());
-  struct stat status{};
-  for (const std::string& socket : {user + "/pulse/native", std::string("/run/pulse/native")}) {
-    if (stat(socket.c_str(), &status) == 0 && S_ISSOCK(status.st_mode)) return true;
-  }
-  return false;
-}
-
-bool OnRightSide(pa_channel_position_t position) {
-  switch (position) {
-    case PA_CHANNEL_POSITION_FRONT_RIGHT:
-    case PA_CHANNEL_POSITION_REAR_RIGHT:
-    case PA_CHANNEL_POSITION_SIDE_RIGHT:
-    case PA_CHANNEL_POSITION_FRONT_RIGHT_OF_CENTER:
-    case PA_CHANNEL_POSITION_TOP_FRONT_RIGHT:
-    case PA_CHANNEL_POSITION_TOP_REAR_RIGHT:
-      return true;
-    default:
-      return false;
-  }
-}
-
-uint32_t CodeForServerError(int error) {
+uint32_t CodeForServerError(uint32_t error) {
   switch (error) {
-    case PA_ERR_INVALID:
-    case PA_ERR_NOTSUPPORTED:
+    case kErrorInvalid:
+    case kErrorNotSupported:
       return kMediaOutputFormat;
-    case PA_ERR_BUSY:
+    case kErrorBusy:
       return kMediaOutputBusy;
     default:
       return kMediaNoOutput;
   }
 }
 
+std::vector<uint8_t> ChannelPositions(unsigned channels) {
+  if (channels == 1) return {kMono};
+  std::vector<uint8_t> positions;
+  for (unsigned i = 0; i < channels; ++i) {
+    positions.push_back(i < std::size(kWaveOrder) ? kWaveOrder[i] : static_cast<uint8_t>(kFirstAux + i));
+  }
+  return positions;
+}
+
 class PulseOutput final : public OutputDriver {
  public:
-  PulseOutput() : loop_(lib->pa_mainloop_new()) {
-    if (loop_ != nullptr) lib->pa_mainloop_set_poll_func(loop_, PollWithStop, this);
-  }
-  PulseOutput(const PulseOutput&) = delete;
-  PulseOutput& operator=(const PulseOutput&) = delete;
-  ~PulseOutput() override {
-    Close();
-    Disconnect();
-    if (loop_ != nullptr) lib->pa_mainloop_free(loop_);
-  }
-
-  ServerAnswer Connect();
+  ServerConnection::Opened Connect() { return server_.Open(DeadlineAfter(kAnswerWaitMs)); }
   uint32_t Prepare(unsigned rate, unsigned channels, bool int16, const std::string& name) override;
   bool Feed(const FrameSource& source, int stop) override;
   void Close() override;
@@ -103,210 +83,137 @@ class PulseOutput final : public OutputDriver {
   void SetVolume(uint32_t volume_word) override;
 
  private:
-  // Runs the main loop until `done()`, `deadline`, or (with `stop` >= 0) the
-  // stop descriptor polls readable; true when done.
-  template <typename Done>
-  bool RunUntil(Done done, uint64_t deadline, int stop = -1);
-  // Waits for `operation` (which it releases) to end; true when it did.
-  bool Complete(pa_operation* operation);
-  static int PollWithStop(pollfd* fds, unsigned long count, int timeout_ms, void* self);
-  bool ContextReady() const { return context_ != nullptr && lib->pa_context_get_state(context_) == PA_CONTEXT_READY; }
-  bool StreamReady() const {
-    return ContextReady() && stream_ != nullptr && lib->pa_stream_get_state(stream_) == PA_STREAM_READY;
-  }
-  void Disconnect();
+  bool StreamOpen() const { return server_.IsOpen() && stream_ != kNoIndex && !server_.StreamLost(); }
   bool WaitForTail(int stop);
 
-  pa_mainloop* loop_;
-  pa_context* context_ = nullptr;
-  pa_stream* stream_ = nullptr;
-  pa_sample_spec spec_{};
-  // What the running wait watches.
-  std::vector<pollfd> polled_;
-  int stop_ = -1;
-  bool stopped_ = false;
-  uint64_t deadline_ = 0;
+  ServerConnection server_;
+  uint32_t stream_ = kNoIndex;  // the stream's channel
+  uint8_t format_ = 0;
+  unsigned rate_ = 0;
+  unsigned channels_ = 0;
+  std::vector<float> samples_;  // read from the source, floats or 16-bit
 };
 
-template <typename Done>
-bool PulseOutput::RunUntil(Done done, uint64_t deadline, int stop) {
-  stop_ = stop;
-  stopped_ = false;
-  deadline_ = deadline;
-  while (!done()) {
-    if (stopped_ || platform::MonotonicMilliseconds() >= deadline) return false;
-    if (lib->pa_mainloop_iterate(loop_, 1, nullptr) < 0) return false;
-  }
-  return true;
-}
-
-int PulseOutput::PollWithStop(pollfd* fds, unsigned long count, int timeout_ms, void* self) {
-  PulseOutput& output = *static_cast<PulseOutput*>(self);
-  output.polled_.assign(fds, fds + count);
-  if (output.stop_ >= 0) output.polled_.push_back({output.stop_, POLLIN, 0});
-  uint64_t until = output.deadline_;
-  if (timeout_ms >= 0) until = std::min(until, platform::MonotonicMilliseconds() + static_cast<uint64_t>(timeout_ms));
-  if (PollUntil(output.polled_.data(), output.polled_.size(), until) < 0) return -1;
-  int ready = 0;
-  for (unsigned long i = 0; i < count; ++i) {
-    fds[i].revents = output.polled_[i].revents;
-    if (fds[i].revents != 0) ++ready;
-  }
-  if (output.stop_ >= 0 && (output.polled_.back().revents & POLLIN) != 0) output.stopped_ = true;
-  return ready;
-}
-
-bool PulseOutput::Complete(pa_operation* operation) {
-  if (operation == nullptr) return false;
-  const bool done = RunUntil([&] { return lib->pa_operation_get_state(operation) != PA_OPERATION_RUNNING; },
-                             DeadlineAfter(kAnswerWaitMs));
-  if (!done) lib->pa_operation_cancel(operation);
-  lib->pa_operation_unref(operation);
-  return done;
-}
-
-ServerAnswer PulseOutput::Connect() {
-  Disconnect();
-  if (loop_ == nullptr) return ServerAnswer::kNone;
-  // The name is the application's name the server shows.
-  context_ = lib->pa_context_new(lib->pa_mainloop_get_api(loop_), "PELDO");
-  if (context_ == nullptr || lib->pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-    return ServerAnswer::kNone;
-  }
-  const bool settled = RunUntil(
-      [this] {
-        const pa_context_state_t state = lib->pa_context_get_state(context_);
-        return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
-      },
-      DeadlineAfter(kAnswerWaitMs));
-  if (ContextReady()) return ServerAnswer::kReady;
-  Disconnect();
-  return settled ? ServerAnswer::kNone : ServerAnswer::kSilent;
-}
-
-void PulseOutput::Disconnect() {
-  if (context_ == nullptr) return;
-  lib->pa_context_disconnect(context_);
-  lib->pa_context_unref(context_);
-  context_ = nullptr;
-}
-
 uint32_t PulseOutput::Prepare(unsigned rate, unsigned channels, bool int16, const std::string& name) {
-  pa_sample_spec wanted{};
-  wanted.format = int16 ? PA_SAMPLE_S16NE : PA_SAMPLE_FLOAT32NE;
-  wanted.rate = rate;
-  wanted.channels = static_cast<uint8_t>(std::min(channels, 255u));
-  if (channels > PA_CHANNELS_MAX || lib->pa_sample_spec_valid(&wanted) == 0) return kMediaOutputFormat;
-  if (StreamReady() && lib->pa_sample_spec_equal(&wanted, &spec_) != 0) return 0;
-  if (StreamReady()) Drain();
+  const uint8_t format = int16 ? kSigned16 : kFloat32;
+  if (channels == 0 || channels > 32 || rate == 0 || rate > 384000) return kMediaOutputFormat;
+  if (StreamOpen() && format == format_ && rate == rate_ && channels == channels_) return 0;
+  if (StreamOpen()) Drain();
   Close();
   // A server that went away may be back.
-  if (!ContextReady() && Connect() != ServerAnswer::kReady) return kMediaNoOutput;
+  if (Connect() != ServerConnection::Opened::kReady) return kMediaNoOutput;
 
-  pa_proplist* properties = lib->pa_proplist_new();
-  lib->pa_proplist_sets(properties, PA_PROP_MEDIA_NAME, name.c_str());
-  stream_ = lib->pa_stream_new_with_proplist(context_, name.c_str(), &wanted, nullptr, properties);
-  lib->pa_proplist_free(properties);
-  if (stream_ == nullptr) return CodeForServerError(lib->pa_context_errno(context_));
-  pa_buffer_attr buffer{};
-  buffer.maxlength = static_cast<uint32_t>(-1);
-  buffer.tlength = static_cast<uint32_t>(lib->pa_usec_to_bytes(kBufferUs, &wanted));
-  buffer.prebuf = static_cast<uint32_t>(lib->pa_usec_to_bytes(kStartUs, &wanted));
-  buffer.minreq = static_cast<uint32_t>(lib->pa_usec_to_bytes(kRequestUs, &wanted));
-  buffer.fragsize = static_cast<uint32_t>(-1);
-  const auto flags =
-      static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
-  if (lib->pa_stream_connect_playback(stream_, nullptr, &buffer, flags, nullptr, nullptr) < 0) {
-    const uint32_t code = CodeForServerError(lib->pa_context_errno(context_));
+  const uint64_t bytes_per_second = uint64_t{rate} * channels * (int16 ? 2 : 4);
+  const auto bytes_for = [&](uint64_t us) {
+    const uint64_t frames = us * rate / 1000000;
+    return static_cast<uint32_t>(frames * (bytes_per_second / rate));
+  };
+  TagWriter request;
+  request.SampleSpec(format, static_cast<uint8_t>(channels), rate);
+  request.ChannelMap(ChannelPositions(channels));
+  request.U32(kNoIndex);
+  request.String(std::getenv("PULSE_SINK"));  // the user's sink, else the default one
+  request.U32(kUnset);                        // longest queue: the server's
+  request.Bool(false);                        // not paused
+  request.U32(bytes_for(kBufferUs));
+  request.U32(bytes_for(kStartUs));
+  request.U32(bytes_for(kRequestUs));
+  request.U32(0);  // no sync group
+  request.Volume(std::vector<uint32_t>(channels, kFullVolume));
+  for (int flag = 0; flag < 7; ++flag) request.Bool(false);  // the server may remap, resample, move
+  request.Bool(false);                                       // not muted
+  request.Bool(false);                                       // the buffer as asked
+  request.Properties("media.name", name);
+  std::string reply;
+  uint32_t error = 0;
+  const ServerConnection::End end =
+      server_.Call(kCreatePlaybackStream, request, DeadlineAfter(kAnswerWaitMs), -1, &reply, &error);
+  TagReader values(reply);
+  uint32_t stream = 0;
+  uint32_t sink_input = 0;
+  uint32_t requested = 0;
+  if (end != ServerConnection::End::kDone || !values.U32(&stream) || !values.U32(&sink_input) ||
+      !values.U32(&requested)) {
     Close();
-    return code;
+    return end == ServerConnection::End::kRefused ? CodeForServerError(error) : kMediaNoOutput;
   }
-  RunUntil([this] { return lib->pa_stream_get_state(stream_) != PA_STREAM_CREATING; }, DeadlineAfter(kAnswerWaitMs));
-  if (!StreamReady()) {
-    const uint32_t code = ContextReady() ? CodeForServerError(lib->pa_context_errno(context_)) : kMediaNoOutput;
-    Close();
-    return code;
-  }
-  spec_ = wanted;
+  server_.Follow(stream, requested);
+  stream_ = stream;
+  format_ = format;
+  rate_ = rate;
+  channels_ = channels;
   return 0;
 }
 
 bool PulseOutput::Feed(const FrameSource& source, int stop) {
-  const size_t frame_bytes = lib->pa_frame_size(&spec_);
-  const bool as_int16 = spec_.format == PA_SAMPLE_S16NE;
-  bool played_through = StreamReady() && (as_int16 ? bool(source.int16s) : bool(source.floats));
-  // Straight into the server's shared memory, in the format the stream takes.
+  const size_t frame_bytes = channels_ * (format_ == kSigned16 ? 2u : 4u);
+  const bool as_int16 = format_ == kSigned16;
+  bool played_through = StreamOpen() && frame_bytes != 0 && (as_int16 ? bool(source.int16s) : bool(source.floats));
+  if (played_through) samples_.resize(kPacketBytes / sizeof(float));
   while (played_through) {
-    if (!RunUntil([&] { return !StreamReady() || lib->pa_stream_writable_size(stream_) >= frame_bytes; },
-                  DeadlineAfter(kStallMs), stop) ||
-        !StreamReady()) {
-      played_through = false;
-      break;
+    if (server_.Requested() < frame_bytes) {
+      played_through = server_.Wait(DeadlineAfter(kStallMs), stop) == ServerConnection::End::kDone;
+      continue;
     }
-    void* data = nullptr;
-    size_t bytes = lib->pa_stream_writable_size(stream_);
-    if (lib->pa_stream_begin_write(stream_, &data, &bytes) < 0 || data == nullptr) {
-      played_through = false;
-      break;
-    }
-    const long frames = static_cast<long>(bytes / frame_bytes);
-    const long taken = as_int16 ? source.int16s(static_cast<int16_t*>(data), frames)
-                                : source.floats(static_cast<float*>(data), frames);
-    if (taken <= 0) {
-      lib->pa_stream_cancel_write(stream_);
-      break;
-    }
-    if (lib->pa_stream_write(stream_, data, static_cast<size_t>(taken) * frame_bytes, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
-      played_through = false;
-    }
+    const long frames = static_cast<long>(std::min(server_.Requested(), kPacketBytes) / frame_bytes);
+    const long taken = as_int16 ? source.int16s(reinterpret_cast<int16_t*>(samples_.data()), frames)
+                                : source.floats(samples_.data(), frames);
+    if (taken <= 0) break;
+    const size_t size = static_cast<size_t>(taken) * frame_bytes;
+    played_through = server_.Send(stream_, reinterpret_cast<const char*>(samples_.data()), size,
+                                  DeadlineAfter(kStallMs), stop) == ServerConnection::End::kDone;
+    server_.Took(size);
   }
-  if (played_through) {
-    // A sound shorter than the start threshold would wait for more.
-    pa_operation* started = lib->pa_stream_trigger(stream_, nullptr, nullptr);
-    if (started != nullptr) lib->pa_operation_unref(started);
-    played_through = WaitForTail(stop);
-  }
+  if (played_through) played_through = WaitForTail(stop);
   if (!played_through) Close();
   return played_through;
 }
 
+// Asks the server how much of the stream is still to be heard, and waits
+// until no more than the tail is left.
 bool PulseOutput::WaitForTail(int stop) {
-  // Bounded, should the server stop playing without saying so.
   const uint64_t deadline = DeadlineAfter(kStallMs);
+  const uint64_t bytes_per_second = uint64_t{rate_} * channels_ * (format_ == kSigned16 ? 2 : 4);
   while (platform::MonotonicMilliseconds() < deadline) {
-    pa_usec_t latency = 0;
-    int negative = 0;
-    uint64_t wait_ms = 10;  // until the first timing information comes
-    if (lib->pa_stream_get_latency(stream_, &latency, &negative) == 0) {
-      if (negative != 0 || latency <= kTailUs) return true;
-      wait_ms = std::max<uint64_t>((latency - kTailUs) / 1000, 10);
+    TagWriter request;
+    request.U32(stream_);
+    request.Timeval(platform::MonotonicMilliseconds() * 1000);
+    std::string reply;
+    if (server_.Call(kGetPlaybackLatency, request, deadline, stop, &reply) != ServerConnection::End::kDone) {
+      return false;
     }
-    RunUntil([] { return false; }, std::min(deadline, platform::MonotonicMilliseconds() + wait_ms), stop);
-    if (stopped_) return false;
-    if (!StreamReady()) return true;
+    TagReader values(reply);
+    uint64_t sink_us = 0;
+    uint64_t source_us = 0;
+    bool playing = false;
+    uint64_t written = 0;
+    uint64_t read = 0;
+    if (!values.U64('U', &sink_us) || !values.U64('U', &source_us) || !values.Bool(&playing) ||
+        !values.Timeval() || !values.Timeval() || !values.U64('r', &written) || !values.U64('r', &read)) {
+      return true;
+    }
+    const int64_t queued = static_cast<int64_t>(written - read);
+    const uint64_t left_us = sink_us + (queued > 0 ? static_cast<uint64_t>(queued) * 1000000 / bytes_per_second : 0);
+    if (left_us <= kTailUs) return true;
+    const ServerConnection::End end = server_.Wait(
+        std::min(deadline, platform::MonotonicMilliseconds() + std::max<uint64_t>((left_us - kTailUs) / 1000, 10)), stop);
+    if (end == ServerConnection::End::kStopped) return false;
+    if (end == ServerConnection::End::kLost) return true;
   }
   return true;
 }
 
 void PulseOutput::Close() {
-  if (stream_ == nullptr) return;
-  // The server drops what the stream holds as soon as it hears of it.
-  lib->pa_stream_disconnect(stream_);
-  lib->pa_stream_unref(stream_);
-  stream_ = nullptr;
-  if (ContextReady()) RunUntil([this] { return lib->pa_context_is_pending(context_) == 0; }, DeadlineAfter(kSendWaitMs));
+  server_.Close();
+  stream_ = kNoIndex;
 }
 
 void PulseOutput::Drain() {
-  if (StreamReady()) {
-    pa_operation* started = lib->pa_stream_trigger(stream_, nullptr, nullptr);
-    if (started != nullptr) lib->pa_operation_unref(started);
-    pa_operation* drained = lib->pa_stream_drain(stream_, nullptr, nullptr);
-    if (drained != nullptr) {
-      RunUntil([&] { return !StreamReady() || lib->pa_operation_get_state(drained) != PA_OPERATION_RUNNING; },
-               DeadlineAfter(kStallMs));
-      lib->pa_operation_unref(drained);
-    }
+  if (StreamOpen()) {
+    TagWriter request;
+    request.U32(stream_);
+    std::string reply;
+    server_.Call(kDrainPlaybackStream, request, DeadlineAfter(kStallMs), -1, &reply);
   }
   Close();
 }
@@ -315,36 +222,47 @@ void PulseOutput::Drain() {
 // right ones from the high word, all others from the low one, in the
 // server's own scale.
 void PulseOutput::SetVolume(uint32_t volume_word) {
-  if (!ContextReady() && Connect() != ServerAnswer::kReady) return;
-  struct Sink {
-    pa_channel_map map{};
-    bool found = false;
-  } sink;
-  const auto found = [](pa_context*, const pa_sink_info* info, int end, void* data) {
-    if (end == 0 && info != nullptr) {
-      static_cast<Sink*>(data)->map = info->channel_map;
-      static_cast<Sink*>(data)->found = true;
-    }
-  };
-  if (!Complete(lib->pa_context_get_sink_info_by_name(context_, "@DEFAULT_SINK@", found, &sink)) || !sink.found) return;
-  pa_cvolume volume{};
-  volume.channels = sink.map.channels;
-  for (uint8_t i = 0; i < volume.channels; ++i) {
-    volume.values[i] = OnRightSide(sink.map.map[i]) ? volume_word >> 16 : volume_word & 0xFFFF;
+  if (!server_.IsOpen() && Connect() != ServerConnection::Opened::kReady) return;
+  TagWriter sink;
+  sink.U32(kNoIndex);
+  sink.String("@DEFAULT_SINK@");
+  std::string reply;
+  if (server_.Call(kGetSinkInfo, sink, DeadlineAfter(kAnswerWaitMs), -1, &reply) != ServerConnection::End::kDone) {
+    return;
   }
-  Complete(lib->pa_context_set_sink_volume_by_name(context_, "@DEFAULT_SINK@", &volume, nullptr, nullptr));
+  TagReader values(reply);
+  uint32_t index = 0;
+  std::vector<uint8_t> positions;
+  if (!values.U32(&index) || !values.String() || !values.String() || !values.SampleSpec() ||
+      !values.ChannelMap(&positions)) {
+    return;
+  }
+  std::vector<uint32_t> volume;
+  for (const uint8_t position : positions) {
+    const bool right = std::find(std::begin(kRightSide), std::end(kRightSide), position) != std::end(kRightSide);
+    volume.push_back(right ? volume_word >> 16 : volume_word & 0xFFFF);
+  }
+  TagWriter request;
+  request.U32(index);
+  request.String(nullptr);
+  request.Volume(volume);
+  server_.Call(kSetSinkVolume, request, DeadlineAfter(kAnswerWaitMs), -1, &reply);
 }
 
 }  // namespace
 
 std::unique_ptr<OutputDriver> ConnectPulseOutput(ServerAnswer* answer) {
-  *answer = ServerAnswer::kNone;
-  if (!ServerMayListen()) return nullptr;
-  SilenceLibraries();
-  lib = LoadPulseLibrary();
-  if (lib == nullptr) return nullptr;
   auto output = std::make_unique<PulseOutput>();
-  *answer = output->Connect();
-  if (*answer != ServerAnswer::kReady) return nullptr;
-  return output;
+  switch (output->Connect()) {
+    case ServerConnection::Opened::kReady:
+      *answer = ServerAnswer::kReady;
+      return output;
+    case ServerConnection::Opened::kSilent:
+      *answer = ServerAnswer::kSilent;
+      return nullptr;
+    case ServerConnection::Opened::kNone:
+      break;
+  }
+  *answer = ServerAnswer::kNone;
+  return nullptr;
 }

@@ -1,9 +1,8 @@
 // The driver of the sound output (output.h) for a server that speaks the
-// PulseAudio protocol: PulseAudio, or PipeWire through pipewire-pulse. It
-// talks to the server with libpulse, through the library's own main loop,
-// which it runs on the sound thread only while it waits for the server: no
-// thread of the library's runs, and no call blocks. Each wait polls the
-// server's socket with a bound; a feed's waits poll the stop descriptor too.
+// PulseAudio protocol: PulseAudio, or PipeWire through pipewire-pulse, over
+// a ServerConnection (server_connection.h). One stream, kept from sound to
+// sound while rate, channels and sample format stay; cut short, the
+// connection is hung up, which silences it at once. On the sound thread.
 #pragma once
 
 #include <memory>
@@ -17,7 +16,7 @@ enum class ServerAnswer {
   kSilent,  // one is there but did not answer in time
 };
 
-// Connects to the server the environment names (PULSE_SERVER, or the user's
-// own), never starting one. Its driver when it answered; otherwise nullptr,
-// and *answer says why. On the sound thread.
+// Connects to the server the environment names (PULSE_SERVER, or the
+// user's own), never starting one. Its driver when it answered; otherwise
+// nullptr, and *answer says why.
 std::unique_ptr<OutputDriver> ConnectPulseOutput(ServerAnswer* answer);

@@ -1,0 +1,360 @@
+#include "platform/posix/sound/server_connection.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "platform/posix/waits.h"
+
+namespace {
+
+// The protocol's own numbers: its version as this client speaks it, the
+// channel of commands, and the commands that come unasked.
+constexpr uint32_t kProtocolVersion = 13;
+constexpr uint32_t kCommandChannel = UINT32_MAX;
+constexpr uint32_t kError = 0;
+constexpr uint32_t kReply = 2;
+constexpr uint32_t kAuth = 8;
+constexpr uint32_t kSetClientName = 9;
+constexpr uint32_t kRequest = 61;
+constexpr uint32_t kPlaybackStreamKilled = 64;
+constexpr size_t kHeaderSize = 20;  // length, channel, offset (two words), flags
+constexpr size_t kCookieSize = 256;
+
+uint32_t ReadBe32(const char* bytes) {
+  const auto* b = reinterpret_cast<const unsigned char*>(bytes);
+  return static_cast<uint32_t>(b[0]) << 24 | static_cast<uint32_t>(b[1]) << 16 |
+         static_cast<uint32_t>(b[2]) << 8 | b[3];
+}
+
+void AppendBe32(std::string* bytes, uint32_t value) {
+  for (int shift = 24; shift >= 0; shift -= 8) bytes->push_back(static_cast<char>((value >> shift) & 0xFF));
+}
+
+std::string Header(size_t size, uint32_t channel) {
+  std::string header;
+  AppendBe32(&header, static_cast<uint32_t>(size));
+  AppendBe32(&header, channel);
+  for (int word = 0; word < 3; ++word) AppendBe32(&header, 0);
+  return header;
+}
+
+// The local socket of the server: PULSE_SERVER where it names one ("unix:"
+// and a path, or a path), else the user's runtime folder, else the
+// system's. Empty when PULSE_SERVER names something else (a host): that is
+// left to ALSA's plug-in.
+std::string SocketPath() {
+  if (const char* named = std::getenv("PULSE_SERVER"); named != nullptr && named[0] != '\0') {
+    const std::string_view server(named);
+    if (server.starts_with("unix:")) return std::string(server.substr(5));
+    return server.starts_with("/") ? std::string(server) : std::string();
+  }
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime != nullptr && runtime[0] == '/') {
+    std::string path = std::string(runtime) + "/pulse/native";
+    if (access(path.c_str(), F_OK) == 0) return path;
+  }
+  return "/run/pulse/native";
+}
+
+// The cookie that proves the program may play: where PULSE_COOKIE says, or
+// in the user's configuration. Zeros where there is none: a server that
+// needs none still answers.
+std::string Cookie() {
+  std::vector<std::string> places;
+  if (const char* named = std::getenv("PULSE_COOKIE")) places.emplace_back(named);
+  if (const char* home = std::getenv("HOME")) {
+    places.push_back(std::string(home) + "/.config/pulse/cookie");
+    places.push_back(std::string(home) + "/.pulse-cookie");
+  }
+  std::string cookie(kCookieSize, '\0');
+  for (const std::string& place : places) {
+    const int fd = open(place.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) continue;
+    const ssize_t got = read(fd, cookie.data(), cookie.size());
+    close(fd);
+    if (got == static_cast<ssize_t>(kCookieSize)) break;
+    cookie.assign(kCookieSize, '\0');
+  }
+  return cookie;
+}
+
+}  // namespace
+
+// ---- Values ------------------------------------------------------------------
+
+void TagWriter::Raw32(uint32_t value) { AppendBe32(&bytes_, value); }
+
+void TagWriter::U32(uint32_t value) {
+  bytes_ += 'L';
+  Raw32(value);
+}
+
+void TagWriter::String(const char* text) {
+  if (text == nullptr) {
+    bytes_ += 'N';
+    return;
+  }
+  bytes_ += 't';
+  bytes_ += text;
+  bytes_ += '\0';
+}
+
+void TagWriter::Bool(bool value) { bytes_ += value ? '1' : '0'; }
+
+void TagWriter::Usec(uint64_t value) {
+  bytes_ += 'U';
+  Raw32(static_cast<uint32_t>(value >> 32));
+  Raw32(static_cast<uint32_t>(value));
+}
+
+void TagWriter::Timeval(uint64_t microseconds) {
+  bytes_ += 'T';
+  Raw32(static_cast<uint32_t>(microseconds / 1000000));
+  Raw32(static_cast<uint32_t>(microseconds % 1000000));
+}
+
+void TagWriter::SampleSpec(uint8_t format, uint8_t channels, uint32_t rate) {
+  bytes_ += 'a';
+  bytes_ += static_cast<char>(format);
+  bytes_ += static_cast<char>(channels);
+  Raw32(rate);
+}
+
+void TagWriter::ChannelMap(const std::vector<uint8_t>& positions) {
+  bytes_ += 'm';
+  bytes_ += static_cast<char>(positions.size());
+  for (const uint8_t position : positions) bytes_ += static_cast<char>(position);
+}
+
+void TagWriter::Volume(const std::vector<uint32_t>& channels) {
+  bytes_ += 'v';
+  bytes_ += static_cast<char>(channels.size());
+  for (const uint32_t value : channels) Raw32(value);
+}
+
+void TagWriter::Arbitrary(std::string_view data) {
+  bytes_ += 'x';
+  Raw32(static_cast<uint32_t>(data.size()));
+  bytes_ += data;
+}
+
+void TagWriter::Properties(std::string_view key, std::string_view value) {
+  bytes_ += 'P';
+  String(std::string(key).c_str());
+  U32(static_cast<uint32_t>(value.size() + 1));
+  Arbitrary(std::string(value) + '\0');
+  String(nullptr);
+}
+
+bool TagReader::Take(char type, size_t size, std::string_view* taken) {
+  if (rest_.size() < 1 + size || rest_[0] != type) {
+    rest_ = {};
+    return false;
+  }
+  *taken = rest_.substr(1, size);
+  rest_.remove_prefix(1 + size);
+  return true;
+}
+
+bool TagReader::U32(uint32_t* value) {
+  std::string_view taken;
+  if (!Take('L', 4, &taken)) return false;
+  *value = ReadBe32(taken.data());
+  return true;
+}
+
+bool TagReader::U64(char type, uint64_t* value) {
+  std::string_view taken;
+  if (!Take(type, 8, &taken)) return false;
+  *value = static_cast<uint64_t>(ReadBe32(taken.data())) << 32 | ReadBe32(taken.data() + 4);
+  return true;
+}
+
+bool TagReader::Bool(bool* value) {
+  if (rest_.empty() || (rest_[0] != '1' && rest_[0] != '0')) return false;
+  *value = rest_[0] == '1';
+  rest_.remove_prefix(1);
+  return true;
+}
+
+bool TagReader::Timeval() {
+  std::string_view taken;
+  return Take('T', 8, &taken);
+}
+
+bool TagReader::String() {
+  if (!rest_.empty() && rest_[0] == 'N') {
+    rest_.remove_prefix(1);
+    return true;
+  }
+  const size_t end = rest_.find('\0');
+  if (rest_.empty() || rest_[0] != 't' || end == std::string_view::npos) {
+    rest_ = {};
+    return false;
+  }
+  rest_.remove_prefix(end + 1);
+  return true;
+}
+
+bool TagReader::SampleSpec() {
+  std::string_view taken;
+  return Take('a', 6, &taken);
+}
+
+bool TagReader::ChannelMap(std::vector<uint8_t>* positions) {
+  if (rest_.size() < 2 || rest_[0] != 'm') return false;
+  const auto count = static_cast<uint8_t>(rest_[1]);
+  std::string_view taken;
+  if (!Take('m', 1u + count, &taken)) return false;
+  positions->assign(taken.begin() + 1, taken.end());
+  return true;
+}
+
+// ---- The connection ---------------------------------------------------------
+
+ServerConnection::Opened ServerConnection::Open(uint64_t deadline) {
+  Close();
+  const std::string path = SocketPath();
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.empty() || path.size() >= sizeof address.sun_path) return Opened::kNone;
+  path.copy(address.sun_path, sizeof address.sun_path - 1);
+  fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  // A local connection is made or refused at once.
+  if (fd_ < 0 || connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      fcntl(fd_, F_SETFL, O_NONBLOCK) != 0) {
+    Close();
+    return Opened::kNone;
+  }
+  std::string reply;
+  TagWriter auth;
+  auth.U32(kProtocolVersion);
+  auth.Arbitrary(Cookie());
+  End end = Call(kAuth, auth, deadline, -1, &reply);
+  if (end == End::kDone) {
+    TagWriter name;
+    name.Properties("application.name", "PELDO");
+    end = Call(kSetClientName, name, deadline, -1, &reply);
+  }
+  if (end == End::kDone) return Opened::kReady;
+  Close();
+  return end == End::kTimedOut ? Opened::kSilent : Opened::kNone;
+}
+
+void ServerConnection::Close() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+  input_.clear();
+  channel_ = UINT32_MAX;
+  requested_ = 0;
+  stream_lost_ = false;
+}
+
+void ServerConnection::Follow(uint32_t channel, size_t requested) {
+  channel_ = channel;
+  requested_ = requested;
+  stream_lost_ = false;
+}
+
+ServerConnection::End ServerConnection::Call(uint32_t command, const TagWriter& values, uint64_t deadline,
+                                             int stop, std::string* reply, uint32_t* error) {
+  if (fd_ < 0) return End::kLost;
+  TagWriter head;
+  head.U32(command);
+  awaited_tag_ = next_tag_++;
+  head.U32(awaited_tag_);
+  const std::string body = head.Bytes() + values.Bytes();
+  answered_ = false;
+  End end = SendAll(Header(body.size(), kCommandChannel) + body, deadline, stop);
+  if (end == End::kDone) end = ReadUntil([this] { return answered_; }, deadline, stop);
+  if (end != End::kDone) return end;
+  if (refused_) {
+    if (error != nullptr) *error = error_;
+    return End::kRefused;
+  }
+  *reply = std::move(reply_);
+  return End::kDone;
+}
+
+ServerConnection::End ServerConnection::Send(uint32_t channel, const char* data, size_t size, uint64_t deadline,
+                                             int stop) {
+  if (fd_ < 0) return End::kLost;
+  return SendAll(Header(size, channel) + std::string(data, size), deadline, stop);
+}
+
+ServerConnection::End ServerConnection::Wait(uint64_t deadline, int stop) {
+  const size_t before = requested_;
+  return ReadUntil([&] { return requested_ != before || stream_lost_; }, deadline, stop);
+}
+
+ServerConnection::End ServerConnection::SendAll(const std::string& bytes, uint64_t deadline, int stop) {
+  size_t sent = 0;
+  while (sent < bytes.size()) {
+    const ssize_t written = send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (written > 0) {
+      sent += static_cast<size_t>(written);
+      continue;
+    }
+    if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return End::kLost;
+    pollfd watched[2] = {{fd_, POLLOUT, 0}, {stop, POLLIN, 0}};
+    const int ready = PollUntil(watched, stop >= 0 ? 2 : 1, deadline);
+    if (ready < 0) return End::kLost;
+    if (ready == 0) return End::kTimedOut;
+    if ((watched[1].revents & POLLIN) != 0) return End::kStopped;
+  }
+  return End::kDone;
+}
+
+template <typename Done>
+ServerConnection::End ServerConnection::ReadUntil(Done done, uint64_t deadline, int stop) {
+  char buffer[65536];
+  for (;;) {
+    // Every whole packet read so far.
+    while (input_.size() >= kHeaderSize && input_.size() >= kHeaderSize + ReadBe32(input_.data())) {
+      const size_t size = ReadBe32(input_.data());
+      Handle(ReadBe32(input_.data() + 4), std::string_view(input_).substr(kHeaderSize, size));
+      input_.erase(0, kHeaderSize + size);
+    }
+    if (done()) return End::kDone;
+    if (stream_lost_) return End::kLost;
+    const ssize_t got = recv(fd_, buffer, sizeof buffer, 0);
+    if (got > 0) {
+      input_.append(buffer, static_cast<size_t>(got));
+      continue;
+    }
+    if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) return End::kLost;
+    pollfd watched[2] = {{fd_, POLLIN, 0}, {stop, POLLIN, 0}};
+    const int ready = PollUntil(watched, stop >= 0 ? 2 : 1, deadline);
+    if (ready < 0) return End::kLost;
+    if (ready == 0) return End::kTimedOut;
+    if ((watched[1].revents & POLLIN) != 0) return End::kStopped;
+  }
+}
+
+void ServerConnection::Handle(uint32_t channel, std::string_view packet) {
+  if (channel != kCommandChannel) return;  // no stream of ours sends samples
+  TagReader values(packet);
+  uint32_t command = 0;
+  uint32_t tag = 0;
+  if (!values.U32(&command) || !values.U32(&tag)) return;
+  if ((command == kReply || command == kError) && tag == awaited_tag_) {
+    answered_ = true;
+    refused_ = command == kError;
+    error_ = 0;
+    if (refused_) values.U32(&error_);
+    reply_.assign(packet.substr(10));
+    return;
+  }
+  uint32_t stream = 0;
+  uint32_t bytes = 0;
+  if (command == kRequest && values.U32(&stream) && values.U32(&bytes) && stream == channel_) requested_ += bytes;
+  if (command == kPlaybackStreamKilled && values.U32(&stream) && stream == channel_) stream_lost_ = true;
+}

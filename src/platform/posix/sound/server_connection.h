@@ -1,0 +1,114 @@
+// A connection to a sound server that speaks the PulseAudio protocol
+// (PulseAudio itself, or PipeWire through pipewire-pulse), over its local
+// socket, spoken here directly: the client library and what it brings (X11,
+// D-Bus, systemd) would cost more than the whole rest of a short sound.
+// Only what the sound output needs: authentication, one playback stream fed
+// with samples inside the protocol's packets (no shared memory), its
+// latency, and the default sink's volume. Nothing blocks: every wait polls
+// the socket with a deadline, and a feed's waits the stop descriptor too.
+// On the sound thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The values of a message, each behind its type byte, as the protocol
+// writes them.
+class TagWriter {
+ public:
+  void U32(uint32_t value);
+  void String(const char* text);  // nullptr: no string
+  void Bool(bool value);
+  void Usec(uint64_t value);
+  void Timeval(uint64_t microseconds);
+  void SampleSpec(uint8_t format, uint8_t channels, uint32_t rate);
+  void ChannelMap(const std::vector<uint8_t>& positions);
+  void Volume(const std::vector<uint32_t>& channels);
+  void Arbitrary(std::string_view data);
+  void Properties(std::string_view key, std::string_view value);  // one property
+  const std::string& Bytes() const { return bytes_; }
+
+ private:
+  void Raw32(uint32_t value);
+  std::string bytes_;
+};
+
+// Reads the values of a message in order; each returns false at the end or
+// on a value of another type, and leaves the reader failed.
+class TagReader {
+ public:
+  explicit TagReader(std::string_view bytes) : rest_(bytes) {}
+  bool U32(uint32_t* value);
+  bool U64(char type, uint64_t* value);  // 'U' microseconds, 'R' and 'r' 64-bit numbers
+  bool Bool(bool* value);
+  bool Timeval();
+  bool String();
+  bool SampleSpec();
+  bool ChannelMap(std::vector<uint8_t>* positions);
+
+ private:
+  bool Take(char type, size_t size, std::string_view* taken);
+  std::string_view rest_;
+};
+
+class ServerConnection {
+ public:
+  enum class Opened { kReady, kNone, kSilent };
+  // How a call or a wait ended.
+  enum class End { kDone, kRefused, kStopped, kTimedOut, kLost };
+
+  ServerConnection() = default;
+  ServerConnection(const ServerConnection&) = delete;
+  ServerConnection& operator=(const ServerConnection&) = delete;
+  ~ServerConnection() { Close(); }
+
+  // Connects to the server the environment names (PULSE_SERVER as a local
+  // socket, else the user's runtime folder, else the system's) and
+  // introduces the program. kNone at once when there is no such socket,
+  // nobody listens, or the server turns the program away.
+  Opened Open(uint64_t deadline);
+  // Hangs up: the server drops the stream and what it holds at once.
+  void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+
+  // Sends a command (written after its number and tag) and waits for the
+  // answer: kDone with the reply's values in *reply, kRefused with the
+  // server's error code in *error.
+  End Call(uint32_t command, const TagWriter& values, uint64_t deadline, int stop, std::string* reply,
+           uint32_t* error = nullptr);
+  // Sends samples on the stream's channel.
+  End Send(uint32_t channel, const char* data, size_t size, uint64_t deadline, int stop);
+  // Takes what the server says until `deadline` (or the stop descriptor):
+  // it asks for more samples, or tells that a stream is gone.
+  End Wait(uint64_t deadline, int stop);
+
+  // What the server has asked for on `channel` and not yet been sent; the
+  // stream's channel is set by the caller once the server has made it.
+  void Follow(uint32_t channel, size_t requested);
+  size_t Requested() const { return requested_; }
+  void Took(size_t size) { requested_ -= size; }
+  bool StreamLost() const { return stream_lost_; }
+
+ private:
+  End SendAll(const std::string& bytes, uint64_t deadline, int stop);
+  // Reads and handles packets until `done()` or the wait ends.
+  template <typename Done>
+  End ReadUntil(Done done, uint64_t deadline, int stop);
+  void Handle(uint32_t channel, std::string_view packet);
+
+  int fd_ = -1;
+  uint32_t next_tag_ = 0;
+  std::string input_;  // bytes read and not yet handled
+  // The answer being waited for.
+  uint32_t awaited_tag_ = 0;
+  bool answered_ = false;
+  bool refused_ = false;
+  uint32_t error_ = 0;
+  std::string reply_;
+  // The stream.
+  uint32_t channel_ = UINT32_MAX;
+  size_t requested_ = 0;
+  bool stream_lost_ = false;
+};
