@@ -14,6 +14,10 @@
 #include <string_view>
 #include <vector>
 
+// Numbers in the protocol's byte order (server_values.cpp).
+uint32_t ReadBe32(const char* bytes);
+void AppendBe32(std::string* bytes, uint32_t value);
+
 // The values of a message, each behind its type byte, as the protocol
 // writes them.
 class TagWriter {

@@ -1,0 +1,140 @@
+// The values of the sound server's protocol messages.
+#include "platform/posix/sound/server_connection.h"
+
+uint32_t ReadBe32(const char* bytes) {
+  const auto* b = reinterpret_cast<const unsigned char*>(bytes);
+  return static_cast<uint32_t>(b[0]) << 24 | static_cast<uint32_t>(b[1]) << 16 |
+         static_cast<uint32_t>(b[2]) << 8 | b[3];
+}
+
+void AppendBe32(std::string* bytes, uint32_t value) {
+  for (int shift = 24; shift >= 0; shift -= 8) bytes->push_back(static_cast<char>((value >> shift) & 0xFF));
+}
+
+void TagWriter::Raw32(uint32_t value) { AppendBe32(&bytes_, value); }
+
+void TagWriter::U32(uint32_t value) {
+  bytes_ += 'L';
+  Raw32(value);
+}
+
+void TagWriter::String(const char* text) {
+  if (text == nullptr) {
+    bytes_ += 'N';
+    return;
+  }
+  bytes_ += 't';
+  bytes_ += text;
+  bytes_ += '\0';
+}
+
+void TagWriter::Bool(bool value) { bytes_ += value ? '1' : '0'; }
+
+void TagWriter::Usec(uint64_t value) {
+  bytes_ += 'U';
+  Raw32(static_cast<uint32_t>(value >> 32));
+  Raw32(static_cast<uint32_t>(value));
+}
+
+void TagWriter::Timeval(uint64_t microseconds) {
+  bytes_ += 'T';
+  Raw32(static_cast<uint32_t>(microseconds / 1000000));
+  Raw32(static_cast<uint32_t>(microseconds % 1000000));
+}
+
+void TagWriter::SampleSpec(uint8_t format, uint8_t channels, uint32_t rate) {
+  bytes_ += 'a';
+  bytes_ += static_cast<char>(format);
+  bytes_ += static_cast<char>(channels);
+  Raw32(rate);
+}
+
+void TagWriter::ChannelMap(const std::vector<uint8_t>& positions) {
+  bytes_ += 'm';
+  bytes_ += static_cast<char>(positions.size());
+  for (const uint8_t position : positions) bytes_ += static_cast<char>(position);
+}
+
+void TagWriter::Volume(const std::vector<uint32_t>& channels) {
+  bytes_ += 'v';
+  bytes_ += static_cast<char>(channels.size());
+  for (const uint32_t value : channels) Raw32(value);
+}
+
+void TagWriter::Arbitrary(std::string_view data) {
+  bytes_ += 'x';
+  Raw32(static_cast<uint32_t>(data.size()));
+  bytes_ += data;
+}
+
+void TagWriter::Properties(std::string_view key, std::string_view value) {
+  bytes_ += 'P';
+  String(std::string(key).c_str());
+  U32(static_cast<uint32_t>(value.size() + 1));
+  Arbitrary(std::string(value) + '\0');
+  String(nullptr);
+}
+
+bool TagReader::Take(char type, size_t size, std::string_view* taken) {
+  if (rest_.size() < 1 + size || rest_[0] != type) {
+    rest_ = {};
+    return false;
+  }
+  *taken = rest_.substr(1, size);
+  rest_.remove_prefix(1 + size);
+  return true;
+}
+
+bool TagReader::U32(uint32_t* value) {
+  std::string_view taken;
+  if (!Take('L', 4, &taken)) return false;
+  *value = ReadBe32(taken.data());
+  return true;
+}
+
+bool TagReader::U64(char type, uint64_t* value) {
+  std::string_view taken;
+  if (!Take(type, 8, &taken)) return false;
+  *value = static_cast<uint64_t>(ReadBe32(taken.data())) << 32 | ReadBe32(taken.data() + 4);
+  return true;
+}
+
+bool TagReader::Bool(bool* value) {
+  if (rest_.empty() || (rest_[0] != '1' && rest_[0] != '0')) return false;
+  *value = rest_[0] == '1';
+  rest_.remove_prefix(1);
+  return true;
+}
+
+bool TagReader::Timeval() {
+  std::string_view taken;
+  return Take('T', 8, &taken);
+}
+
+bool TagReader::String() {
+  if (!rest_.empty() && rest_[0] == 'N') {
+    rest_.remove_prefix(1);
+    return true;
+  }
+  const size_t end = rest_.find('\0');
+  if (rest_.empty() || rest_[0] != 't' || end == std::string_view::npos) {
+    rest_ = {};
+    return false;
+  }
+  rest_.remove_prefix(end + 1);
+  return true;
+}
+
+bool TagReader::SampleSpec() {
+  std::string_view taken;
+  return Take('a', 6, &taken);
+}
+
+bool TagReader::ChannelMap(std::vector<uint8_t>* positions) {
+  if (rest_.size() < 2 || rest_[0] != 'm') return false;
+  const auto count = static_cast<uint8_t>(rest_[1]);
+  std::string_view taken;
+  if (!Take('m', 1u + count, &taken)) return false;
+  positions->assign(taken.begin() + 1, taken.end());
+  return true;
+}
