@@ -1,5 +1,5 @@
 // The media layer on POSIX: the player's command strings carried out with
-// libsndfile for decoding and ALSA for output.
+// libsndfile for decoding and the sound output (output.h).
 #include <sndfile.h>
 
 #include <algorithm>
