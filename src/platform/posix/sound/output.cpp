@@ -40,13 +40,13 @@ WaitEnd SoundOutput::Prepare(unsigned rate, unsigned channels, bool int16, const
   bool posted = false;
   try {
     posted = end_event_.Open() && stop_event_.Open() && worker_.Post([this, rate, channels, int16, name] {
-      prepare_answer_ = Driver().Prepare(rate, channels, int16, name);
+      prepare_answer_ = ChosenDriver().Prepare(rate, channels, int16, name);
     });
   } catch (const std::exception&) {
   }
   if (!posted) return WaitEnd::kReady;
   // Given up on, the output the request opens is closed again when it comes.
-  const WaitEnd end = worker_.Await(wait, timeout_ms, [this] { Driver().Close(); });
+  const WaitEnd end = worker_.Await(wait, timeout_ms, [this] { CurrentDriver().Close(); });
   if (end == WaitEnd::kReady) *error = prepare_answer_;
   return end;
 }
@@ -78,17 +78,19 @@ bool SoundOutput::Finish() {
 }
 
 void SoundOutput::Drain(int timeout_ms, DescriptorWait wait) {
-  if (used_ && Finish() && worker_.Post([this] { Driver().Drain(); })) worker_.Await(wait, timeout_ms);
+  if (used_ && Finish() && worker_.Post([this] { CurrentDriver().Drain(); })) worker_.Await(wait, timeout_ms);
 }
 
 void SoundOutput::SetVolume(uint32_t volume_word) {
   used_ = true;
-  worker_.Post([this, volume_word] { Driver().SetVolume(volume_word); });
+  worker_.Post([this, volume_word] { ChosenDriver().SetVolume(volume_word); });
 }
 
 // ---- On the sound thread ---------------------------------------------------
 
-OutputDriver& SoundOutput::Driver() {
+OutputDriver& SoundOutput::CurrentDriver() { return driver_ != nullptr ? *driver_ : NoOutput(); }
+
+OutputDriver& SoundOutput::ChosenDriver() {
   if (driver_ != nullptr) return *driver_;
   ServerAnswer answer = ServerAnswer::kNone;
   if (!DeviceNamedByUser()) driver_ = ConnectPulseOutput(&answer);
@@ -100,7 +102,7 @@ OutputDriver& SoundOutput::Driver() {
 }
 
 void SoundOutput::Feed(const FrameSource& source) {
-  Driver().Feed(source, stop_event_.Get());
+  CurrentDriver().Feed(source, stop_event_.Get());
   // The hand-off: after this store the source is the main thread's again.
   feeding_.store(false, std::memory_order_release);
   end_event_.Signal();

@@ -107,8 +107,11 @@ class SoundOutput {
   void SetVolume(uint32_t volume_word);
 
  private:
-  // On the sound thread: the driver, picked by the first job that needs one.
-  OutputDriver& Driver();
+  // On the sound thread: the driver, picked by the first job that opens the
+  // output or sets its volume; until then, and while a server does not
+  // answer, one that has no output. Closing and draining never connect.
+  OutputDriver& ChosenDriver();
+  OutputDriver& CurrentDriver();
   void Feed(const FrameSource& source);
 
   Worker worker_;
