@@ -1,9 +1,18 @@
-// The values of the sound server's protocol read back as they were written.
+// The sound server's protocol: its values read back as they were written,
+// and a connection's answers to a server that is missing, silent, refuses,
+// or answers and then drops the stream.
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/posix/sound/server_connection.h"
+#include "platform/posix/waits.h"
 
 namespace {
 
@@ -32,6 +41,80 @@ TEST(ServerConnectionTest, ValuesReadBackInOrderAndAWrongTypeStopsTheReader) {
   TagReader wrong(written.Bytes());
   EXPECT_FALSE(wrong.String()) << "a number is no string";
   EXPECT_FALSE(wrong.U32(&number)) << "a failed reader stays failed";
+}
+
+// One command packet: its number, tag and values behind the header.
+std::string Packet(uint32_t command, uint32_t tag, const TagWriter& values = {}) {
+  TagWriter head;
+  head.U32(command);
+  head.U32(tag);
+  const std::string body = head.Bytes() + values.Bytes();
+  std::string packet;
+  for (const uint32_t word : {static_cast<uint32_t>(body.size()), UINT32_MAX, 0u, 0u, 0u}) AppendBe32(&packet, word);
+  return packet + body;
+}
+
+struct ServerCase {
+  const char* why;
+  std::vector<std::string> answers;  // sent after each packet the client sends
+  ServerConnection::Opened opened;
+};
+
+TEST(ServerConnectionTest, ConnectionAnswersAsTheServerDoes) {
+  TagWriter stream;  // stream 7: 100 bytes asked for, then the stream killed
+  stream.U32(7);
+  stream.U32(100);
+  TagWriter killed;
+  killed.U32(7);
+  const ServerCase cases[] = {
+      {"nobody listens", {}, ServerConnection::Opened::kNone},
+      {"a server that says nothing", {""}, ServerConnection::Opened::kSilent},
+      {"a server that refuses the cookie", {Packet(0, 0)}, ServerConnection::Opened::kNone},
+      {"a server that answers", {Packet(2, 0), Packet(2, 1) + Packet(61, UINT32_MAX, stream) + Packet(64, UINT32_MAX, killed)},
+       ServerConnection::Opened::kReady},
+  };
+  char folder[] = "/tmp/peldo-server-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string path = std::string(folder) + "/native";
+  setenv("PULSE_SERVER", ("unix:" + path).c_str(), 1);
+  for (const ServerCase& row : cases) {
+    const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    if (!row.answers.empty()) {
+      ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << row.why;
+    }
+    listen(listener, 4);
+    std::thread server([&] {
+      if (row.answers.empty()) return;
+      const int client = accept(listener, nullptr, nullptr);
+      for (const std::string& answer : row.answers) {
+        char header[20];
+        if (read(client, header, sizeof header) != 20) break;
+        std::string body(ReadBe32(header), '\0');
+        if (read(client, body.data(), body.size()) < 0 || write(client, answer.data(), answer.size()) < 0) break;
+      }
+      char rest;
+      while (read(client, &rest, 1) > 0) {
+      }
+      close(client);
+    });
+    ServerConnection connection;
+    EXPECT_EQ(connection.Open(DeadlineAfter(300)), row.opened) << row.why;
+    if (row.opened == ServerConnection::Opened::kReady) {
+      connection.Follow(7, 0);
+      EXPECT_EQ(connection.Wait(DeadlineAfter(5000), -1), ServerConnection::End::kDone) << row.why;
+      EXPECT_EQ(connection.Requested(), 100u) << row.why;
+      EXPECT_EQ(connection.Wait(DeadlineAfter(5000), -1), ServerConnection::End::kLost) << row.why;
+    }
+    connection.Close();
+    server.join();
+    close(listener);
+    unlink(path.c_str());
+  }
+  unsetenv("PULSE_SERVER");
+  rmdir(folder);
 }
 
 }  // namespace

@@ -150,7 +150,8 @@ ServerConnection::End ServerConnection::Send(uint32_t channel, const char* data,
 
 ServerConnection::End ServerConnection::Wait(uint64_t deadline, int stop) {
   const size_t before = requested_;
-  return ReadUntil([&] { return requested_ != before || stream_lost_; }, deadline, stop);
+  const End end = ReadUntil([&] { return requested_ != before || stream_lost_; }, deadline, stop);
+  return end == End::kDone && stream_lost_ ? End::kLost : end;
 }
 
 ServerConnection::End ServerConnection::SendAll(const std::string& bytes, uint64_t deadline, int stop) {
@@ -175,13 +176,16 @@ template <typename Done>
 ServerConnection::End ServerConnection::ReadUntil(Done done, uint64_t deadline, int stop) {
   char buffer[65536];
   for (;;) {
-    // Every whole packet read so far.
+    // The whole packets read so far, up to the one awaited: what comes
+    // after it (a request for the stream just made) waits until the caller
+    // knows the stream.
+    if (done()) return End::kDone;
     while (input_.size() >= kHeaderSize && input_.size() >= kHeaderSize + ReadBe32(input_.data())) {
       const size_t size = ReadBe32(input_.data());
       Handle(ReadBe32(input_.data() + 4), std::string_view(input_).substr(kHeaderSize, size));
       input_.erase(0, kHeaderSize + size);
+      if (done()) return End::kDone;
     }
-    if (done()) return End::kDone;
     if (stream_lost_) return End::kLost;
     const ssize_t got = recv(fd_, buffer, sizeof buffer, 0);
     if (got > 0) {

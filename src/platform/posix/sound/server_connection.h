@@ -85,7 +85,7 @@ class ServerConnection {
   // Sends samples on the stream's channel.
   End Send(uint32_t channel, const char* data, size_t size, uint64_t deadline, int stop);
   // Takes what the server says until `deadline` (or the stop descriptor):
-  // it asks for more samples, or tells that a stream is gone.
+  // kDone when it asks for more samples, kLost when the stream is gone.
   End Wait(uint64_t deadline, int stop);
 
   // What the server has asked for on `channel` and not yet been sent; the
