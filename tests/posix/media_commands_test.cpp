@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/posix/sound/mixer.h"
+#include "platform/posix/sound/alsa/mixer.h"
 
 namespace {
 

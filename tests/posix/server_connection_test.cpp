@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/posix/sound/server_connection.h"
+#include "platform/posix/sound/server/server_connection.h"
 #include "platform/posix/waits.h"
 
 namespace {

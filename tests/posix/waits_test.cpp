@@ -6,7 +6,7 @@
 #include <mutex>
 
 #include "platform/platform.h"
-#include "platform/posix/sound/worker.h"
+#include "platform/posix/worker.h"
 #include "platform/posix/waits.h"
 
 namespace {

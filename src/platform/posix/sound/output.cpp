@@ -4,10 +4,10 @@
 
 #include <exception>
 
-#include "platform/posix/sound/alsa_output.h"
+#include "platform/posix/sound/alsa/alsa_output.h"
 #include "platform/posix/sound/media_errors.h"
-#include "platform/posix/sound/mixer.h"
-#include "platform/posix/sound/pulse_output.h"
+#include "platform/posix/sound/alsa/mixer.h"
+#include "platform/posix/sound/server/pulse_output.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // Sound output on POSIX: the main thread's side, and the drivers it hands the
-// device to. The drivers, each in files of its own: alsa_output.h (ALSA's
-// "default" device, or the one AUDIODEV names) and pulse_output.h (a server
-// that speaks the PulseAudio protocol, PulseAudio itself or PipeWire). The
-// first job on the sound thread picks one: ALSA when AUDIODEV names a device
+// device to. The drivers fulfil driver.h, each in a folder of its own:
+// alsa/ (ALSA's "default" device, or the one AUDIODEV names) and server/ (a
+// server that speaks the PulseAudio protocol, PulseAudio itself or
+// PipeWire). The first job on the sound thread picks one: ALSA when AUDIODEV names a device
 // or no such server answers, the server otherwise.
 //
 // Every driver call runs on the sound thread, a Worker (worker.h) that the
@@ -15,47 +15,12 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 
-#include "platform/posix/sound/worker.h"
+#include "platform/posix/sound/driver.h"
 #include "platform/posix/waits.h"
-
-// A sound to play. Each function fills `out` with up to `frames` interleaved
-// frames and returns how many it gave, 0 or less at the end of the sound;
-// both are called on the sound thread. What they read (an open file) belongs
-// to the sound thread from Start until Finish returns true.
-struct FrameSource {
-  // Float samples in -1..1.
-  std::function<long(float* out, long frames)> floats;
-  // 16-bit samples; only for sounds that have no more than 16 bits, which go
-  // out as they are, in half the bytes of floats.
-  std::function<long(int16_t* out, long frames)> int16s;
-};
-
-// What a driver does, every call on the sound thread.
-class OutputDriver {
- public:
-  virtual ~OutputDriver() = default;
-  // Makes the output ready for a sound called `name` of `rate` frames a
-  // second and `channels` channels: the open stream is kept, still playing,
-  // when it already has these settings; otherwise it plays out and a new one
-  // is opened, taking 16-bit samples when `int16` is set and the output
-  // allows, else floats. 0 or a media error code.
-  virtual uint32_t Prepare(unsigned rate, unsigned channels, bool int16, const std::string& name) = 0;
-  // Plays `source` on the prepared output until all but the last moment of
-  // it has played (true), or `stop` polls readable or the output fails
-  // (false: what is queued has been dropped and the output closed).
-  virtual bool Feed(const FrameSource& source, int stop) = 0;
-  // Drops what is queued and closes the output.
-  virtual void Close() = 0;
-  // Lets what is queued play out and closes the output.
-  virtual void Drain() = 0;
-  // Sets the output's volume: the low 16 bits are the left channel, the
-  // high 16 bits the right one. Failures are silent.
-  virtual void SetVolume(uint32_t volume_word) = 0;
-};
+#include "platform/posix/worker.h"
 
 class SoundOutput {
  public:

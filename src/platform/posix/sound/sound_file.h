@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/posix/sound/worker.h"
+#include "platform/posix/worker.h"
 
 // Opens `path` for reading without blocking on it and makes sure it is a
 // regular file: the name may have been swapped for a FIFO or a device since

@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/sound/output.h"
+#include "platform/posix/sound/driver.h"
+#include "platform/posix/waits.h"
 
 typedef struct _snd_pcm snd_pcm_t;
 

@@ -1,7 +1,7 @@
 // The wave output volume on POSIX: a playback volume of the output device's
 // mixer; for ALSA's "default" that is the sound server's own volume when one
 // is running.
-#include "platform/posix/sound/mixer.h"
+#include "platform/posix/sound/alsa/mixer.h"
 
 #include <alsa/asoundlib.h>
 

@@ -1,5 +1,5 @@
 // The values of the sound server's protocol messages.
-#include "platform/posix/sound/server_connection.h"
+#include "platform/posix/sound/server/server_connection.h"
 
 uint32_t ReadBe32(const char* bytes) {
   const auto* b = reinterpret_cast<const unsigned char*>(bytes);

@@ -1,4 +1,4 @@
-#include "platform/posix/sound/worker.h"
+#include "platform/posix/worker.h"
 
 #include <signal.h>
 #include <sys/eventfd.h>

@@ -7,7 +7,7 @@
 
 #include <memory>
 
-#include "platform/posix/sound/output.h"
+#include "platform/posix/sound/driver.h"
 
 // How the server answered a connection.
 enum class ServerAnswer {

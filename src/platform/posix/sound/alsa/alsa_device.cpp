@@ -6,8 +6,8 @@
 #include <exception>
 
 #include "platform/posix/sound/media_errors.h"
-#include "platform/posix/sound/alsa_output.h"
-#include "platform/posix/sound/mixer.h"
+#include "platform/posix/sound/alsa/alsa_output.h"
+#include "platform/posix/sound/alsa/mixer.h"
 #include "platform/posix/system.h"
 
 namespace {

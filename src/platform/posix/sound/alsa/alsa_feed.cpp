@@ -7,7 +7,7 @@
 #include <cmath>
 #include <exception>
 
-#include "platform/posix/sound/alsa_output.h"
+#include "platform/posix/sound/alsa/alsa_output.h"
 
 namespace {
 

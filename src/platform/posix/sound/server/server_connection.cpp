@@ -1,4 +1,4 @@
-#include "platform/posix/sound/server_connection.h"
+#include "platform/posix/sound/server/server_connection.h"
 
 #include <fcntl.h>
 #include <poll.h>
