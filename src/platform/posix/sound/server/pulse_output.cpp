@@ -9,25 +9,14 @@
 
 #include "platform/platform.h"
 #include "platform/posix/sound/media_errors.h"
+#include "platform/posix/sound/server/protocol.h"
 #include "platform/posix/sound/server/server_connection.h"
 #include "platform/posix/waits.h"
 
 namespace {
 
-// The protocol's numbers for what is used here.
-constexpr uint32_t kCreatePlaybackStream = 3;
-constexpr uint32_t kDrainPlaybackStream = 12;
-constexpr uint32_t kGetPlaybackLatency = 14;
-constexpr uint32_t kGetSinkInfo = 21;
-constexpr uint32_t kSetSinkVolume = 36;
-constexpr uint32_t kNoIndex = UINT32_MAX;
-constexpr uint32_t kUnset = UINT32_MAX;
-constexpr uint8_t kSigned16 = 3;   // little-endian
-constexpr uint8_t kFloat32 = 5;    // little-endian
-constexpr uint32_t kFullVolume = 0x10000;
-constexpr uint32_t kErrorInvalid = 3;
-constexpr uint32_t kErrorNotSupported = 19;
-constexpr uint32_t kErrorBusy = 17;
+using namespace protocol;
+
 // Channel positions: a WAV file's order, as far as it goes.
 constexpr uint8_t kMono = 0;
 constexpr uint8_t kWaveOrder[] = {1, 2, 3, 7, 5, 6, 8, 9, 4, 10, 11};  // FL FR FC LFE RL RR FLC FRC RC SL SR

@@ -11,22 +11,13 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/posix/sound/server/protocol.h"
+#include "platform/posix/sound/server/server_address.h"
 #include "platform/posix/waits.h"
 
 namespace {
 
-// The protocol's own numbers: its version as this client speaks it, the
-// channel of commands, and the commands that come unasked.
-constexpr uint32_t kProtocolVersion = 13;
-constexpr uint32_t kCommandChannel = UINT32_MAX;
-constexpr uint32_t kError = 0;
-constexpr uint32_t kReply = 2;
-constexpr uint32_t kAuth = 8;
-constexpr uint32_t kSetClientName = 9;
-constexpr uint32_t kRequest = 61;
-constexpr uint32_t kPlaybackStreamKilled = 64;
-constexpr size_t kHeaderSize = 20;  // length, channel, offset (two words), flags
-constexpr size_t kCookieSize = 256;
+using namespace protocol;
 
 std::string Header(size_t size, uint32_t channel) {
   std::string header;
@@ -36,51 +27,11 @@ std::string Header(size_t size, uint32_t channel) {
   return header;
 }
 
-// The local socket of the server: PULSE_SERVER where it names one ("unix:"
-// and a path, or a path), else the user's runtime folder, else the
-// system's. Empty when PULSE_SERVER names something else (a host): that is
-// left to ALSA's plug-in.
-std::string SocketPath() {
-  if (const char* named = std::getenv("PULSE_SERVER"); named != nullptr && named[0] != '\0') {
-    const std::string_view server(named);
-    if (server.starts_with("unix:")) return std::string(server.substr(5));
-    return server.starts_with("/") ? std::string(server) : std::string();
-  }
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime != nullptr && runtime[0] == '/') {
-    std::string path = std::string(runtime) + "/pulse/native";
-    if (access(path.c_str(), F_OK) == 0) return path;
-  }
-  return "/run/pulse/native";
-}
-
-// The cookie that proves the program may play: where PULSE_COOKIE says, or
-// in the user's configuration. Zeros where there is none: a server that
-// needs none still answers.
-std::string Cookie() {
-  std::vector<std::string> places;
-  if (const char* named = std::getenv("PULSE_COOKIE")) places.emplace_back(named);
-  if (const char* home = std::getenv("HOME")) {
-    places.push_back(std::string(home) + "/.config/pulse/cookie");
-    places.push_back(std::string(home) + "/.pulse-cookie");
-  }
-  std::string cookie(kCookieSize, '\0');
-  for (const std::string& place : places) {
-    const int fd = open(place.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) continue;
-    const ssize_t got = read(fd, cookie.data(), cookie.size());
-    close(fd);
-    if (got == static_cast<ssize_t>(kCookieSize)) break;
-    cookie.assign(kCookieSize, '\0');
-  }
-  return cookie;
-}
-
 }  // namespace
 
 ServerConnection::Opened ServerConnection::Open(uint64_t deadline) {
   Close();
-  const std::string path = SocketPath();
+  const std::string path = ServerSocketPath();
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   if (path.empty() || path.size() >= sizeof address.sun_path) return Opened::kNone;
@@ -94,8 +45,8 @@ ServerConnection::Opened ServerConnection::Open(uint64_t deadline) {
   }
   std::string reply;
   TagWriter auth;
-  auth.U32(kProtocolVersion);
-  auth.Arbitrary(Cookie());
+  auth.U32(kVersion);
+  auth.Arbitrary(ServerCookie());
   End end = Call(kAuth, auth, deadline, -1, &reply);
   if (end == End::kDone) {
     TagWriter name;
