@@ -66,11 +66,13 @@ TEST(ServerConnectionTest, ConnectionAnswersAsTheServerDoes) {
   stream.U32(100);
   TagWriter killed;
   killed.U32(7);
+  TagWriter version;  // the server's version, with a flag in the high bits
+  version.U32(0x80000000 | 35);
   const ServerCase cases[] = {
       {"nobody listens", {}, ServerConnection::Opened::kNone},
       {"a server that says nothing", {""}, ServerConnection::Opened::kSilent},
       {"a server that refuses the cookie", {Packet(0, 0)}, ServerConnection::Opened::kNone},
-      {"a server that answers", {Packet(2, 0), Packet(2, 1) + Packet(61, UINT32_MAX, stream) + Packet(64, UINT32_MAX, killed)},
+      {"a server that answers", {Packet(2, 0, version), Packet(2, 1) + Packet(61, UINT32_MAX, stream) + Packet(64, UINT32_MAX, killed)},
        ServerConnection::Opened::kReady},
   };
   char folder[] = "/tmp/peldo-server-XXXXXX";
@@ -103,7 +105,8 @@ TEST(ServerConnectionTest, ConnectionAnswersAsTheServerDoes) {
     ServerConnection connection;
     EXPECT_EQ(connection.Open(DeadlineAfter(300)), row.opened) << row.why;
     if (row.opened == ServerConnection::Opened::kReady) {
-      connection.Follow(7, 0);
+      EXPECT_EQ(connection.Version(), 13u) << "the lower of the two versions";
+      connection.Follow(7, 0, false);
       EXPECT_EQ(connection.Wait(DeadlineAfter(5000), -1), ServerConnection::End::kDone) << row.why;
       EXPECT_EQ(connection.Requested(), 100u) << row.why;
       EXPECT_EQ(connection.Wait(DeadlineAfter(5000), -1), ServerConnection::End::kLost) << row.why;

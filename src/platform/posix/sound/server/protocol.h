@@ -12,6 +12,9 @@ namespace protocol {
 // The protocol's version as this client speaks it at most; a connection
 // uses the lower of this and the server's.
 constexpr uint32_t kVersion = 13;
+// Servers older than this (they cannot say a stream is suspended) are not
+// spoken to.
+constexpr uint32_t kOldestVersion = 12;
 
 // Commands: those sent, then those the server sends unasked.
 constexpr uint32_t kError = 0;

@@ -10,6 +10,7 @@
 #include "platform/platform.h"
 #include "platform/posix/sound/media_errors.h"
 #include "platform/posix/sound/server/protocol.h"
+#include "platform/posix/sound/server/server_address.h"
 #include "platform/posix/sound/server/server_connection.h"
 #include "platform/posix/waits.h"
 
@@ -101,7 +102,8 @@ uint32_t PulseOutput::Prepare(unsigned rate, unsigned channels, bool int16, cons
   request.SampleSpec(format, static_cast<uint8_t>(channels), rate);
   request.ChannelMap(ChannelPositions(channels));
   request.U32(kNoIndex);
-  request.String(std::getenv("PULSE_SINK"));  // the user's sink, else the default one
+  const std::string sink_name = ConfiguredSink();
+  request.String(sink_name.empty() ? nullptr : sink_name.c_str());  // the user's sink, else the default one
   request.U32(kUnset);                        // longest queue: the server's
   request.Bool(false);                        // not paused
   request.U32(bytes_for(kBufferUs));
@@ -117,16 +119,23 @@ uint32_t PulseOutput::Prepare(unsigned rate, unsigned channels, bool int16, cons
   uint32_t error = 0;
   const ServerConnection::End end =
       server_.Call(kCreatePlaybackStream, request, DeadlineAfter(kAnswerWaitMs), -1, &reply, &error);
+  // The stream's channel, what the server asks for first, the buffer it
+  // granted, and the sink it plays on: whether that is suspended.
   TagReader values(reply);
   uint32_t stream = 0;
   uint32_t sink_input = 0;
   uint32_t requested = 0;
+  uint32_t granted[4] = {};
+  uint32_t sink_index = 0;
+  bool suspended = false;
   if (end != ServerConnection::End::kDone || !values.U32(&stream) || !values.U32(&sink_input) ||
-      !values.U32(&requested)) {
+      !values.U32(&requested) || !values.U32(&granted[0]) || !values.U32(&granted[1]) || !values.U32(&granted[2]) ||
+      !values.U32(&granted[3]) || !values.SampleSpec() || !values.ChannelMap(nullptr) || !values.U32(&sink_index) ||
+      !values.String() || !values.Bool(&suspended)) {
     Close();
     return end == ServerConnection::End::kRefused ? CodeForServerError(error) : kMediaNoOutput;
   }
-  server_.Follow(stream, requested);
+  server_.Follow(stream, requested, suspended);
   stream_ = stream;
   format_ = format;
   rate_ = rate;

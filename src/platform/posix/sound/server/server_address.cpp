@@ -11,18 +11,19 @@
 
 using protocol::kCookieSize;
 
-std::string ServerSocketPath() {
+std::vector<std::string> ServerSocketPaths() {
   if (const char* named = std::getenv("PULSE_SERVER"); named != nullptr && named[0] != '\0') {
     const std::string_view server(named);
-    if (server.starts_with("unix:")) return std::string(server.substr(5));
-    return server.starts_with("/") ? std::string(server) : std::string();
+    if (server.starts_with("unix:")) return {std::string(server.substr(5))};
+    if (server.starts_with("/")) return {std::string(server)};
+    return {};
   }
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   if (runtime != nullptr && runtime[0] == '/') {
     std::string path = std::string(runtime) + "/pulse/native";
-    if (access(path.c_str(), F_OK) == 0) return path;
+    if (access(path.c_str(), F_OK) == 0) return {path};
   }
-  return "/run/pulse/native";
+  return {"/run/pulse/native"};
 }
 
 std::string ServerCookie() {
@@ -44,3 +45,8 @@ std::string ServerCookie() {
   return cookie;
 }
 
+
+std::string ConfiguredSink() {
+  const char* named = std::getenv("PULSE_SINK");
+  return named != nullptr ? named : "";
+}

@@ -6,6 +6,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -30,8 +31,16 @@ std::string Header(size_t size, uint32_t channel) {
 }  // namespace
 
 ServerConnection::Opened ServerConnection::Open(uint64_t deadline) {
+  // The servers the environment names, in order, as the client library tries them.
+  for (const std::string& path : ServerSocketPaths()) {
+    const Opened opened = OpenAt(path, deadline);
+    if (opened != Opened::kNone) return opened;
+  }
+  return Opened::kNone;
+}
+
+ServerConnection::Opened ServerConnection::OpenAt(const std::string& path, uint64_t deadline) {
   Close();
-  const std::string path = ServerSocketPath();
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   if (path.empty() || path.size() >= sizeof address.sun_path) return Opened::kNone;
@@ -49,6 +58,13 @@ ServerConnection::Opened ServerConnection::Open(uint64_t deadline) {
   auth.Arbitrary(ServerCookie());
   End end = Call(kAuth, auth, deadline, -1, &reply);
   if (end == End::kDone) {
+    // The lower of the two versions; the server's high bits are flags.
+    uint32_t server_version = 0;
+    TagReader values(reply);
+    version_ = values.U32(&server_version) ? std::min(server_version & 0xFFFF, kVersion) : 0;
+    if (version_ < kOldestVersion) end = End::kRefused;
+  }
+  if (end == End::kDone) {
     TagWriter name;
     name.Properties("application.name", "PELDO");
     end = Call(kSetClientName, name, deadline, -1, &reply);
@@ -65,12 +81,15 @@ void ServerConnection::Close() {
   channel_ = UINT32_MAX;
   requested_ = 0;
   stream_lost_ = false;
+  stream_suspended_ = false;
+  version_ = 0;
 }
 
-void ServerConnection::Follow(uint32_t channel, size_t requested) {
+void ServerConnection::Follow(uint32_t channel, size_t requested, bool suspended) {
   channel_ = channel;
   requested_ = requested;
   stream_lost_ = false;
+  stream_suspended_ = suspended;
 }
 
 ServerConnection::End ServerConnection::Call(uint32_t command, const TagWriter& values, uint64_t deadline,
@@ -101,7 +120,9 @@ ServerConnection::End ServerConnection::Send(uint32_t channel, const char* data,
 
 ServerConnection::End ServerConnection::Wait(uint64_t deadline, int stop) {
   const size_t before = requested_;
-  const End end = ReadUntil([&] { return requested_ != before || stream_lost_; }, deadline, stop);
+  const bool suspended = stream_suspended_;
+  const End end = ReadUntil(
+      [&] { return requested_ != before || stream_suspended_ != suspended || stream_lost_; }, deadline, stop);
   return end == End::kDone && stream_lost_ ? End::kLost : end;
 }
 
@@ -170,4 +191,15 @@ void ServerConnection::Handle(uint32_t channel, std::string_view packet) {
   uint32_t bytes = 0;
   if (command == kRequest && values.U32(&stream) && values.U32(&bytes) && stream == channel_) requested_ += bytes;
   if (command == kPlaybackStreamKilled && values.U32(&stream) && stream == channel_) stream_lost_ = true;
+  // Suspended or resumed, or moved to another sink, which may itself be
+  // suspended: its index and name come before the flag.
+  bool suspended = false;
+  if (command == kPlaybackStreamSuspended && values.U32(&stream) && stream == channel_ && values.Bool(&suspended)) {
+    stream_suspended_ = suspended;
+  }
+  uint32_t sink = 0;
+  if (command == kPlaybackStreamMoved && values.U32(&stream) && stream == channel_ && values.U32(&sink) &&
+      values.String() && values.Bool(&suspended)) {
+    stream_suspended_ = suspended;
+  }
 }

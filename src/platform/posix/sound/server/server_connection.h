@@ -50,7 +50,7 @@ class TagReader {
   bool Timeval();
   bool String();
   bool SampleSpec();
-  bool ChannelMap(std::vector<uint8_t>* positions);
+  bool ChannelMap(std::vector<uint8_t>* positions);  // positions may be null
 
  private:
   bool Take(char type, size_t size, std::string_view* taken);
@@ -68,10 +68,10 @@ class ServerConnection {
   ServerConnection& operator=(const ServerConnection&) = delete;
   ~ServerConnection() { Close(); }
 
-  // Connects to the server the environment names (PULSE_SERVER as a local
-  // socket, else the user's runtime folder, else the system's) and
-  // introduces the program. kNone at once when there is no such socket,
-  // nobody listens, or the server turns the program away.
+  // Connects to the first server the environment names that answers
+  // (server_address.h) and introduces the program. kNone at once when there
+  // is no such socket, nobody listens, or every server turns the program
+  // away.
   Opened Open(uint64_t deadline);
   // Hangs up: the server drops the stream and what it holds at once.
   void Close();
@@ -85,17 +85,26 @@ class ServerConnection {
   // Sends samples on the stream's channel.
   End Send(uint32_t channel, const char* data, size_t size, uint64_t deadline, int stop);
   // Takes what the server says until `deadline` (or the stop descriptor):
-  // kDone when it asks for more samples, kLost when the stream is gone.
+  // kDone when it asks for more samples or the stream is suspended or
+  // resumed, kLost when the stream is gone.
   End Wait(uint64_t deadline, int stop);
 
-  // What the server has asked for on `channel` and not yet been sent; the
-  // stream's channel is set by the caller once the server has made it.
-  void Follow(uint32_t channel, size_t requested);
+  // The protocol version both sides speak: the lower of theirs; 0 while
+  // not connected.
+  uint32_t Version() const { return version_; }
+
+  // Follows the stream on `channel` once the server has made it: what it
+  // has asked for and not yet been sent, and whether its sink is
+  // suspended. The server tells of both unasked; Wait returns when either
+  // changes.
+  void Follow(uint32_t channel, size_t requested, bool suspended);
   size_t Requested() const { return requested_; }
   void Took(size_t size) { requested_ -= size; }
   bool StreamLost() const { return stream_lost_; }
+  bool StreamSuspended() const { return stream_suspended_; }
 
  private:
+  Opened OpenAt(const std::string& path, uint64_t deadline);
   End SendAll(const std::string& bytes, uint64_t deadline, int stop);
   // Reads and handles packets until `done()` or the wait ends.
   template <typename Done>
@@ -103,6 +112,7 @@ class ServerConnection {
   void Handle(uint32_t channel, std::string_view packet);
 
   int fd_ = -1;
+  uint32_t version_ = 0;
   uint32_t next_tag_ = 0;
   std::string input_;  // bytes read and not yet handled
   // The answer being waited for.
@@ -115,4 +125,5 @@ class ServerConnection {
   uint32_t channel_ = UINT32_MAX;
   size_t requested_ = 0;
   bool stream_lost_ = false;
+  bool stream_suspended_ = false;
 };

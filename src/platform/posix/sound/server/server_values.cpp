@@ -135,6 +135,6 @@ bool TagReader::ChannelMap(std::vector<uint8_t>* positions) {
   const auto count = static_cast<uint8_t>(rest_[1]);
   std::string_view taken;
   if (!Take('m', 1u + count, &taken)) return false;
-  positions->assign(taken.begin() + 1, taken.end());
+  if (positions != nullptr) positions->assign(taken.begin() + 1, taken.end());
   return true;
 }
