@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,11 +22,9 @@ std::string Sockets() {
   for (const std::string& path : ServerSocketPaths()) joined += (joined.empty() ? "" : " ") + path;
   return joined;
 }
-// A cookie made of one byte repeated, as the rows write them.
-std::string Cookie() {
+std::string Cookie() {  // the rows' cookies are one byte repeated
   const std::string cookie = ServerCookie();
-  if (cookie.size() != 256 || cookie.find_first_not_of(cookie[0]) != std::string::npos) return "mixed";
-  return cookie[0] == '\0' ? "zeros" : cookie.substr(0, 1);
+  return cookie != std::string(256, cookie[0]) ? "mixed" : cookie[0] == '\0' ? "zeros" : cookie.substr(0, 1);
 }
 
 struct AddressCase {
@@ -38,10 +37,9 @@ struct AddressCase {
 
 TEST(ServerAddressTest, FoundWhereTheClientLibraryFindsThem) {
   const std::string a(256, 'a'), b(256, 'b'), c(256, 'c');
-  const std::string user = "home/.config/pulse/client.conf";
+  const std::string user = "home/.config/pulse/client.conf", sys = "/var/run/pulse/native";
   const AddressCase cases[] = {
-      {"a list is tried in order, blanks around and between", {{"PULSE_SERVER", " unix:$/a \t $/b "}}, {},
-       Sockets, "$/a $/b"},
+      {"a list in order, blanks around and between", {{"PULSE_SERVER", " unix:$/a \t $/b "}}, {}, Sockets, "$/a $/b"},
       {"an entry for another machine is skipped, this machine's kept",
        {{"PULSE_SERVER", "{other}unix:$/a {ID}$/b"}}, {}, Sockets, "$/b"},
       {"a host ends the sockets: ALSA's plug-in tries the whole list",
@@ -49,38 +47,30 @@ TEST(ServerAddressTest, FoundWhereTheClientLibraryFindsThem) {
       {"hosts alone give no socket", {{"PULSE_SERVER", "tcp:localhost other-host"}}, {}, Sockets, ""},
       {"an empty PULSE_SERVER names no server", {{"PULSE_SERVER", ""}}, {}, Sockets, ""},
       {"PULSE_SERVER beats client.conf", {{"PULSE_SERVER", "$/a"}}, {{user, "default-server = $/b"}}, Sockets, "$/a"},
-      {"client.conf's default-server, comments cut", {}, {{user, "; mine\n default-server = unix:$/c # here\n"}},
-       Sockets, "$/c"},
+      {"client.conf's default-server, comments cut", {}, {{user, ";\n default-server = $/c # here\n"}}, Sockets, "$/c"},
       {"~/.pulse/client.conf hides ~/.config/pulse/client.conf", {},
        {{"home/.pulse/client.conf", "default-server=$/p"}, {user, "default-server=$/q"}}, Sockets, "$/p"},
-      {"PULSE_CLIENTCONFIG replaces the user's file; its drop-ins follow in name order",
-       {{"PULSE_CLIENTCONFIG", "$/my.conf"}},
-       {{"my.conf", "default-server=$/a"}, {"my.conf.d/20.conf", "default-server=$/c"},
-        {"my.conf.d/10.conf", "default-server=$/b"}, {"my.conf.d/9.txt", "default-server=$/d"},
-        {user, "default-server=$/e"}},
-       Sockets, "$/c"},
-      {"a key the library does not know ends the file", {},
-       {{user, "default-server=$/a\nno-such-key = 1\ndefault-server=$/b"}}, Sockets, "$/a"},
-      {"an empty value unsets the key", {}, {{user, "default-server=$/a\ndefault-server =\n"}}, Sockets,
-       "/var/run/pulse/native"},
+      {"PULSE_CLIENTCONFIG, not the user's file, then drop-ins by name", {{"PULSE_CLIENTCONFIG", "$/my.conf"}},
+       {{"my.conf", "default-server=$/a"}, {"my.conf.d/20.conf", "default-server=$/c"}, {user, "default-server=$/e"},
+        {"my.conf.d/10.conf", "default-server=$/b"}, {"my.conf.d/9.txt", "default-server=$/d"}}, Sockets, "$/c"},
+      {"an unknown key ends the file", {}, {{user, "default-server=$/a\nno-such-key = 1\ndefault-server=$/b"}}, Sockets,
+       "$/a"},
+      {"an empty value unsets the key", {}, {{user, "default-server=$/a\ndefault-server =\n"}}, Sockets, sys},
       {".include reads a file beside the including one", {},
        {{user, ".include more.conf\n"}, {"home/.config/pulse/more.conf", "default-server=$/i"}}, Sockets, "$/i"},
       {"a file that includes itself ends", {}, {{user, "default-server=$/a\n.include client.conf\n"}}, Sockets, "$/a"},
       {"a huge file is read only so far", {}, {{user, std::string(2 << 20, '#') + "\ndefault-server=$/h"}}, Sockets,
-       "/var/run/pulse/native"},
-      {"a FIFO as client.conf is not waited on", {{"PULSE_CLIENTCONFIG", "$/fifo"}}, {{"fifo", "|"}}, Sockets,
-       "/var/run/pulse/native"},
+       sys},
+      {"a FIFO as client.conf is not waited on", {{"PULSE_CLIENTCONFIG", "$/fifo"}}, {{"fifo", "|"}}, Sockets, sys},
       {"PULSE_RUNTIME_PATH before XDG_RUNTIME_DIR", {{"PULSE_RUNTIME_PATH", "$/rt"}, {"XDG_RUNTIME_DIR", "$/xdg"}},
-       {{"rt", "/"}, {"xdg/pulse", "/"}}, Sockets, "$/rt/native /var/run/pulse/native"},
+       {{"rt", "/"}, {"xdg/pulse", "/"}}, Sockets, "$/rt/native " + sys},
       {"XDG_RUNTIME_DIR's pulse folder", {{"XDG_RUNTIME_DIR", "$/xdg"}}, {{"xdg/pulse", "/"}}, Sockets,
-       "$/xdg/pulse/native /var/run/pulse/native"},
+       "$/xdg/pulse/native " + sys},
       {"a runtime folder that is a link is not the user's", {{"PULSE_RUNTIME_PATH", "$/link"}},
-       {{"rt", "/"}, {"link", "->$/rt"}}, Sockets, "/var/run/pulse/native"},
+       {{"rt", "/"}, {"link", "->$/rt"}}, Sockets, sys},
       {"without XDG_RUNTIME_DIR the machine's runtime link in the pulse folder", {},
-       {{"private", "/"}, {"home/.config/pulse/ID-runtime", "->$/private"}}, Sockets,
-       "$/private/native /var/run/pulse/native"},
-      {"PULSE_COOKIE first", {{"PULSE_COOKIE", "$/mine"}}, {{"mine", a}, {"home/.config/pulse/cookie", b}}, Cookie,
-       "a"},
+       {{"private", "/"}, {"home/.config/pulse/ID-runtime", "->$/private"}}, Sockets, "$/private/native " + sys},
+      {"PULSE_COOKIE first", {{"PULSE_COOKIE", "$/mine"}}, {{"mine", a}, {"home/.pulse-cookie", b}}, Cookie, "a"},
       {"a short cookie is passed over; client.conf's cookie-file is in XDG_CONFIG_HOME",
        {{"PULSE_COOKIE", "$/short"}, {"XDG_CONFIG_HOME", "$/xdgc"}},
        {{"short", "abc"}, {user, "cookie-file = theirs"}, {"xdgc/pulse/theirs", c}, {"xdgc/pulse/cookie", b}},
@@ -89,15 +79,14 @@ TEST(ServerAddressTest, FoundWhereTheClientLibraryFindsThem) {
        {{"home/.config/pulse/cookie", a}, {"home/.pulse-cookie", b}}, Cookie, "b"},
       {"a longer file gives its first bytes", {}, {{"home/.config/pulse/cookie", c + "d"}}, Cookie, "c"},
       {"a FIFO as cookie gives zeros at once", {{"PULSE_COOKIE", "$/fifo"}}, {{"fifo", "|"}}, Cookie, "zeros"},
-      {"PULSE_SINK beats default-sink", {{"PULSE_SINK", "mine"}}, {{user, "default-sink = theirs"}}, ConfiguredSink,
-       "mine"},
+      {"PULSE_SINK beats default-sink", {{"PULSE_SINK", "mine"}}, {{user, "default-sink=x"}}, ConfiguredSink, "mine"},
       {"client.conf's default-sink", {}, {{user, "default-sink = theirs"}}, ConfiguredSink, "theirs"},
       {"neither names a sink: the server's default", {}, {}, ConfiguredSink, ""},
   };
   const char* names[] = {"HOME",         "USERPROFILE",  "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR",    "PULSE_RUNTIME_PATH",
                          "PULSE_SERVER", "PULSE_COOKIE", "PULSE_SINK",      "PULSE_CLIENTCONFIG", "PULSE_CONFIG_PATH"};
-  Pairs saved;
-  for (const char* name : names) saved.emplace_back(name, getenv(name) ? getenv(name) : "\x01");
+  std::vector<std::optional<std::string>> saved;
+  for (const char* name : names) saved.push_back(getenv(name) ? std::optional(getenv(name)) : std::nullopt);
   char made[] = "/tmp/peldo-address-XXXXXX";
   ASSERT_NE(mkdtemp(made), nullptr);
   const std::string folder = made, id = MachineId();
@@ -114,7 +103,7 @@ TEST(ServerAddressTest, FoundWhereTheClientLibraryFindsThem) {
     Pairs files = {{user, ""}};
     files.insert(files.end(), row.files.begin(), row.files.end());
     for (const auto& [name, content] : files) {
-      const std::filesystem::path path = expand(folder + "/" + name);
+      const std::filesystem::path path = folder + "/" + expand(name);
       std::filesystem::create_directories(path.parent_path());
       if (content == "/") mkdir(path.c_str(), 0700);
       else if (content == "|") mkfifo(path.c_str(), 0600);
@@ -126,8 +115,8 @@ TEST(ServerAddressTest, FoundWhereTheClientLibraryFindsThem) {
     mkdir(folder.c_str(), 0700);
   }
   rmdir(folder.c_str());
-  for (const auto& [name, value] : saved) {
-    value == "\x01" ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);
+  for (size_t at = 0; at < saved.size(); ++at) {
+    saved[at] ? setenv(names[at], saved[at]->c_str(), 1) : unsetenv(names[at]);
   }
 }
 
