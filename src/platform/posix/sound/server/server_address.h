@@ -1,19 +1,48 @@
-// Where the sound server is, as the environment tells a client.
+// Where the sound server is, which cookie lets the program in and which sink
+// it plays on, found where the server's own client library finds them, so
+// that the program plays on the server the desktop's mixer and pactl show.
+// Runs on the sound thread. Reads only the environment and small files
+// (client.conf, the cookie, the machine id): nothing here waits on a FIFO or
+// a device, creates or writes a file, or reads more than a bounded amount.
+//
+// client.conf is the file PULSE_CLIENTCONFIG names; else
+// $PULSE_CONFIG_PATH/client.conf; else ~/.pulse/client.conf or
+// ~/.config/pulse/client.conf; else /etc/pulse/client.conf; the first that
+// exists is read, then the *.conf files in the folder of its name with ".d"
+// added, in name order; later lines win. "key = value" lines, comments from
+// # or ;, ".include FILE"; a line the library would reject (no '=', a key it
+// does not know) ends that file there, as it does in the library.
 #pragma once
 
 #include <string>
 #include <vector>
 
-// The local sockets of the servers to try, in order: PULSE_SERVER where it
-// names one ("unix:" and a path, or a path), else the user's runtime
-// folder, else the system's. None when PULSE_SERVER names something else
-// (a host): that is left to ALSA's plug-in.
+// The local sockets of the servers to try, in order. PULSE_SERVER, else
+// client.conf's default-server, is a list of entries separated by blanks:
+// "unix:PATH" or "/PATH" is a socket; an entry that starts with "{ID}" counts
+// only where ID is this machine's id (MachineId()); any other entry names a
+// host, which only ALSA's plug-in reaches: the list ends before the first
+// such entry, so that where none of the sockets before it answers, the
+// plug-in tries the whole list in the library's order. A list with nothing
+// in it gives no socket at all. Where neither names a server: the user's
+// runtime folder's "native" socket (PULSE_RUNTIME_PATH, else
+// $XDG_RUNTIME_DIR/pulse, else the machine's runtime link in the user's
+// pulse folder), then the system's, /var/run/pulse/native.
 std::vector<std::string> ServerSocketPaths();
 
 // The cookie that proves the program may play, protocol::kCookieSize bytes:
-// zeros where there is none, for a server that needs none still answers.
+// the first file that holds that many of PULSE_COOKIE, client.conf's
+// cookie-file, $XDG_CONFIG_HOME/pulse/cookie (else ~/.config/pulse/cookie)
+// and ~/.pulse-cookie, names that are not absolute taken in that pulse
+// folder. Zeros where there is none, for a server that needs none still
+// answers.
 std::string ServerCookie();
 
-// The sink the stream plays on and /V sets, by name: PULSE_SINK; empty for
-// the server's default.
+// The sink the stream plays on and /V sets, by name: PULSE_SINK, else
+// client.conf's default-sink; empty for the server's default.
 std::string ConfiguredSink();
+
+// This machine's id as the client library takes it for "{ID}" entries: the
+// first line of /etc/machine-id, else of /var/lib/dbus/machine-id, else the
+// host's name.
+std::string MachineId();
