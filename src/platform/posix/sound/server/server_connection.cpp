@@ -146,6 +146,7 @@ ServerConnection::End ServerConnection::Send(uint32_t channel, const char* data,
 }
 
 ServerConnection::End ServerConnection::Wait(uint64_t deadline, int stop) {
+  if (fd_ < 0) return End::kLost;
   const size_t before = requested_;
   const bool suspended = stream_suspended_;
   const End end = ReadUntil(
