@@ -11,6 +11,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,7 +21,7 @@
 
 struct Step {
   enum Kind { kRead, kSend, kRepeat, kPause };
-  Kind kind;            // read one packet; send; send until the client hangs up; pause
+  Kind kind;            // read one packet; send; send until the client hangs up (10 s at most); pause
   std::string bytes{};  // what kSend and kRepeat send
   int ms = 0;           // kRepeat: the pause between two sends; kPause: how long
 };
@@ -75,6 +76,7 @@ class ScriptedServer {
   }
 
  private:
+  using Clock = std::chrono::steady_clock;
   static bool HungUp(int client, int ms) {
     pollfd watched = {client, POLLRDHUP, 0};
     return poll(&watched, 1, ms) != 0;
@@ -91,6 +93,9 @@ class ScriptedServer {
     pollfd waiting = {listener, POLLIN, 0};
     const int client = poll(&waiting, 1, 10000) > 0 ? accept(listener, nullptr, nullptr) : -1;
     char header[protocol::kHeaderSize];
+    // A send buffer of megabytes keeps a flood ahead of any reader.
+    const int buffer = 64 << 20;
+    setsockopt(client, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
     bool going = client >= 0;
     for (auto step = script.begin(); going && step != script.end(); ++step) {
       switch (step->kind) {
@@ -98,7 +103,12 @@ class ScriptedServer {
           going = Read(client, header, sizeof header) && Read(client, nullptr, ReadBe32(header));
           break;
         case Step::kSend: going = Sent(client, step->bytes); break;
-        case Step::kRepeat: while (Sent(client, step->bytes) && !HungUp(client, step->ms)) {} going = false; break;
+        case Step::kRepeat:
+          for (const auto end = Clock::now() + std::chrono::seconds(10); Clock::now() < end && Sent(client, step->bytes);) {
+            if (HungUp(client, step->ms)) break;
+          }
+          going = false;
+          break;
         case Step::kPause: going = !HungUp(client, step->ms); break;
       }
     }

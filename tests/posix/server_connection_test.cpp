@@ -64,7 +64,7 @@ TEST(ServerConnectionTest, ConnectionAnswersAsTheServerDoes) {
   nothing_asked.U32(7);
   nothing_asked.U32(0);
   std::string flood;
-  for (int i = 0; i < 1000; ++i) flood += Packet(protocol::kRequest, UINT32_MAX, nothing_asked);
+  for (int i = 0; i < 30000; ++i) flood += Packet(protocol::kRequest, UINT32_MAX, nothing_asked);
   const ServerCase cases[] = {
       {"nobody listens", {}, Opened::kNone, {}, 0, false, false, ScriptedServer::Listening::kNobody},
       {"a server whose queue is full", {}, Opened::kSilent, {}, 0, false, false, ScriptedServer::Listening::kFullQueue},
