@@ -106,6 +106,7 @@ void ServerConnection::Close() {
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
   input_.clear();
+  next_tag_ = 0;  // each connection counts its own, as the client library does
   channel_ = UINT32_MAX;
   requested_ = 0;
   stream_lost_ = false;
