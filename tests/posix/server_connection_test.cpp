@@ -1,18 +1,12 @@
 // The sound server's protocol: its values read back as they were written,
-// and a connection's answers to a server that is missing, silent, refuses,
-// or answers and then drops the stream.
+// and a connection's answers to a server that is missing, full, silent,
+// refuses, answers and then drops the stream, floods, or breaks the framing.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
+#include <sys/eventfd.h>
 
-#include <string>
-#include <thread>
-#include <vector>
-
-#include "platform/posix/sound/server/server_connection.h"
+#include "platform/platform.h"
 #include "platform/posix/waits.h"
+#include "posix/scripted_server.h"
 
 namespace {
 
@@ -41,83 +35,70 @@ TEST(ServerConnectionTest, ValuesReadBackInOrderAndAWrongTypeStopsTheReader) {
   TagReader wrong(written.Bytes());
   EXPECT_FALSE(wrong.String()) << "a number is no string";
   EXPECT_FALSE(wrong.U32(&number)) << "a failed reader stays failed";
-}
-
-// One command packet: its number, tag and values behind the header.
-std::string Packet(uint32_t command, uint32_t tag, const TagWriter& values = {}) {
-  TagWriter head;
-  head.U32(command);
-  head.U32(tag);
-  const std::string body = head.Bytes() + values.Bytes();
-  std::string packet;
-  for (const uint32_t word : {static_cast<uint32_t>(body.size()), UINT32_MAX, 0u, 0u, 0u}) AppendBe32(&packet, word);
-  return packet + body;
+  TagWriter too_many;
+  too_many.ChannelMap(std::vector<uint8_t>(33, 1));
+  TagReader refused(too_many.Bytes());
+  EXPECT_FALSE(refused.ChannelMap(nullptr)) << "more channels than a map may have";
 }
 
 struct ServerCase {
   const char* why;
-  std::vector<std::string> answers;  // sent after each packet the client sends
+  std::vector<Step> script;
   ServerConnection::Opened opened;
+  std::vector<ServerConnection::End> waits = {};  // each Wait's end, 300 ms each
+  size_t requested = 0;
+  bool hung_up = false;  // the client hangs up on a broken frame
+  bool stopped = false;  // the stop descriptor is set throughout
+  ScriptedServer::Listening listening = ScriptedServer::Listening::kAccepts;
 };
 
 TEST(ServerConnectionTest, ConnectionAnswersAsTheServerDoes) {
+  using End = ServerConnection::End;
+  using Opened = ServerConnection::Opened;
   TagWriter stream;  // stream 7: 100 bytes asked for, then the stream killed
   stream.U32(7);
   stream.U32(100);
   TagWriter killed;
   killed.U32(7);
-  TagWriter version;  // the server's version, with a flag in the high bits
-  version.U32(0x80000000 | 35);
+  TagWriter nothing_asked;
+  nothing_asked.U32(7);
+  nothing_asked.U32(0);
+  std::string flood;
+  for (int i = 0; i < 30000; ++i) flood += Packet(protocol::kRequest, UINT32_MAX, nothing_asked);
   const ServerCase cases[] = {
-      {"nobody listens", {}, ServerConnection::Opened::kNone},
-      {"a server that says nothing", {""}, ServerConnection::Opened::kSilent},
-      {"a server that refuses the cookie", {Packet(0, 0)}, ServerConnection::Opened::kNone},
-      {"a server that answers", {Packet(2, 0, version), Packet(2, 1) + Packet(61, UINT32_MAX, stream) + Packet(64, UINT32_MAX, killed)},
-       ServerConnection::Opened::kReady},
+      {"nobody listens", {}, Opened::kNone, {}, 0, false, false, ScriptedServer::Listening::kNobody},
+      {"a server whose queue is full", {}, Opened::kSilent, {}, 0, false, false, ScriptedServer::Listening::kFullQueue},
+      {"a server that says nothing", {{Step::kRead}}, Opened::kSilent},
+      {"a server that refuses the cookie", {{Step::kRead}, {Step::kSend, Packet(protocol::kError, 0)}}, Opened::kNone},
+      {"a server that answers", LetIn({{Step::kSend, Packet(61, UINT32_MAX, stream) + Packet(64, UINT32_MAX, killed)}},
+                                      0x80000000 | 35),
+       Opened::kReady, {End::kDone, End::kLost}, 100},
+      {"a server that floods before it answers", {{Step::kRead}, {Step::kRepeat, flood}}, Opened::kSilent},
+      {"a server that floods the stream", LetIn({{Step::kRepeat, flood}}), Opened::kReady, {End::kTimedOut}},
+      {"a flood while the stop descriptor is set", LetIn({{Step::kRepeat, flood}}), Opened::kReady, {End::kStopped},
+       0, false, true},
+      {"a length past the servers' bound", LetIn({{Step::kSend, Header(protocol::kMaxPacketSize + 1)}, {Step::kPause, "", 5000}}),
+       Opened::kReady, {End::kLost}, 0, true},
+      {"samples in shared memory, never offered", LetIn({{Step::kSend, Header(8, 7, 0x80000000) + "12345678"}, {Step::kPause, "", 5000}}),
+       Opened::kReady, {End::kLost}, 0, true},
   };
-  char folder[] = "/tmp/peldo-server-XXXXXX";
-  ASSERT_NE(mkdtemp(folder), nullptr);
-  const std::string path = std::string(folder) + "/native";
-  setenv("PULSE_SERVER", ("unix:" + path).c_str(), 1);
+  const int stop = eventfd(1, EFD_CLOEXEC);
   for (const ServerCase& row : cases) {
-    const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    path.copy(address.sun_path, sizeof address.sun_path - 1);
-    if (!row.answers.empty()) {
-      ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << row.why;
-    }
-    listen(listener, 4);
-    std::thread server([&] {
-      if (row.answers.empty()) return;
-      const int client = accept(listener, nullptr, nullptr);
-      for (const std::string& answer : row.answers) {
-        char header[20];
-        if (read(client, header, sizeof header) != 20) break;
-        std::string body(ReadBe32(header), '\0');
-        if (read(client, body.data(), body.size()) < 0 || write(client, answer.data(), answer.size()) < 0) break;
-      }
-      char rest;
-      while (read(client, &rest, 1) > 0) {
-      }
-      close(client);
-    });
+    ScriptedServer server(row.script, row.listening);
     ServerConnection connection;
+    const uint64_t start = platform::MonotonicMilliseconds();
     EXPECT_EQ(connection.Open(DeadlineAfter(300)), row.opened) << row.why;
-    if (row.opened == ServerConnection::Opened::kReady) {
+    if (row.opened == Opened::kReady) {
       EXPECT_EQ(connection.Version(), 13u) << "the lower of the two versions";
       connection.Follow(7, 0, false);
-      EXPECT_EQ(connection.Wait(DeadlineAfter(5000), -1), ServerConnection::End::kDone) << row.why;
-      EXPECT_EQ(connection.Requested(), 100u) << row.why;
-      EXPECT_EQ(connection.Wait(DeadlineAfter(5000), -1), ServerConnection::End::kLost) << row.why;
     }
+    for (const End end : row.waits) EXPECT_EQ(connection.Wait(DeadlineAfter(300), row.stopped ? stop : -1), end) << row.why;
+    EXPECT_LT(platform::MonotonicMilliseconds() - start, 300 * (1 + row.waits.size()) + 1000) << row.why;
+    EXPECT_EQ(connection.Requested(), row.requested) << row.why;
+    EXPECT_EQ(connection.IsOpen(), row.opened == Opened::kReady && !row.hung_up) << row.why;
     connection.Close();
-    server.join();
-    close(listener);
-    unlink(path.c_str());
   }
-  unsetenv("PULSE_SERVER");
-  rmdir(folder);
+  close(stop);
 }
 
 }  // namespace
