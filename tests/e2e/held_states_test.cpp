@@ -171,7 +171,57 @@ TEST(HeldStatesTest, AServerThatNeverAnswersCountsAsNoOutput) {
   }
 }
 
+// A folder that never answers, as on a dead network mount: the lookup must
+// hold neither the keys nor the signals.
+TEST(HeldStatesTest, ALookupThatHangsEndsOnEscAndSignals) {
+  ScratchDir dir;
+  const struct {
+    const char* why;
+    const char* typed;
+    int signal_number;  // sent, or expected from what was typed; 0: an exit
+  } cases[] = {
+      {"Esc: not found", "\x1b", 0},
+      {"Ctrl+\\", "\x1c", SIGQUIT},
+      {"SIGTERM", "", SIGTERM},
+      {"SIGHUP", "", SIGHUP},
+  };
+  for (const auto& c : cases) {
+    ProcessOptions options = AtTerminal(dir, {"t*"});
+    options.set = {{"LD_PRELOAD", PELDO_READ_SHIM}, {"PELDO_READ_SHIM", "hang-dirs"}};
+    Process player(options);
+    // The terminal shows the line end as CR CR LF.
+    ASSERT_TRUE(player.WaitForOutput(kHeaderLine1.substr(0, kHeaderLine1.size() - 2), 5000)) << c.why;
+    player.Type(c.typed);
+    if (*c.typed == '\0') kill(player.Pid(), c.signal_number);
+    ASSERT_TRUE(player.WaitForExit(kEscExitMs)) << c.why;
+    EXPECT_EQ(player.Signal(), c.signal_number) << c.why;
+    if (c.signal_number == 0) {
+      EXPECT_EQ(player.ExitCode(), 1);
+      EXPECT_NE(player.Out().find("File not found: t*.WAV"), std::string::npos) << player.Out();
+    }
+    EXPECT_TRUE(SameMode(player.Now(), player.Initial())) << c.why;
+  }
+}
+
 class HeldStatesSoundTest : public SoundTest {};
+
+// Stopped inside its own change of the terminal's mode, after the look at
+// the foreground, then sent on with "bg": the change fails instead of
+// stopping the job again, and it plays on.
+TEST_F(HeldStatesSoundTest, AStopInsideAModeChangeThenBgPlaysOn) {
+  for (const char* change : {"1", "2"}) {  // taking the keys, giving them back
+    ProcessOptions options = AtTerminal(dir_, {"tone", "/r2"});
+    options.job_control = true;
+    options.set = {{"LD_PRELOAD", PELDO_READ_SHIM}, {"PELDO_STOP_AT_SET", change}};
+    Process player(options);
+    ASSERT_TRUE(WaitUntil([&] { return player.JobPid() > 0 && ProcessState(player.JobPid()) == 'T'; }))
+        << "change " << change;
+    player.Background();
+    ASSERT_TRUE(player.WaitForExit(5000)) << "change " << change << ": state " << ProcessState(player.JobPid());
+    EXPECT_EQ(player.ExitCode(), 0);
+    EXPECT_TRUE(SameMode(player.Now(), player.Initial())) << "change " << change;
+  }
+}
 
 TEST_F(HeldStatesSoundTest, AHangUpTheCallerIgnoredLetsItPlayOn) {
   ProcessOptions options = AtTerminal(dir_, {"tone", "/r2"});

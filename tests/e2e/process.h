@@ -116,8 +116,10 @@ class Process {
   }
 
   // With job_control, as a shell's "fg" and "bg": the "shell" gives the
-  // terminal's foreground to the job, or takes it back, and continues it.
-  void Foreground() { kill(pid_, SIGUSR1); }
+  // terminal's foreground to the job and continues it, or takes it back in
+  // its own mode and continues it. bash's "fg" of a job that runs in the
+  // background only moves the foreground: `continued` false.
+  void Foreground(bool continued = true) { kill(pid_, continued ? SIGUSR1 : SIGURG); }
   void Background() { kill(pid_, SIGUSR2); }
 
   // Types bytes at the terminal.
@@ -327,19 +329,24 @@ class Process {
 
   // In the child, before exec: forks the program into a process group of
   // its own, in the foreground unless `in_background`, and waits for it,
-  // ending the way it ended. SIGUSR1 and SIGUSR2 are its "fg" and "bg".
+  // ending the way it ended. SIGUSR1 and SIGUSR2 are its "fg" and "bg",
+  // SIGURG an "fg" without SIGCONT.
   static inline pid_t job_ = -1;
-  static void HandToJob(int) {
+  static inline termios shell_mode_{};
+  static void HandToJob(int signal_number) {
     tcsetpgrp(STDOUT_FILENO, job_);
-    kill(-job_, SIGCONT);
+    if (signal_number == SIGUSR1) kill(-job_, SIGCONT);
   }
   static void TakeFromJob(int) {
     tcsetpgrp(STDOUT_FILENO, getpgrp());
+    tcsetattr(STDOUT_FILENO, TCSADRAIN, &shell_mode_);
     kill(-job_, SIGCONT);
   }
   static void RunAsJob(bool in_background) {
     signal(SIGTTOU, SIG_IGN);  // setting the terminal's foreground from the background
+    tcgetattr(STDOUT_FILENO, &shell_mode_);
     signal(SIGUSR1, HandToJob);
+    signal(SIGURG, HandToJob);
     signal(SIGUSR2, TakeFromJob);
     const pid_t job = fork();
     if (job == 0) {

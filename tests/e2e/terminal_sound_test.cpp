@@ -8,6 +8,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "e2e/e2e_support.h"
 #include "e2e/sound_server.h"
@@ -94,6 +95,30 @@ TEST_F(TerminalSoundTest, SignalsDuringPlaybackGiveTheTerminalBack) {
     EXPECT_EQ(player.Signal(), signal_number);
     EXPECT_TRUE(SameMode(player.Now(), player.Initial())) << signal_number;
   }
+}
+
+// "peldo long /r-1 &", then "fg" from bash, which moves the foreground of a
+// running job and sends no SIGCONT. Nothing else wakes the player for a
+// second while the sound plays; the keys must be taken long before.
+TEST_F(TerminalSoundTest, ForegroundWithoutSigcontTakesTheKeys) {
+  constexpr int kKeysTakenMs = 500;
+  ASSERT_TRUE(MakeTone(dir_ / "long.wav", "-b 16", 3.0));
+  ProcessOptions options = AtTerminal(dir_, {"long", "/r-1"});
+  options.job_control = true;
+  options.in_background = true;
+  Process player(options);
+  ASSERT_TRUE(recorder_->WaitForSound(0, 5000));
+  player.Foreground(false);
+  const double moved = MonotonicSeconds();
+  for (int look = 0; look < 300 && (player.Now().c_lflag & ICANON) != 0; ++look) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_LT((MonotonicSeconds() - moved) * 1000, kKeysTakenMs);
+  player.Type("\x1b");
+  ASSERT_TRUE(player.WaitForExit(3000));
+  EXPECT_EQ(player.ExitCode(), 0);
+  EXPECT_EQ(player.Out().find("^["), std::string::npos) << "Esc echoed";
+  EXPECT_TRUE(SameMode(player.Now(), player.Initial()));
 }
 
 TEST_F(TerminalSoundTest, WithoutAnyTerminalTheSoundPlaysToItsEnd) {
