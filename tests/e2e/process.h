@@ -116,9 +116,8 @@ class Process {
   }
 
   // With job_control, as a shell's "fg" and "bg": the "shell" gives the
-  // terminal's foreground to the job and continues it, or takes it back in
-  // its own mode and continues it. bash's "fg" of a job that runs in the
-  // background only moves the foreground: `continued` false.
+  // terminal's foreground to the job, or takes it back, and continues it.
+  // bash's "fg" of a running job sends no SIGCONT: `continued` false.
   void Foreground(bool continued = true) { kill(pid_, continued ? SIGUSR1 : SIGURG); }
   void Background() { kill(pid_, SIGUSR2); }
 
@@ -329,10 +328,9 @@ class Process {
 
   // In the child, before exec: forks the program into a process group of
   // its own, in the foreground unless `in_background`, and waits for it,
-  // ending the way it ended. SIGUSR1 and SIGUSR2 are its "fg" and "bg",
-  // SIGURG an "fg" without SIGCONT.
+  // ending the way it ended. SIGUSR1 and SIGUSR2 are its "fg" and "bg".
   static inline pid_t job_ = -1;
-  static inline termios shell_mode_{};
+  static inline termios shell_mode_{};  // put back as it takes the terminal
   static void HandToJob(int signal_number) {
     tcsetpgrp(STDOUT_FILENO, job_);
     if (signal_number == SIGUSR1) kill(-job_, SIGCONT);

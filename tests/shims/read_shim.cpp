@@ -1,10 +1,9 @@
 // Preloaded into the program by tests and bench/held-states: reads of files
-// whose names end in ".wav" hang, fail, print or crash, as PELDO_READ_SHIM
-// says: "hang", "eio" (every read fails), "eio-once" (the first read fails),
-// "printf" (a library's complaint on standard output) or "crash" (a fault
-// on the thread that reads); "hang-dirs": every directory opened to be read
-// hangs. PELDO_STOP_AT_SET=N: the N-th change of the terminal's mode stops
-// the process (SIGSTOP) before it is made.
+// whose names end in ".wav" hang, fail or print, as PELDO_READ_SHIM says:
+// "hang", "eio" (every read fails), "eio-once" (the first read fails) or
+// "printf" (a library's complaint on standard output), or "crash" (a fault);
+// "hang-dirs": opening any directory hangs. PELDO_STOP_AT_SET=N: the N-th
+// change of the terminal's mode stops the process (SIGSTOP) first.
 #include <dirent.h>
 #include <dlfcn.h>
 #include <signal.h>
@@ -55,18 +54,14 @@ extern "C" ssize_t read(int fd, void* buffer, size_t size) {
 }
 
 extern "C" DIR* opendir(const char* name) {
-  using Open = DIR* (*)(const char*);
-  static const Open real = reinterpret_cast<Open>(dlsym(RTLD_NEXT, "opendir"));
+  static const auto real = reinterpret_cast<DIR* (*)(const char*)>(dlsym(RTLD_NEXT, "opendir"));
   const char* mode = std::getenv("PELDO_READ_SHIM");
-  if (mode != nullptr && std::strcmp(mode, "hang-dirs") == 0) {
-    for (;;) pause();
-  }
+  while (mode != nullptr && std::strcmp(mode, "hang-dirs") == 0) pause();
   return real(name);
 }
 
 extern "C" int tcsetattr(int fd, int when, const struct termios* mode) {
-  using Set = int (*)(int, int, const struct termios*);
-  static const Set real = reinterpret_cast<Set>(dlsym(RTLD_NEXT, "tcsetattr"));
+  static const auto real = reinterpret_cast<int (*)(int, int, const termios*)>(dlsym(RTLD_NEXT, "tcsetattr"));
   static std::atomic<int> calls{0};
   const char* stop_at = std::getenv("PELDO_STOP_AT_SET");
   if (stop_at != nullptr && ++calls == std::atoi(stop_at)) raise(SIGSTOP);
