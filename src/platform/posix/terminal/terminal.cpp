@@ -250,8 +250,12 @@ WaitEnd WaitWithKeys(int descriptor, uint64_t deadline, KeysWatched keys) {
     uint64_t wake_at = deadline;
     // An Esc byte on its own is the Esc key once the terminal stays quiet.
     if (incomplete) wake_at = std::min(deadline, now + LoneEscWaitMs() + 1);
-    // "fg" from a shell that sends no SIGCONT to a running job.
-    if (keyboard >= 0 && !given_back && !InForeground()) wake_at = std::min(wake_at, now + kBackgroundLookMs);
+    // "fg" from a shell that sends no SIGCONT to a running job. A terminal
+    // that has hung up, or is no longer ours, has no foreground to look at.
+    if (keyboard >= 0 && !given_back && !InForeground()) {
+      if (tcgetpgrp(keyboard) < 0) StopReading();
+      if (keyboard >= 0) wake_at = std::min(wake_at, now + kBackgroundLookMs);
+    }
     pollfd watched[3] = {};
     nfds_t count = 0;
     if (descriptor >= 0) watched[count++] = {descriptor, POLLIN, 0};
