@@ -10,11 +10,15 @@ a random 3-50 ms have passed, it gives peldo's group the terminal
 (tcsetpgrp) and sends SIGCONT a random 0-100 us later, busy-waiting for
 that gap; 2-30 ms later it writes Esc to the terminal and times how long
 peldo takes to end. Then it takes the terminal back and reads its mode.
+With --no-cont it sends no SIGCONT, as bash's "fg" of a job that runs in
+the background does, and writes Esc 100-200 ms after the terminal moved, as
+soon as a hand could after typing "fg".
 
-Counted: runs that left ECHO or ICANON off, runs whose Esc took longer than
-400 ms (a lone Esc byte counts as the key after 20 ms of quiet), and runs
-still going 5 s after Esc (killed). With --loaded-runs the same runs are
-made again while one spinning process per core loads the machine.
+Counted: runs that left ECHO or ICANON off, runs whose Esc the terminal
+echoed, runs whose Esc took longer than 400 ms (a lone Esc byte counts as
+the key after 20 ms of quiet), and runs still going 5 s after Esc (killed).
+With --loaded-runs the same runs are made again while one spinning process
+per core loads the machine.
 """
 import argparse
 import fcntl
@@ -35,6 +39,7 @@ EXIT_BOUND_S = 5.0
 START_BOUND_S = 5.0
 SETTLE_MS = (3, 50)
 ESC_AFTER_MS = (2, 30)
+ESC_AFTER_FG_MS = (100, 200)
 
 
 def wait_until_open(pid, path, bound):
@@ -124,12 +129,15 @@ def act_as_shell(peldo, args, work, sound, master, slave, plan, report):
             outcome["result"] = "ended before Esc"
         else:
             os.tcsetpgrp(slave, job)
-            busy_wait_ns(plan["cont_delay_ns"])
-            os.killpg(job, signal.SIGCONT)
+            if plan["cont_delay_ns"] is not None:
+                busy_wait_ns(plan["cont_delay_ns"])
+                os.killpg(job, signal.SIGCONT)
             time.sleep(plan["esc_after_ms"] / 1000)
             start = time.monotonic()
             os.write(master, b"\x1b")
             status = wait_exit(job, EXIT_BOUND_S)
+            # peldo /q writes nothing: whatever the terminal shows is echo.
+            outcome["esc_echoed"] = b"^[" in read_available(master)
             if status is None:
                 outcome["result"] = "hang"
                 os.killpg(job, signal.SIGKILL)
@@ -148,6 +156,20 @@ def act_as_shell(peldo, args, work, sound, master, slave, plan, report):
     outcome["echo_off"] = bool(wanted & termios.ECHO) and not found & termios.ECHO
     outcome["icanon_off"] = bool(wanted & termios.ICANON) and not found & termios.ICANON
     os.write(report, (json.dumps(outcome) + "\n").encode())
+
+
+def read_available(fd):
+    """What `fd` holds now, without waiting."""
+    seen = b""
+    while select.select([fd], [], [], 0)[0]:
+        try:
+            chunk = os.read(fd, 4096)
+        except OSError:
+            break
+        if not chunk:
+            break
+        seen += chunk
+    return seen
 
 
 def read_report(report, bound):
@@ -211,14 +233,15 @@ def stop_load(spinners):
 
 
 def run_phase(what, runs, peldo, work, sound, cont_delay_us, chooser):
+    """`cont_delay_us` None: no SIGCONT."""
     args = [os.path.splitext(os.path.basename(sound))[0], "/r-1", "/q"]
     outcomes = []
     started = time.monotonic()
     for _ in range(runs):
         plan = {
             "settle_ms": chooser.uniform(*SETTLE_MS),
-            "cont_delay_ns": int(chooser.uniform(0, cont_delay_us) * 1000),
-            "esc_after_ms": chooser.uniform(*ESC_AFTER_MS),
+            "cont_delay_ns": None if cont_delay_us is None else int(chooser.uniform(0, cont_delay_us) * 1000),
+            "esc_after_ms": chooser.uniform(*(ESC_AFTER_MS if cont_delay_us is not None else ESC_AFTER_FG_MS)),
         }
         outcome = one_run(peldo, args, work, sound, plan)
         outcome.update(plan)
@@ -235,11 +258,16 @@ def show(what, runs, cont_delay_us, outcomes, seconds):
     # ended count for the mode.
     mode_off = [o for o in timed if o["echo_off"] or o["icanon_off"]]
     late = [o for o in timed if o["esc_ms"] > LATE_MS]
-    print(f"{what}: {runs} runs in {seconds:.0f} s (fg: SIGCONT 0-{cont_delay_us:g} us "
-          f"after tcsetpgrp; Esc {ESC_AFTER_MS[0]}-{ESC_AFTER_MS[1]} ms after SIGCONT)")
+    if cont_delay_us is None:
+        fg = f"tcsetpgrp alone; Esc {ESC_AFTER_FG_MS[0]}-{ESC_AFTER_FG_MS[1]} ms after it"
+    else:
+        fg = (f"SIGCONT 0-{cont_delay_us:g} us after tcsetpgrp; "
+              f"Esc {ESC_AFTER_MS[0]}-{ESC_AFTER_MS[1]} ms after SIGCONT")
+    print(f"{what}: {runs} runs in {seconds:.0f} s (fg: {fg})")
     print(f"  ECHO or ICANON left off: {len(mode_off)} "
           f"(ECHO {sum(1 for o in mode_off if o['echo_off'])}, "
           f"ICANON {sum(1 for o in mode_off if o['icanon_off'])})")
+    print(f"  Esc echoed: {sum(1 for o in timed if o.get('esc_echoed'))}")
     print(f"  Esc later than {LATE_MS} ms: {len(late)}")
     print(f"  hangs (still running {EXIT_BOUND_S:g} s after Esc, killed): {count('hang')}")
     others = [(name, count(name)) for name in ("no start", "ended before Esc", "bad exit", "shell stuck")]
@@ -250,7 +278,7 @@ def show(what, runs, cont_delay_us, outcomes, seconds):
         print(f"  Esc to exit: median {statistics.median(times):.0f} ms, "
               f"max {max(times):.0f} ms ({len(timed)} runs)")
     for label, bad in (("left the mode off", mode_off), ("were late", late)):
-        if bad:
+        if bad and cont_delay_us is not None:
             print(f"  SIGCONT delays of the runs that {label}: "
                   + ", ".join(f"{o['cont_delay_ns'] / 1000:.0f}" for o in bad) + " us")
     sys.stdout.flush()
@@ -268,8 +296,12 @@ def main():
                         help="spinning processes per core in the loaded runs")
     parser.add_argument("--cont-delay-us", type=float, default=100,
                         help="SIGCONT comes 0 to this many us after tcsetpgrp")
+    parser.add_argument("--no-cont", action="store_true",
+                        help="fg as bash brings a running job: the terminal alone, no SIGCONT")
     parser.add_argument("--seed", type=int, default=None)
     options = parser.parse_args()
+    if options.no_cont:
+        options.cont_delay_us = None
     if not os.access(options.peldo, os.X_OK):
         print(f"foreground-race: {options.peldo} is not a program", file=sys.stderr)
         return 2

@@ -171,7 +171,42 @@ TEST(HeldStatesTest, AServerThatNeverAnswersCountsAsNoOutput) {
   }
 }
 
+// A folder that never answers, as on a dead network mount: Esc ends the
+// lookup as one that found nothing; Ctrl+\, SIGTERM and SIGHUP end it too.
+TEST(HeldStatesTest, ALookupThatHangsEndsOnEscAndSignals) {
+  ScratchDir dir;
+  const std::pair<const char*, int> cases[] = {{"\x1b", 0}, {"\x1c", SIGQUIT}, {"", SIGTERM}, {"", SIGHUP}};
+  for (const auto& [typed, signal_number] : cases) {
+    ProcessOptions options = AtTerminal(dir, {"t*"});
+    options.set = {{"LD_PRELOAD", PELDO_READ_SHIM}, {"PELDO_READ_SHIM", "hang-dirs"}};
+    Process player(options);
+    ASSERT_TRUE(player.WaitForOutput(kHeaderLine1.substr(0, kHeaderLine1.size() - 2), 5000));
+    if (*typed == '\0') kill(player.Pid(), signal_number);
+    player.Type(typed);
+    ASSERT_TRUE(player.WaitForExit(kEscExitMs)) << signal_number;
+    EXPECT_EQ(player.Signal(), signal_number);
+    EXPECT_EQ(player.ExitCode(), signal_number == 0 ? 1 : -1);
+    EXPECT_EQ(player.Out().find("File not found: t*.WAV") != std::string::npos, signal_number == 0);
+    EXPECT_TRUE(SameMode(player.Now(), player.Initial())) << signal_number;
+  }
+}
+
 class HeldStatesSoundTest : public SoundTest {};
+
+// Stopped inside its own change of the mode (taking the keys, giving them
+// back), then "bg": it never stops itself again, and plays to its end.
+TEST_F(HeldStatesSoundTest, AStopInsideAModeChangeThenBgPlaysOn) {
+  for (const char* stop_at_set : {"1", "2"}) {
+    ProcessOptions options = AtTerminal(dir_, {"tone", "/r2"});
+    options.job_control = true;
+    options.set = {{"LD_PRELOAD", PELDO_READ_SHIM}, {"PELDO_STOP_AT_SET", stop_at_set}};
+    Process player(options);
+    ASSERT_TRUE(WaitUntil([&] { return ProcessState(player.JobPid()) == 'T'; })) << stop_at_set;
+    player.Background();
+    ASSERT_TRUE(player.WaitForExit(5000)) << stop_at_set << ": state " << ProcessState(player.JobPid());
+    EXPECT_TRUE(player.ExitCode() == 0 && SameMode(player.Now(), player.Initial())) << stop_at_set;
+  }
+}
 
 TEST_F(HeldStatesSoundTest, AHangUpTheCallerIgnoredLetsItPlayOn) {
   ProcessOptions options = AtTerminal(dir_, {"tone", "/r2"});

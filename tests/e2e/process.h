@@ -117,7 +117,8 @@ class Process {
 
   // With job_control, as a shell's "fg" and "bg": the "shell" gives the
   // terminal's foreground to the job, or takes it back, and continues it.
-  void Foreground() { kill(pid_, SIGUSR1); }
+  // bash's "fg" of a running job sends no SIGCONT: `continued` false.
+  void Foreground(bool continued = true) { kill(pid_, continued ? SIGUSR1 : SIGURG); }
   void Background() { kill(pid_, SIGUSR2); }
 
   // Types bytes at the terminal.
@@ -329,17 +330,21 @@ class Process {
   // its own, in the foreground unless `in_background`, and waits for it,
   // ending the way it ended. SIGUSR1 and SIGUSR2 are its "fg" and "bg".
   static inline pid_t job_ = -1;
-  static void HandToJob(int) {
+  static inline termios shell_mode_{};  // put back as it takes the terminal
+  static void HandToJob(int signal_number) {
     tcsetpgrp(STDOUT_FILENO, job_);
-    kill(-job_, SIGCONT);
+    if (signal_number == SIGUSR1) kill(-job_, SIGCONT);
   }
   static void TakeFromJob(int) {
     tcsetpgrp(STDOUT_FILENO, getpgrp());
+    tcsetattr(STDOUT_FILENO, TCSADRAIN, &shell_mode_);
     kill(-job_, SIGCONT);
   }
   static void RunAsJob(bool in_background) {
     signal(SIGTTOU, SIG_IGN);  // setting the terminal's foreground from the background
+    tcgetattr(STDOUT_FILENO, &shell_mode_);
     signal(SIGUSR1, HandToJob);
+    signal(SIGURG, HandToJob);
     signal(SIGUSR2, TakeFromJob);
     const pid_t job = fork();
     if (job == 0) {

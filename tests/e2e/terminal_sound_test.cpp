@@ -96,6 +96,25 @@ TEST_F(TerminalSoundTest, SignalsDuringPlaybackGiveTheTerminalBack) {
   }
 }
 
+// "peldo long /r-1 &", then "fg" from bash, which sends no SIGCONT to a
+// running job. Nothing else wakes the player for a second while the sound
+// plays; the keys must be taken long before, and Esc never echoed.
+TEST_F(TerminalSoundTest, ForegroundWithoutSigcontTakesTheKeys) {
+  ASSERT_TRUE(MakeTone(dir_ / "long.wav", "-b 16", 3.0));
+  ProcessOptions options = AtTerminal(dir_, {"long", "/r-1"});
+  options.job_control = options.in_background = true;
+  Process player(options);
+  ASSERT_TRUE(recorder_->WaitForSound(0, 5000));
+  player.Foreground(false);
+  const double moved = MonotonicSeconds();
+  while ((player.Now().c_lflag & ICANON) != 0 && MonotonicSeconds() - moved < 3) usleep(5000);
+  EXPECT_LT(MonotonicSeconds() - moved, 0.5);
+  player.Type("\x1b");
+  ASSERT_TRUE(player.WaitForExit(3000));
+  EXPECT_EQ(player.Out().find("^["), std::string::npos) << "Esc echoed";
+  EXPECT_TRUE(SameMode(player.Now(), player.Initial()));
+}
+
 TEST_F(TerminalSoundTest, WithoutAnyTerminalTheSoundPlaysToItsEnd) {
   ProcessOptions options;
   options.args = {dir_ / "tone.wav", "/q"};

@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "e2e/e2e_support.h"
 
@@ -99,14 +100,24 @@ TEST_F(TerminalTest, StandardInputIsNeverRead) {
   ExpectEndedByEsc(player);
 }
 
+// Every signal whose default action ends the process (SIGPIPE the program
+// ignores), and, as 0, a fault on the thread that reads the sound file.
 TEST_F(TerminalTest, TerminalGivenBackAfterSignals) {
-  for (const int signal_number : {SIGTERM, SIGHUP, SIGQUIT, SIGINT}) {
-    Process player(Endless());
-    StartEndless(player);
-    EXPECT_FALSE(SameMode(player.Now(), player.Initial())) << "keys need the terminal's line mode off";
-    kill(player.Pid(), signal_number);
+  std::vector<int> deadly = {SIGTERM, SIGHUP,  SIGQUIT,   SIGINT,  SIGILL,    SIGTRAP, SIGABRT, SIGBUS,
+                             SIGFPE,  SIGUSR1, SIGSEGV,   SIGUSR2, SIGALRM,   SIGSTKFLT, SIGXCPU,
+                             SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,    SIGSYS,  0};
+  for (int number = SIGRTMIN; number <= SIGRTMAX; ++number) deadly.push_back(number);
+  for (const int signal_number : deadly) {
+    ProcessOptions options = Endless();
+    options.set = {{"LD_PRELOAD", PELDO_READ_SHIM}, {"PELDO_READ_SHIM", signal_number == 0 ? "crash" : ""}};
+    Process player(options);
+    if (signal_number != 0) {
+      StartEndless(player);
+      EXPECT_FALSE(SameMode(player.Now(), player.Initial())) << "keys need the terminal's line mode off";
+      kill(player.Pid(), signal_number);
+    }
     ASSERT_TRUE(player.WaitForExit(3000)) << signal_number;
-    EXPECT_EQ(player.Signal(), signal_number);
+    EXPECT_EQ(player.Signal(), signal_number == 0 ? SIGSEGV : signal_number);
     EXPECT_TRUE(SameMode(player.Now(), player.Initial())) << "signal " << signal_number;
     EXPECT_EQ(player.Err(), "");
   }

@@ -1,8 +1,13 @@
 // Preloaded into the program by tests and bench/held-states: reads of files
 // whose names end in ".wav" hang, fail or print, as PELDO_READ_SHIM says:
 // "hang", "eio" (every read fails), "eio-once" (the first read fails) or
-// "printf" (a library's complaint on standard output).
+// "printf" (a library's complaint on standard output), or "crash" (a fault);
+// "hang-dirs": opening any directory hangs. PELDO_STOP_AT_SET=N: the N-th
+// change of the terminal's mode stops the process (SIGSTOP) first.
+#include <dirent.h>
 #include <dlfcn.h>
+#include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -39,10 +44,26 @@ extern "C" ssize_t read(int fd, void* buffer, size_t size) {
       errno = EIO;
       return -1;
     }
+    if (std::strcmp(mode, "crash") == 0) *static_cast<volatile int*>(nullptr) = 0;
     if (std::strcmp(mode, "printf") == 0) {
       std::printf("Ooops! a library's complaint\n");
       std::fflush(stdout);
     }
   }
   return real(fd, buffer, size);
+}
+
+extern "C" DIR* opendir(const char* name) {
+  static const auto real = reinterpret_cast<DIR* (*)(const char*)>(dlsym(RTLD_NEXT, "opendir"));
+  const char* mode = std::getenv("PELDO_READ_SHIM");
+  while (mode != nullptr && std::strcmp(mode, "hang-dirs") == 0) pause();
+  return real(name);
+}
+
+extern "C" int tcsetattr(int fd, int when, const struct termios* mode) {
+  static const auto real = reinterpret_cast<int (*)(int, int, const termios*)>(dlsym(RTLD_NEXT, "tcsetattr"));
+  static std::atomic<int> calls{0};
+  const char* stop_at = std::getenv("PELDO_STOP_AT_SET");
+  if (stop_at != nullptr && ++calls == std::atoi(stop_at)) raise(SIGSTOP);
+  return real(fd, when, mode);
 }

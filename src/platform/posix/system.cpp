@@ -54,7 +54,12 @@ const char* CommandLine() { return command_line; }
 void TakeStartupHandles() {}
 
 int32_t WriteStandardOutput(const char* bytes, uint32_t length, uint32_t* written) {
-  const ssize_t count = write(STDOUT_FILENO, bytes, length);
+  ssize_t count = -1;
+  // A stop for writing to the terminal from the background (its "tostop"
+  // setting) interrupts the write; continued, it is tried again.
+  do {
+    count = write(STDOUT_FILENO, bytes, length);
+  } while (count < 0 && errno == EINTR);
   *written = count > 0 ? static_cast<uint32_t>(count) : 0;
   return count >= 0 ? 1 : 0;
 }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <exception>
+#include <initializer_list>
 #include <thread>
 
 bool Worker::Post(std::function<void()> job) {
@@ -54,10 +55,13 @@ bool Worker::StuckLocked() {
 
 // Called with the lock held.
 bool Worker::Start() {
-  // Signals go to the main thread, whose waits they are meant to interrupt.
+  // Signals go to the main thread, whose waits they are meant to interrupt;
+  // but a fault's own signal must reach its handler on the thread that made
+  // it (blocked, it would end the process without one).
   sigset_t all;
   sigset_t previous;
   sigfillset(&all);
+  for (const int fault : {SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGSEGV, SIGSYS}) sigdelset(&all, fault);
   pthread_sigmask(SIG_SETMASK, &all, &previous);
   try {
     std::thread(&Worker::Run, this).detach();

@@ -6,7 +6,9 @@
 // a mount that has stopped answering can hold a read as long. Such calls
 // therefore run on a worker, one after another in the order they were
 // posted, and the main thread, which must hear Esc and signals at all times,
-// waits for them only as long as it chooses. Workers block every signal.
+// waits for them only as long as it chooses. Workers block every signal but
+// those of a fault, which must reach their handler on the thread that made
+// it (terminal/terminal.h).
 #pragma once
 
 #include <condition_variable>

@@ -4,6 +4,8 @@
 // entry (hidden or not; plain file, directory or anything else) only the
 // first. A caller that passes over an entry for its kind would pass over the
 // rest of that kind too, so they are neither kept nor examined further.
+// The directory is read on a worker of its own: a folder on a mount that
+// has stopped answering holds that thread, not the one that must hear Esc.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,13 +13,16 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <string>
 
 #include "platform/platform.h"
 #include "platform/posix/files/files.h"
 #include "platform/posix/files/letter_case.h"
+#include "platform/posix/worker.h"
 
 namespace {
 
@@ -128,6 +133,55 @@ void ReadDirectory(const char* pattern, Search& search) {
   }
 }
 
+// The reader of directories and what it found. Made once and never
+// destroyed: its thread may still be inside a read when the process ends.
+struct DirectoryReader {
+  Worker worker;
+  // The worker's until Await hands them over.
+  Search found;
+  bool out_of_memory = false;
+};
+
+DirectoryReader& Reader() {
+  static DirectoryReader* const reader = new DirectoryReader;
+  return *reader;
+}
+
+// Reads the directory `pattern` names into `search` on the reader's thread,
+// waiting through `wait` for as long as it takes. False, with errno set,
+// when the wait gave up first, or no thread could be had.
+bool ReadDirectoryOnWorker(const char* pattern, Search& search, DescriptorWait wait) {
+  DirectoryReader& reader = Reader();
+  bool posted = false;
+  try {
+    posted = reader.worker.Post([&reader, wanted = std::string(pattern != nullptr ? pattern : "")] {
+      reader.found = Search();
+      reader.out_of_memory = false;
+      try {
+        ReadDirectory(wanted.c_str(), reader.found);
+      } catch (const std::exception&) {
+        reader.out_of_memory = true;
+      }
+    });
+  } catch (const std::exception&) {
+  }
+  if (!posted) {
+    errno = EAGAIN;
+    return false;
+  }
+  // The answer, however late it comes, is the one it has always been.
+  if (reader.worker.Await(wait, INT_MAX) != WaitEnd::kReady) {
+    errno = EINTR;
+    return false;
+  }
+  if (reader.out_of_memory) {
+    errno = ENOMEM;
+    return false;
+  }
+  search = reader.found;
+  return true;
+}
+
 Search* OpenSearch(platform::SearchHandle handle) {
   if (handle < 0 || static_cast<size_t>(handle) >= searches.size()) return nullptr;
   Search& search = searches[static_cast<size_t>(handle)];
@@ -136,9 +190,8 @@ Search* OpenSearch(platform::SearchHandle handle) {
 
 }  // namespace
 
-namespace platform {
-
-SearchHandle FindFirstEntry(const char* pattern, FindData* data) {
+platform::SearchHandle FindFirstEntry(const char* pattern, platform::FindData* data, DescriptorWait wait) {
+  using platform::kInvalidSearch;
   if (data == nullptr) {
     errno = EINVAL;
     return kInvalidSearch;
@@ -147,12 +200,7 @@ SearchHandle FindFirstEntry(const char* pattern, FindData* data) {
     Search& search = searches[slot];
     if (search.open) continue;
     search = Search();
-    try {
-      ReadDirectory(pattern, search);
-    } catch (...) {
-      errno = ENOMEM;
-      return kInvalidSearch;
-    }
+    if (!ReadDirectoryOnWorker(pattern, search, wait)) return kInvalidSearch;
     if (!search.Finish()) {
       errno = ENOENT;
       return kInvalidSearch;
@@ -160,11 +208,13 @@ SearchHandle FindFirstEntry(const char* pattern, FindData* data) {
     search.open = true;
     search.Next(data);
     errno = 0;
-    return static_cast<SearchHandle>(slot);
+    return static_cast<platform::SearchHandle>(slot);
   }
   errno = EMFILE;
   return kInvalidSearch;
 }
+
+namespace platform {
 
 bool FindNextEntry(SearchHandle handle, FindData* data) {
   Search* search = OpenSearch(handle);

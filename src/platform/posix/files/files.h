@@ -1,12 +1,16 @@
 // Files on POSIX: the command line, file names and directory search. Runs
-// on the main thread; calls only the system (stat, readdir) and the C
-// library's case tables (letter_case.h), never sound or terminal code.
+// on the main thread, except the directory search's reading, which runs on
+// a worker of its own (worker.h) that the main thread waits for through the
+// wait its caller hands in. Calls only the system (stat, readdir), the
+// worker and the C library's case tables (letter_case.h), never sound or
+// terminal code.
 //
 // Users name files as they would on Windows: "\" or "/" between directories,
 // letters in any case, blanks and dots at the end of a name ignored, "*" and
 // "?" as wildcards in a search. These functions find what such a name means
-// here. None of them blocks: entries are examined with stat() and directories
-// read with readdir(), so a FIFO or a device is never opened. None throws.
+// here. Entries are examined with stat() and directories read with
+// readdir(), so a FIFO or a device is never opened; but on a mount that has
+// stopped answering either may block. None throws.
 #pragma once
 
 #include <sys/types.h>
@@ -16,12 +20,22 @@
 #include <string>
 #include <string_view>
 
+#include "platform/platform.h"
+#include "platform/posix/waits.h"
+
 // The program name, then each argument after one blank, unquoted. The
 // program name is put in double quotes when it holds a blank or a control
 // byte, so that the tail still begins after it. An argument that is an
 // option (a "/" then q, r or v in either case, and no other "/") stays as it
 // is; in every other argument "/" becomes "\".
 std::string FormCommandLine(int argc, const char* const* argv);
+
+// platform::FindFirstEntry, with the directory read on the search's worker
+// while `wait` watches its descriptor, without a deadline. When the wait
+// ends first (Esc), the search fails with EINTR, as one that found nothing,
+// and the read goes on on the worker, which takes no new search until it
+// is done (EAGAIN meanwhile).
+platform::SearchHandle FindFirstEntry(const char* pattern, platform::FindData* data, DescriptorWait wait);
 
 // The path of the existing entry `name` names, for opening it. Each component
 // is taken as it stands when it exists, otherwise as the entry whose name

@@ -9,7 +9,8 @@
 int KeyboardDescriptor();
 
 // Whether the process is the terminal's foreground process group: only then
-// may it read the terminal or set its mode. Async-signal-safe.
+// may it read the terminal or set its mode. The one place that says so.
+// Async-signal-safe, on any thread.
 bool InForeground();
 
 // The terminal has gone away: it is given back where it can be and no

@@ -7,10 +7,12 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <initializer_list>
+#include <iterator>
 
 #include "platform/platform.h"
 #include "platform/posix/terminal/keyboard.h"
@@ -18,21 +20,40 @@
 
 namespace {
 
-// The signals whose handlers give the mode back. SIGTTOU is not among them:
-// it comes from the program's own terminal calls made in the background,
-// where its handler gives nothing back, and blocked it would let such a call
-// change the mode under the shell.
-constexpr int kModeSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGCONT};
+// The signals whose default action ends the process, besides the real-time
+// ones: each gives the mode back first. SIGPIPE is among them, but the
+// program ignores it before it gets here (a write to a reader that has gone
+// fails instead), so it never comes.
+constexpr int kDeadlySignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGILL,    SIGTRAP, SIGABRT, SIGBUS, SIGFPE,
+                                  SIGUSR1, SIGSEGV, SIGUSR2, SIGPIPE,   SIGALRM, SIGTERM, SIGSTKFLT,
+                                  SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGSYS};
+// Those a fault of the program raises on the thread that made it, which may
+// be a worker. They are never blocked: a fault that finds its signal blocked
+// ends the process without a handler.
+constexpr int kFaultSignals[] = {SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGSEGV, SIGSYS};
+
+// In the background, how often a wait looks whether the terminal has become
+// ours: a shell's "fg" may move the foreground without a signal.
+constexpr uint64_t kBackgroundLookMs = 50;
 
 // Read by signal handlers; the main thread changes them only inside a
-// ModeChange. The key mode is ours while mode_changed is set: saved_mode is
-// the mode we found and owe back.
+// ModeChange, and writes saved_mode before it sets mode_changed, which a
+// handler on a worker reads first. The key mode is ours while mode_changed
+// is set: saved_mode is the mode we found and owe back.
 volatile sig_atomic_t keyboard = -1;  // the controlling terminal, or -1: no keys
 termios saved_mode{};
-volatile sig_atomic_t mode_changed = 0;
+std::atomic<int> mode_changed{0};
+// How many of our own mode calls are under way: a SIGTTOU meanwhile is the
+// terminal refusing one from the background, not a stop.
+std::atomic<int> own_mode_calls{0};
 // Written by the handlers of SIGCONT and the stops, polled by every wait.
 int wake_read = -1;
 volatile sig_atomic_t wake_write = -1;
+// Blocked while the main thread changes the mode: the signals whose handlers
+// read it on the main thread. Set once, before any handler is installed.
+// SIGTTOU is never among them: blocked, it would let our own call from the
+// background change the mode under the shell.
+sigset_t mode_signals;
 
 // Main thread only.
 // Whether the user types to this program on standard input: Ctrl+C and
@@ -44,12 +65,7 @@ bool given_back = false;  // the terminal has been given back for good
 // Blocks the signals whose handlers read the mode while it is changed.
 class ModeChange {
  public:
-  ModeChange() {
-    sigset_t blocked;
-    sigemptyset(&blocked);
-    for (const int signal_number : kModeSignals) sigaddset(&blocked, signal_number);
-    pthread_sigmask(SIG_BLOCK, &blocked, &previous_);
-  }
+  ModeChange() { pthread_sigmask(SIG_BLOCK, &mode_signals, &previous_); }
   ~ModeChange() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
   ModeChange(const ModeChange&) = delete;
   ModeChange& operator=(const ModeChange&) = delete;
@@ -63,12 +79,22 @@ bool SameMode(const termios& a, const termios& b) {
          a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
 }
 
+// Sets the terminal's mode. Should the process have gone to the background
+// since it looked (stopped and sent on with "bg"), the terminal refuses with
+// SIGTTOU, whose handler then lets the call fail instead of stopping the job
+// again. Async-signal-safe.
+bool SetMode(const termios& mode) {
+  own_mode_calls.fetch_add(1);
+  const bool set = tcsetattr(keyboard, TCSANOW, &mode) == 0;
+  own_mode_calls.fetch_sub(1);
+  return set;
+}
+
 // Gives the mode back, from the foreground only. Async-signal-safe; on the
 // main thread, called inside a ModeChange.
 void RestoreTerminal() {
-  if (mode_changed == 0 || !InForeground()) return;
-  tcsetattr(keyboard, TCSANOW, &saved_mode);
-  mode_changed = 0;
+  if (mode_changed.load() == 0 || !InForeground()) return;
+  if (SetMode(saved_mode)) mode_changed.store(0);
 }
 
 // Sets the key mode when the process is in the foreground and the terminal
@@ -80,7 +106,7 @@ void TakeKeyMode() {
   const ModeChange change;
   termios found{};
   if (!InForeground() || tcgetattr(keyboard, &found) != 0) return;
-  if (mode_changed != 0 && SameMode(found, key_mode)) return;
+  if (mode_changed.load() != 0 && SameMode(found, key_mode)) return;
   termios mode = found;
   mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
   // One byte is enough for a read; with nothing there the descriptor's
@@ -93,10 +119,15 @@ void TakeKeyMode() {
     mode.c_cc[VINTR] = _POSIX_VDISABLE;
     mode.c_cc[VSUSP] = _POSIX_VDISABLE;
   }
-  if (tcsetattr(keyboard, TCSANOW, &mode) != 0) return;
-  key_mode = mode;
+  // Owed before it is set: a fault on a worker may give it back any time.
+  mode_changed.store(0);
   saved_mode = found;
-  mode_changed = 1;
+  mode_changed.store(1);
+  if (!SetMode(mode)) {
+    mode_changed.store(0);
+    return;
+  }
+  key_mode = mode;
 }
 
 // Wakes the main thread's wait. Async-signal-safe.
@@ -114,10 +145,13 @@ void FollowSignals() {
   TakeKeyMode();
 }
 
-// Gives the terminal back, then lets the signal do what it always does.
-void OnFatalSignal(int signal_number) {
+// Gives the terminal back, then lets the signal end the process as it always
+// does, so that its parent sees which. A fault may come on a worker: the
+// signal is then raised there again, and ends the process all the same.
+void OnDeadlySignal(int signal_number) {
   RestoreTerminal();
   signal(signal_number, SIG_DFL);
+  // Blocked in its handler: it ends the process as the handler returns.
   raise(signal_number);
 }
 
@@ -126,6 +160,9 @@ void OnFatalSignal(int signal_number) {
 // shell finds it as it was; on the way on, the main thread takes it again
 // if the program is then in the foreground.
 void OnStopSignal(int signal_number) {
+  // Our own mode call, refused in the background: it fails with EINTR (the
+  // handler does not restart calls), and the job plays on.
+  if (signal_number == SIGTTOU && own_mode_calls.load() > 0) return;
   const int saved_errno = errno;
   RestoreTerminal();
   struct sigaction stop{};
@@ -213,6 +250,12 @@ WaitEnd WaitWithKeys(int descriptor, uint64_t deadline, KeysWatched keys) {
     uint64_t wake_at = deadline;
     // An Esc byte on its own is the Esc key once the terminal stays quiet.
     if (incomplete) wake_at = std::min(deadline, now + LoneEscWaitMs() + 1);
+    // "fg" from a shell that sends no SIGCONT to a running job. A terminal
+    // that has hung up, or is no longer ours, has no foreground to look at.
+    if (keyboard >= 0 && !given_back && !InForeground()) {
+      if (tcgetpgrp(keyboard) < 0) StopReading();
+      if (keyboard >= 0) wake_at = std::min(wake_at, now + kBackgroundLookMs);
+    }
     pollfd watched[3] = {};
     nfds_t count = 0;
     if (descriptor >= 0) watched[count++] = {descriptor, POLLIN, 0};
@@ -256,12 +299,19 @@ void PrepareConsole() {
     wake_write = wake[1];
   }
 
-  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-    HandleUnlessIgnored(signal_number, OnFatalSignal, 0);
-  }
-  for (const int signal_number : {SIGTSTP, SIGTTOU}) {
-    HandleUnlessIgnored(signal_number, OnStopSignal, SA_RESTART);
-  }
+  sigemptyset(&mode_signals);
+  for (const int signal_number : {SIGTSTP, SIGCONT}) sigaddset(&mode_signals, signal_number);
+  auto handle_deadly = [](int signal_number) {
+    HandleUnlessIgnored(signal_number, OnDeadlySignal, 0);
+    const int* const faults_end = std::end(kFaultSignals);
+    const bool fault = std::find(kFaultSignals, faults_end, signal_number) != faults_end;
+    if (!fault) sigaddset(&mode_signals, signal_number);
+  };
+  for (const int signal_number : kDeadlySignals) handle_deadly(signal_number);
+  for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number) handle_deadly(signal_number);
+  HandleUnlessIgnored(SIGTSTP, OnStopSignal, SA_RESTART);
+  // Not restarted: our own mode call that SIGTTOU refuses must fail.
+  HandleUnlessIgnored(SIGTTOU, OnStopSignal, 0);
   // The program reads the terminal only in the foreground; a read that
   // loses the race with "bg" fails instead of stopping the program.
   signal(SIGTTIN, SIG_IGN);

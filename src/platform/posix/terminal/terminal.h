@@ -7,23 +7,37 @@
 // no keys. Otherwise the process is in the background (not the terminal's
 // foreground process group: it neither reads the terminal nor sets its
 // mode) or in the foreground (it has saved the mode it found, set its key
-// mode, and reads keys). It looks which holds at start and at every pass of
-// every wait.
+// mode, and reads keys). InForeground (keyboard.h) is the one place that
+// says which holds; it is asked at start and at every pass of every wait,
+// and in the background a wait passes at least every 50 ms, since a shell's
+// "fg" may move the foreground of a running job without a signal.
 //
-// Threads and signals: everything here runs on the main thread. Signal
-// handlers only record that something happened, except where they must act
-// before the process stops or dies:
+// Threads and signals: everything here runs on the main thread, and only the
+// main thread changes the terminal's mode, with one exception: a fault of
+// the program (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, or SIGABRT
+// from an exception that escaped a worker's job) comes on the thread that
+// made it, and its handler gives the mode back from there, since that thread
+// may never let the main thread run again. Workers block every other
+// signal. Signal handlers only record that something happened, except where
+// they must act before the process stops or dies:
 //   - SIGCONT writes a byte to the wake descriptor, which every wait polls,
 //     so that a wait wakes and the main thread takes the keys again;
 //   - a stop (Ctrl+Z, SIGTSTP, SIGTTOU) gives the mode back first when the
-//     foreground is ours, then stops, then writes the wake descriptor;
-//   - SIGINT, SIGTERM, SIGHUP and SIGQUIT give the mode back, then end the
-//     process as they always do.
+//     foreground is ours, then stops, then writes the wake descriptor; but
+//     a SIGTTOU that refuses our own mode call from the background makes
+//     that call fail instead, so that a stop in the middle of a mode change
+//     never makes the job stop itself again after "bg";
+//   - every signal whose default action ends the process (SIGINT, SIGTERM,
+//     SIGHUP, SIGQUIT, the faults, SIGUSR1, SIGALRM, the real-time signals
+//     and the rest) gives the mode back, then ends the process by that same
+//     signal.
 // So a handler touches the wake descriptor and, to give the mode back, the
 // saved mode, the flag that says it is owed, and the terminal's descriptor.
 // The main thread changes those only with the signals whose handlers read
-// them blocked, so a handler never sees half a change. SIGTTIN is ignored:
-// a read that loses a race with "bg" fails instead of stopping the program.
+// them on the main thread blocked, so such a handler never sees half a
+// change; it writes the saved mode before the flag, for a fault's handler on
+// another thread. SIGTTIN is ignored: a read that loses a race with "bg"
+// fails instead of stopping the program.
 #pragma once
 
 #include <cstdint>
