@@ -67,7 +67,7 @@ TEST(ServerConnectionTest, ConnectionAnswersAsTheServerDoes) {
   TagWriter killed;
   killed.U32(7);
   TagWriter version;  // the server's version, with a flag in the high bits
-  version.U32(0x80000000 | 35);
+  version.U32(0x80000000 | 20);
   const ServerCase cases[] = {
       {"nobody listens", {}, ServerConnection::Opened::kNone},
       {"a server that says nothing", {""}, ServerConnection::Opened::kSilent},
@@ -105,7 +105,7 @@ TEST(ServerConnectionTest, ConnectionAnswersAsTheServerDoes) {
     ServerConnection connection;
     EXPECT_EQ(connection.Open(DeadlineAfter(300)), row.opened) << row.why;
     if (row.opened == ServerConnection::Opened::kReady) {
-      EXPECT_EQ(connection.Version(), 13u) << "the lower of the two versions";
+      EXPECT_EQ(connection.Version(), 20u) << "the lower of the two versions";
       connection.Follow(7, 0, false);
       EXPECT_EQ(connection.Wait(DeadlineAfter(5000), -1), ServerConnection::End::kDone) << row.why;
       EXPECT_EQ(connection.Requested(), 100u) << row.why;
