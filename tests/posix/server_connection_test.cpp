@@ -2,6 +2,7 @@
 // and a connection's answers to a server that is missing, silent, refuses,
 // or answers and then drops the stream.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -11,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/posix/sound/media_errors.h"
+#include "platform/posix/sound/server/pulse_output.h"
 #include "platform/posix/sound/server/server_connection.h"
 #include "platform/posix/waits.h"
 
@@ -112,6 +115,110 @@ TEST(ServerConnectionTest, ConnectionAnswersAsTheServerDoes) {
       EXPECT_EQ(connection.Wait(DeadlineAfter(5000), -1), ServerConnection::End::kLost) << row.why;
     }
     connection.Close();
+    server.join();
+    close(listener);
+    unlink(path.c_str());
+  }
+  unsetenv("PULSE_SERVER");
+  rmdir(folder);
+}
+
+// A stream on a scripted server that answers every command, refuses the
+// stream or makes it, and then sends `unasked` (ms after the stream, packet).
+struct DriverCase {
+  const char* why;
+  uint32_t refusal;  // 0: the stream is made
+  bool suspended;    // the sink, when the stream is made
+  std::vector<std::pair<int, std::string>> unasked;
+  uint32_t prepared;
+  bool played;
+  int at_least_ms, at_most_ms;  // how long the feed takes
+};
+
+TEST(ServerConnectionTest, DriverAnswersAsTheServerDoes) {
+  const auto request = [](uint32_t bytes) { TagWriter v; v.U32(0); v.U32(bytes); return Packet(61, UINT32_MAX, v); };
+  TagWriter resumed;
+  resumed.U32(0);
+  resumed.Bool(false);
+  std::vector<std::pair<int, std::string>> drip;  // a byte a second: a frame in 4 s
+  for (int ms = 0; ms < 5000; ms += 1000) drip.emplace_back(ms, request(1));
+  const DriverCase cases[] = {
+      {"invalid settings", 3, false, {}, kMediaOutputFormat, false, 0, 0},
+      {"a version the server does not speak", 17, false, {}, kMediaNoOutput, false, 0, 0},
+      {"settings the server does not support", 19, false, {}, kMediaOutputFormat, false, 0, 0},
+      {"a busy server", 26, false, {}, kMediaOutputBusy, false, 0, 0},
+      {"a byte at a time is a stall", 0, false, drip, 0, false, 2400, 3400},
+      {"a suspended sink is waited through", 0, true, {{3000, Packet(76, UINT32_MAX, resumed) + request(800)}}, 0, true,
+       2900, 4500},
+  };
+  char folder[] = "/tmp/peldo-server-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string path = std::string(folder) + "/native";
+  setenv("PULSE_SERVER", ("unix:" + path).c_str(), 1);
+  for (const DriverCase& row : cases) {
+    const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << row.why;
+    listen(listener, 4);
+    std::thread server([&] {
+      const int client = accept(listener, nullptr, nullptr);
+      uint64_t made = 0;  // when the stream was made
+      size_t sent = 0;
+      for (;;) {
+        pollfd watched = {client, POLLIN, 0};
+        const bool due = made != 0 && sent < row.unasked.size();
+        if (PollUntil(&watched, 1, due ? made + row.unasked[sent].first : UINT64_MAX) == 0) {
+          if (write(client, row.unasked[sent].second.data(), row.unasked[sent].second.size()) < 0) break;
+          ++sent;
+          continue;
+        }
+        char header[20];
+        if (read(client, header, sizeof header) != 20) break;
+        std::string body(ReadBe32(header), '\0');
+        if (!body.empty() && recv(client, body.data(), body.size(), MSG_WAITALL) <= 0) break;
+        TagReader asked(body);
+        uint32_t command = 0, tag = 0;
+        if (ReadBe32(header + 4) != UINT32_MAX || !asked.U32(&command) || !asked.U32(&tag)) continue;
+        TagWriter values;
+        if (command == 8) values.U32(35);
+        if (command == 3 && row.refusal == 0) {
+          for (const uint32_t word : {0u, 0u, 0u, 176400u, 176400u, 1764u, 44100u}) values.U32(word);
+          values.SampleSpec(3, 2, 44100);
+          values.ChannelMap({1, 2});
+          values.U32(0);
+          values.String("sink");
+          values.Bool(row.suspended);
+          values.Usec(0);
+          made = DeadlineAfter(0);
+        }
+        const std::string answer = command == 3 && row.refusal != 0 ? Packet(0, tag, [&] { TagWriter e; e.U32(row.refusal); return e; }())
+                                                                      : Packet(2, tag, values);
+        if (write(client, answer.data(), answer.size()) < 0) break;
+      }
+      close(client);
+    });
+    ServerAnswer answer = ServerAnswer::kNone;
+    std::unique_ptr<OutputDriver> output = ConnectPulseOutput(&answer);
+    ASSERT_NE(output, nullptr) << row.why;
+    EXPECT_EQ(output->Prepare(44100, 2, true, "tone"), row.prepared) << row.why;
+    if (row.prepared == 0) {
+      int left = 100;  // frames
+      FrameSource source;
+      source.int16s = [&left](int16_t* out, long frames) {
+        const long given = std::min<long>(left, frames);
+        std::fill(out, out + given * 2, int16_t{0});
+        left -= static_cast<int>(given);
+        return given;
+      };
+      const uint64_t start = DeadlineAfter(0);
+      EXPECT_EQ(output->Feed(source, -1), row.played) << row.why;
+      const uint64_t took = DeadlineAfter(0) - start;
+      EXPECT_GE(took, static_cast<uint64_t>(row.at_least_ms)) << row.why;
+      EXPECT_LE(took, static_cast<uint64_t>(row.at_most_ms)) << row.why;
+    }
+    output.reset();
     server.join();
     close(listener);
     unlink(path.c_str());
