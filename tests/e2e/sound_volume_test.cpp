@@ -3,6 +3,8 @@
 // level stays after the program ends.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "e2e/e2e_support.h"
@@ -50,6 +52,56 @@ TEST(SoundVolumeTest, OptionSetsTheSinkVolume) {
   }
   UseSoundPath(SoundPath::kServer);
   SetSinkVolume(65536);
+}
+
+// On a PulseAudio server of its own whose sinks follow their loudest stream
+// (flat volumes) and that remembers each program's stream volume, as
+// desktops do: the stream's volume is the server's to choose, so neither
+// raises the sink nor hides the remembered level.
+TEST(FlatVolumeTest, TheStreamLeavesTheSinkAndTheRememberedVolumeAlone) {
+  std::string why;
+  if (!UsePrivateServer(&why)) GTEST_SKIP() << why;
+  setenv("PELDO_FLAT_VOLUMES", "yes", 1);
+  PrivateServer server;
+  unsetenv("PELDO_FLAT_VOLUMES");
+  ASSERT_TRUE(server.Running());
+  for (const auto& [name, value] : server.Environment()) setenv(name.c_str(), value.c_str(), 1);
+  bool restoring = false;
+  Command("pactl", {"load-module", "module-stream-restore"}, &restoring);
+  if (!restoring) GTEST_SKIP() << "this PulseAudio has no module-stream-restore";
+  ScratchDir dir;
+  ASSERT_TRUE(MakeTone(dir / "tone.wav"));
+  const auto play = [&](const char* option) {
+    ProcessOptions options;
+    options.args = {"tone", "/q", option};
+    options.working_dir = dir.path();
+    return std::make_unique<Process>(options);
+  };
+  const VolumeCase cases[] = {
+      {"/V30 stays at 30 percent while the sound plays and after", "/V30", 65536, 19660},
+      {"without /V the sink stays where it was", "/V-1", 32768, 32768},
+  };
+  for (const VolumeCase& row : cases) {
+    ASSERT_TRUE(SetSinkVolume(row.before)) << row.why;
+    EXPECT_TRUE(play(row.option)->WaitForExit(10000)) << row.why;
+    EXPECT_EQ(SinkVolume(), std::make_pair(row.after, row.after)) << row.why;
+  }
+  // A level set in the mixer for the program's stream is where the next run starts.
+  const auto stream_volume = [] {
+    const std::string out = Command("pactl", {"list", "sink-inputs"});
+    const size_t at = out.find("Volume: front-left:");
+    return at == std::string::npos ? -1 : std::strtol(out.c_str() + at + 19, nullptr, 10);
+  };
+  for (const long expected : {-2L, 26214L}) {
+    const auto run = play("/V100");
+    ASSERT_TRUE(server.WaitForPlayer(5000));
+    if (expected < 0) {
+      Command("sh", {"-c", "pactl set-sink-input-volume $(pactl list short sink-inputs | cut -f1) 40%"});
+    } else {
+      EXPECT_EQ(stream_volume(), expected) << "the remembered 40 percent";
+    }
+    EXPECT_TRUE(run->WaitForExit(10000));
+  }
 }
 
 }  // namespace
