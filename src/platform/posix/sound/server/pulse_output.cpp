@@ -136,7 +136,9 @@ class PulseOutput final : public OutputDriver {
   uint8_t format_ = 0;
   unsigned rate_ = 0;
   unsigned channels_ = 0;
-  std::vector<float> samples_;  // read from the source, floats or 16-bit
+  // Read from the source, floats or 16-bit; left uninitialised, as every
+  // sample sent is written first.
+  std::unique_ptr<float[]> samples_;
 };
 
 uint32_t PulseOutput::Prepare(unsigned rate, unsigned channels, bool int16, const std::string& name) {
@@ -201,7 +203,7 @@ bool PulseOutput::Feed(const FrameSource& source, int stop) {
   const size_t frame_bytes = channels_ * (format_ == kSigned16 ? 2u : 4u);
   const bool as_int16 = format_ == kSigned16;
   bool played_through = StreamOpen() && frame_bytes != 0 && (as_int16 ? bool(source.int16s) : bool(source.floats));
-  if (played_through) samples_.resize(kPacketBytes / sizeof(float));
+  if (played_through && samples_ == nullptr) samples_.reset(new float[kPacketBytes / sizeof(float)]);
   // Only whole frames asked for count as the server taking sound: a server
   // that asks for a byte at a time stalls as one that asks for nothing.
   uint64_t stall_deadline = DeadlineAfter(kStallMs);
@@ -214,11 +216,11 @@ bool PulseOutput::Feed(const FrameSource& source, int stop) {
       continue;
     }
     const long frames = static_cast<long>(std::min(server_.Requested(), kPacketBytes) / frame_bytes);
-    const long taken = as_int16 ? source.int16s(reinterpret_cast<int16_t*>(samples_.data()), frames)
-                                : source.floats(samples_.data(), frames);
+    const long taken = as_int16 ? source.int16s(reinterpret_cast<int16_t*>(samples_.get()), frames)
+                                : source.floats(samples_.get(), frames);
     if (taken <= 0) break;
     const size_t size = static_cast<size_t>(taken) * frame_bytes;
-    played_through = server_.Send(stream_, reinterpret_cast<const char*>(samples_.data()), size,
+    played_through = server_.Send(stream_, reinterpret_cast<const char*>(samples_.get()), size,
                                   DeadlineAfter(kStallMs), stop) == ServerConnection::End::kDone;
     server_.Took(size);
     stall_deadline = DeadlineAfter(kStallMs);

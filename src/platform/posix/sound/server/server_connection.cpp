@@ -120,7 +120,11 @@ ServerConnection::End ServerConnection::Call(uint32_t command, const TagWriter& 
 ServerConnection::End ServerConnection::Send(uint32_t channel, const char* data, size_t size, uint64_t deadline,
                                              int stop) {
   if (fd_ < 0) return End::kLost;
-  return SendAll(Header(size, channel) + std::string(data, size), deadline, stop);
+  // The samples are copied once, behind their header.
+  std::string packet = Header(size, channel);
+  packet.reserve(kHeaderSize + size);
+  packet.append(data, size);
+  return SendAll(packet, deadline, stop);
 }
 
 ServerConnection::End ServerConnection::Wait(uint64_t deadline, int stop) {
