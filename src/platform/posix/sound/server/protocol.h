@@ -76,6 +76,13 @@ constexpr uint32_t kCommandChannel = UINT32_MAX;
 constexpr size_t kHeaderSize = 20;
 // The servers refuse packets longer than this; so does this client.
 constexpr uint32_t kMaxPacketSize = 16 * 1024 * 1024;
+// A header's flags: shared-memory bits (this client never offers shared
+// memory) and, for samples, the seek mode, of which the highest is 3.
+constexpr uint32_t kSharedMemoryFlags = 0xFF000000;
+constexpr uint32_t kSeekModeMask = 0xFF;
+constexpr uint32_t kLastSeekMode = 3;
+// A channel map or volume has at most this many channels.
+constexpr uint8_t kMaxChannels = 32;
 constexpr size_t kCookieSize = 256;
 
 // "None" for an index, "the server's choice" for a buffer size.

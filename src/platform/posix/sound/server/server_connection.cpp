@@ -1,15 +1,15 @@
 #include "platform/posix/sound/server/server_connection.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
-#include <cstring>
+#include <exception>
+#include <iterator>
 
 #include "platform/platform.h"
 #include "platform/posix/sound/server/protocol.h"
@@ -20,38 +20,66 @@ namespace {
 
 using namespace protocol;
 
-std::string Header(size_t size, uint32_t channel) {
-  std::string header;
-  AppendBe32(&header, static_cast<uint32_t>(size));
-  AppendBe32(&header, channel);
-  for (int word = 0; word < 3; ++word) AppendBe32(&header, 0);
-  return header;
+// Linux tells nobody when a full queue of connections has room again: a
+// server in that state is tried again this often until the deadline.
+constexpr int kRetryConnectMs = 20;
+
+void PutBe32(char* bytes, uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((value >> (24 - 8 * i)) & 0xFF);
+}
+
+// A packet's header as the client library accepts it: a length from 1 to
+// the servers' own bound, no shared memory, no flags on a command and a seek
+// mode that exists on samples.
+bool HeaderAllowed(const char* header) {
+  const uint32_t size = ReadBe32(header);
+  const uint32_t flags = ReadBe32(header + 16);
+  if (size == 0 || size > kMaxPacketSize || (flags & kSharedMemoryFlags) != 0) return false;
+  return ReadBe32(header + 4) == kCommandChannel ? flags == 0 : (flags & kSeekModeMask) <= kLastSeekMode;
 }
 
 }  // namespace
 
 ServerConnection::Opened ServerConnection::Open(uint64_t deadline) {
-  // The servers the environment names, in order, as the client library tries them.
-  for (const std::string& path : ServerSocketPaths()) {
-    const Opened opened = OpenAt(path, deadline);
-    if (opened != Opened::kNone) return opened;
+  // The servers the environment names, in order, as the client library
+  // tries them; one whose queue is full is tried again after the others.
+  const std::vector<std::string> paths = ServerSocketPaths();
+  for (;;) {
+    bool full = false;
+    for (const std::string& path : paths) {
+      const Reached reached = Connect(path);
+      full = full || reached == Reached::kFull;
+      const Opened opened = reached == Reached::kConnected ? Introduce(deadline) : Opened::kNone;
+      if (opened != Opened::kNone) return opened;
+    }
+    if (!full) return Opened::kNone;
+    if (platform::MonotonicMilliseconds() >= deadline) return Opened::kSilent;
+    PollUntil(nullptr, 0, std::min(deadline, DeadlineAfter(kRetryConnectMs)));
   }
-  return Opened::kNone;
 }
 
-ServerConnection::Opened ServerConnection::OpenAt(const std::string& path, uint64_t deadline) {
+void ServerConnection::Attach(int socket, uint32_t version) {
+  Close();
+  fd_ = socket;
+  version_ = version;
+}
+
+ServerConnection::Reached ServerConnection::Connect(const std::string& path) {
   Close();
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  if (path.empty() || path.size() >= sizeof address.sun_path) return Opened::kNone;
+  if (path.empty() || path.size() >= sizeof address.sun_path) return Reached::kNone;
   path.copy(address.sun_path, sizeof address.sun_path - 1);
-  fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  // A local connection is made or refused at once.
-  if (fd_ < 0 || connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      fcntl(fd_, F_SETFL, O_NONBLOCK) != 0) {
-    Close();
-    return Opened::kNone;
-  }
+  // Made without waiting: a local socket connects or is refused at once,
+  // and one whose server has a full queue fails with EAGAIN.
+  fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd_ >= 0 && connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return Reached::kConnected;
+  const bool full = fd_ >= 0 && errno == EAGAIN;
+  Close();
+  return full ? Reached::kFull : Reached::kNone;
+}
+
+ServerConnection::Opened ServerConnection::Introduce(uint64_t deadline) {
   std::string reply;
   TagWriter auth;
   auth.U32(kVersion);
@@ -65,13 +93,8 @@ ServerConnection::Opened ServerConnection::OpenAt(const std::string& path, uint6
     if (version_ < kOldestVersion) end = End::kRefused;
   }
   if (end == End::kDone) {
-    // Before version 13 a client gives its name as a plain string.
     TagWriter name;
-    if (version_ < 13) {
-      name.String("PELDO");
-    } else {
-      name.Properties("application.name", "PELDO");
-    }
+    name.Properties("application.name", "PELDO");
     end = Call(kSetClientName, name, deadline, -1, &reply);
   }
   if (end == End::kDone) return Opened::kReady;
@@ -104,9 +127,8 @@ ServerConnection::End ServerConnection::Call(uint32_t command, const TagWriter& 
   head.U32(command);
   awaited_tag_ = next_tag_++;
   head.U32(awaited_tag_);
-  const std::string body = head.Bytes() + values.Bytes();
   answered_ = false;
-  End end = SendAll(Header(body.size(), kCommandChannel) + body, deadline, stop);
+  End end = SendPacket(kCommandChannel, {head.Bytes(), values.Bytes()}, deadline, stop);
   if (end == End::kDone) end = ReadUntil([this] { return answered_; }, deadline, stop);
   if (end != End::kDone) return end;
   if (refused_) {
@@ -120,14 +142,11 @@ ServerConnection::End ServerConnection::Call(uint32_t command, const TagWriter& 
 ServerConnection::End ServerConnection::Send(uint32_t channel, const char* data, size_t size, uint64_t deadline,
                                              int stop) {
   if (fd_ < 0) return End::kLost;
-  // The samples are copied once, behind their header.
-  std::string packet = Header(size, channel);
-  packet.reserve(kHeaderSize + size);
-  packet.append(data, size);
-  return SendAll(packet, deadline, stop);
+  return SendPacket(channel, {std::string_view(data, size)}, deadline, stop);
 }
 
 ServerConnection::End ServerConnection::Wait(uint64_t deadline, int stop) {
+  if (fd_ < 0) return End::kLost;
   const size_t before = requested_;
   const bool suspended = stream_suspended_;
   const End end = ReadUntil(
@@ -135,50 +154,93 @@ ServerConnection::End ServerConnection::Wait(uint64_t deadline, int stop) {
   return end == End::kDone && stream_lost_ ? End::kLost : end;
 }
 
-ServerConnection::End ServerConnection::SendAll(const std::string& bytes, uint64_t deadline, int stop) {
-  size_t sent = 0;
-  while (sent < bytes.size()) {
-    const ssize_t written = send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-    if (written > 0) {
-      sent += static_cast<size_t>(written);
-      continue;
-    }
-    if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return End::kLost;
+ServerConnection::End ServerConnection::Lose() {
+  Close();
+  return End::kLost;
+}
+
+ServerConnection::End ServerConnection::SendPacket(uint32_t channel, std::initializer_list<std::string_view> parts,
+                                                   uint64_t deadline, int stop) {
+  char header[kHeaderSize] = {};
+  size_t size = 0;
+  for (const std::string_view part : parts) size += part.size();
+  PutBe32(header, static_cast<uint32_t>(size));
+  PutBe32(header + 4, channel);
+  iovec pieces[3] = {{header, kHeaderSize}};
+  size_t count = 1;
+  for (const std::string_view part : parts) {
+    if (count < std::size(pieces)) pieces[count++] = {const_cast<char*>(part.data()), part.size()};
+  }
+  msghdr message{};
+  message.msg_iov = pieces;
+  message.msg_iovlen = count;
+  // Every pass looks at the clock and the stop descriptor, also when the
+  // socket takes a little at a time.
+  for (bool first = true;; first = false) {
+    if (!first && platform::MonotonicMilliseconds() >= deadline) return End::kTimedOut;
     pollfd watched[2] = {{fd_, POLLOUT, 0}, {stop, POLLIN, 0}};
     const int ready = PollUntil(watched, stop >= 0 ? 2 : 1, deadline);
     if (ready < 0) return End::kLost;
+    if (stop >= 0 && watched[1].revents != 0) return End::kStopped;
     if (ready == 0) return End::kTimedOut;
-    if ((watched[1].revents & POLLIN) != 0) return End::kStopped;
+    const ssize_t written = sendmsg(fd_, &message, MSG_NOSIGNAL);
+    if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return End::kLost;
+    for (size_t left = written > 0 ? static_cast<size_t>(written) : 0; message.msg_iovlen > 0;) {
+      iovec& piece = message.msg_iov[0];
+      if (left < piece.iov_len) {
+        piece.iov_base = static_cast<char*>(piece.iov_base) + left;
+        piece.iov_len -= left;
+        break;
+      }
+      left -= piece.iov_len;
+      ++message.msg_iov;
+      --message.msg_iovlen;
+    }
+    if (message.msg_iovlen == 0) return End::kDone;
   }
-  return End::kDone;
 }
 
 template <typename Done>
 ServerConnection::End ServerConnection::ReadUntil(Done done, uint64_t deadline, int stop) {
   char buffer[65536];
-  for (;;) {
-    // The whole packets read so far, up to the one awaited: what comes
-    // after it (a request for the stream just made) waits until the caller
-    // knows the stream.
-    if (done()) return End::kDone;
-    while (input_.size() >= kHeaderSize && input_.size() >= kHeaderSize + ReadBe32(input_.data())) {
-      const size_t size = ReadBe32(input_.data());
-      Handle(ReadBe32(input_.data() + 4), std::string_view(input_).substr(kHeaderSize, size));
-      input_.erase(0, kHeaderSize + size);
-      if (done()) return End::kDone;
+  try {
+    for (bool first = true;; first = false) {
+      // The whole packets read so far, up to the one awaited: what comes
+      // after it (a request for the stream just made) waits until the
+      // caller knows the stream. A header is judged before its length is
+      // added to anything.
+      size_t handled = 0;
+      bool finished = done();
+      while (!finished && input_.size() - handled >= kHeaderSize) {
+        const char* header = input_.data() + handled;
+        if (!HeaderAllowed(header)) return Lose();
+        const size_t size = ReadBe32(header);
+        if (input_.size() - handled - kHeaderSize < size) break;
+        Handle(ReadBe32(header + 4), std::string_view(input_).substr(handled + kHeaderSize, size));
+        handled += kHeaderSize + size;
+        finished = done();
+      }
+      input_.erase(0, handled);
+      if (finished) return End::kDone;
+      if (stream_lost_) return End::kLost;
+      // Every pass looks at the clock and the stop descriptor, also while
+      // the server keeps talking; what is there at the start is read even
+      // past the deadline.
+      if (!first && platform::MonotonicMilliseconds() >= deadline) return End::kTimedOut;
+      pollfd watched[2] = {{fd_, POLLIN, 0}, {stop, POLLIN, 0}};
+      const int ready = PollUntil(watched, stop >= 0 ? 2 : 1, deadline);
+      if (ready < 0) return End::kLost;
+      if (stop >= 0 && watched[1].revents != 0) return End::kStopped;
+      if (ready == 0) return End::kTimedOut;
+      // Never more than the rest of one packet of the largest size.
+      const size_t room = kHeaderSize + kMaxPacketSize - input_.size();
+      const ssize_t got = recv(fd_, buffer, std::min(sizeof buffer, room), 0);
+      if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) return End::kLost;
+      if (got > 0) input_.append(buffer, static_cast<size_t>(got));
     }
-    if (stream_lost_) return End::kLost;
-    const ssize_t got = recv(fd_, buffer, sizeof buffer, 0);
-    if (got > 0) {
-      input_.append(buffer, static_cast<size_t>(got));
-      continue;
-    }
-    if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) return End::kLost;
-    pollfd watched[2] = {{fd_, POLLIN, 0}, {stop, POLLIN, 0}};
-    const int ready = PollUntil(watched, stop >= 0 ? 2 : 1, deadline);
-    if (ready < 0) return End::kLost;
-    if (ready == 0) return End::kTimedOut;
-    if ((watched[1].revents & POLLIN) != 0) return End::kStopped;
+  } catch (const std::exception&) {
+    // No room for what the server sent: the connection cannot go on.
+    return Lose();
   }
 }
 
@@ -198,7 +260,9 @@ void ServerConnection::Handle(uint32_t channel, std::string_view packet) {
   }
   uint32_t stream = 0;
   uint32_t bytes = 0;
-  if (command == kRequest && values.U32(&stream) && values.U32(&bytes) && stream == channel_) requested_ += bytes;
+  if (command == kRequest && values.U32(&stream) && values.U32(&bytes) && stream == channel_) {
+    requested_ += std::min<size_t>(bytes, SIZE_MAX - requested_);
+  }
   if (command == kPlaybackStreamKilled && values.U32(&stream) && stream == channel_) stream_lost_ = true;
   // Suspended or resumed, or moved to another sink, which may itself be
   // suspended: its index and name come before the flag.

@@ -4,12 +4,17 @@
 // D-Bus, systemd) would cost more than the whole rest of a short sound.
 // Only what the sound output needs: authentication, one playback stream fed
 // with samples inside the protocol's packets (no shared memory), its
-// latency, and the default sink's volume. Nothing blocks: every wait polls
-// the socket with a deadline, and a feed's waits the stop descriptor too.
-// On the sound thread.
+// latency, and the default sink's volume. Nothing blocks: the connection is
+// made without waiting, and every pass of every read and send looks at the
+// clock and polls the socket with the stop descriptor, so that a server
+// that floods, drips or lies ends a call by its deadline. What the server
+// sends is bounded as the servers bound it: one packet of at most
+// protocol::kMaxPacketSize is held at a time. On the sound thread.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,8 +45,8 @@ class TagWriter {
   std::string bytes_;
 };
 
-// Reads the values of a message in order; each returns false at the end or
-// on a value of another type, and leaves the reader failed.
+// Reads the values of a message in order; each returns false at the end, on
+// a value of another type or one out of bounds, and leaves the reader failed.
 class TagReader {
  public:
   explicit TagReader(std::string_view bytes) : rest_(bytes) {}
@@ -72,9 +77,15 @@ class ServerConnection {
   // Connects to the first server the environment names that answers
   // (server_address.h) and introduces the program. kNone at once when there
   // is no such socket, nobody listens, or every server turns the program
-  // away.
+  // away; kSilent when one is there but does not answer by `deadline`, or
+  // takes no more connections until then.
   Opened Open(uint64_t deadline);
-  // Hangs up: the server drops the stream and what it holds at once.
+  // Speaks over `socket`, a connected non-blocking stream socket whose
+  // other end is a server that has already let the program in, at
+  // `version` (one end of a socket pair, for tests and the fuzzer).
+  void Attach(int socket, uint32_t version);
+  // Hangs up: the server drops the stream and what it holds at once. A
+  // server that breaks the protocol's framing is hung up on too (kLost).
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
 
@@ -100,22 +111,27 @@ class ServerConnection {
   // changes.
   void Follow(uint32_t channel, size_t requested, bool suspended);
   size_t Requested() const { return requested_; }
-  void Took(size_t size) { requested_ -= size; }
+  void Took(size_t size) { requested_ -= std::min(size, requested_); }
   bool StreamLost() const { return stream_lost_; }
   bool StreamSuspended() const { return stream_suspended_; }
 
  private:
-  Opened OpenAt(const std::string& path, uint64_t deadline);
-  End SendAll(const std::string& bytes, uint64_t deadline, int stop);
+  // How a try to reach a server's socket ended.
+  enum class Reached { kConnected, kFull, kNone };
+  Reached Connect(const std::string& path);
+  Opened Introduce(uint64_t deadline);
+  // Sends one packet on `channel`: a header, then `parts` one after another.
+  End SendPacket(uint32_t channel, std::initializer_list<std::string_view> parts, uint64_t deadline, int stop);
   // Reads and handles packets until `done()` or the wait ends.
   template <typename Done>
   End ReadUntil(Done done, uint64_t deadline, int stop);
   void Handle(uint32_t channel, std::string_view packet);
+  End Lose();
 
   int fd_ = -1;
   uint32_t version_ = 0;
   uint32_t next_tag_ = 0;
-  std::string input_;  // bytes read and not yet handled
+  std::string input_;  // bytes read and not yet handled: at most one packet and its header
   // The answer being waited for.
   uint32_t awaited_tag_ = 0;
   bool answered_ = false;

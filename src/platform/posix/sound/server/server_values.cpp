@@ -1,6 +1,8 @@
 // The values of the sound server's protocol messages.
 #include "platform/posix/sound/server/server_connection.h"
 
+#include "platform/posix/sound/server/protocol.h"
+
 uint32_t ReadBe32(const char* bytes) {
   const auto* b = reinterpret_cast<const unsigned char*>(bytes);
   return static_cast<uint32_t>(b[0]) << 24 | static_cast<uint32_t>(b[1]) << 16 |
@@ -105,7 +107,10 @@ bool TagReader::U64(char type, uint64_t* value) {
 }
 
 bool TagReader::Bool(bool* value) {
-  if (rest_.empty() || (rest_[0] != '1' && rest_[0] != '0')) return false;
+  if (rest_.empty() || (rest_[0] != '1' && rest_[0] != '0')) {
+    rest_ = {};
+    return false;
+  }
   *value = rest_[0] == '1';
   rest_.remove_prefix(1);
   return true;
@@ -136,10 +141,12 @@ bool TagReader::SampleSpec() {
 }
 
 bool TagReader::ChannelMap(std::vector<uint8_t>* positions) {
-  if (rest_.size() < 2 || rest_[0] != 'm') return false;
-  const auto count = static_cast<uint8_t>(rest_[1]);
+  const auto count = rest_.size() < 2 ? 0 : static_cast<uint8_t>(rest_[1]);
   std::string_view taken;
-  if (!Take('m', 1u + count, &taken)) return false;
+  if (count > protocol::kMaxChannels || !Take('m', 1u + count, &taken)) {
+    rest_ = {};
+    return false;
+  }
   if (positions != nullptr) positions->assign(taken.begin() + 1, taken.end());
   return true;
 }
