@@ -148,7 +148,9 @@ uint32_t PulseOutput::Prepare(unsigned rate, unsigned channels, bool int16, cons
   // The connection the driver was chosen on carries every stream of the
   // run: one handshake, however many sounds.
   if (StreamOpen()) DrainStream();
+  // A stream the server killed is forgotten; its connection carries on.
   stream_ = kNoIndex;
+  server_.Follow(kNoIndex, 0, false);
   if (!server_.IsOpen() && Connect() != ServerConnection::Opened::kReady) return kMediaNoOutput;
   uint32_t error = 0;
   ServerConnection::End end = CreateStream(format, rate, channels, name, &error);
@@ -226,7 +228,13 @@ bool PulseOutput::Feed(const FrameSource& source, int stop) {
     stall_deadline = DeadlineAfter(kStallMs);
   }
   if (played_through) played_through = WaitForTail(stop);
-  if (!played_through) Close();
+  // A stream the server killed is gone, and the connection still good for
+  // the next one; any other cut hangs up, which silences the stream at once.
+  if (!played_through && server_.IsOpen() && server_.StreamLost()) {
+    stream_ = kNoIndex;
+  } else if (!played_through) {
+    Close();
+  }
   return played_through;
 }
 
