@@ -127,25 +127,21 @@ TEST(ServerConnectionTest, DriverAnswersAsTheServerDoes) {
     rest.insert(rest.begin(), {{Step::kRead}, {Step::kSend, Packet(protocol::kReply, 2, values)}});
     return rest;
   };
-  const auto request = [](uint32_t bytes, bool resumed = false) {
-    TagWriter values, resume;
-    values.U32(0);
-    values.U32(bytes);
-    resume.U32(0);
-    resume.Bool(false);
-    return (resumed ? Packet(protocol::kPlaybackStreamSuspended, UINT32_MAX, resume) : "") +
-           Packet(protocol::kRequest, UINT32_MAX, values);
-  };
+  TagWriter one_byte, resumed, more;  // stream 0: asked for a byte; resumed; asked for 200 frames
+  for (const uint32_t word : {0u, 1u}) one_byte.U32(word);
+  for (const uint32_t word : {0u, 800u}) more.U32(word);
+  resumed.U32(0);
+  resumed.Bool(false);
   const DriverCase cases[] = {
       {"invalid settings", refused(3), kMediaOutputFormat, false, 0, 0},
       {"a version the server does not speak", refused(17), kMediaNoOutput, false, 0, 0},
       {"settings the server does not support", refused(19), kMediaOutputFormat, false, 0, 0},
       {"a busy server", refused(26), kMediaOutputBusy, false, 0, 0},
-      {"a byte a second (a frame in 4 s) is a stall", made(false, {{Step::kRepeat, request(1), 1000}}), 0, false, 2400,
-       3400},
+      {"a byte a second (a frame in 4 s) is a stall",
+       made(false, {{Step::kRepeat, Packet(61, UINT32_MAX, one_byte), 1000}}), 0, false, 2400, 3400},
       {"a suspended sink is waited through",
-       made(true, {{Step::kPause, "", 3000}, {Step::kSend, request(800, true)}, {Step::kRead}, {Step::kRead},
-                   {Step::kSend, Packet(protocol::kReply, 3)}}),
+       made(true, {{Step::kPause, "", 3000}, {Step::kSend, Packet(76, UINT32_MAX, resumed) + Packet(61, UINT32_MAX, more)},
+                   {Step::kRead}, {Step::kRead}, {Step::kSend, Packet(protocol::kReply, 3)}}),
        0, true, 2900, 4500},
   };
   for (const DriverCase& row : cases) {
@@ -155,13 +151,12 @@ TEST(ServerConnectionTest, DriverAnswersAsTheServerDoes) {
     ASSERT_NE(output, nullptr) << row.why;
     EXPECT_EQ(output->Prepare(44100, 2, true, "tone"), row.prepared) << row.why;
     if (row.prepared != 0) continue;
-    int left = 100;  // frames of silence
+    long left = 100;  // frames, whatever they hold
     FrameSource source;
-    source.int16s = [&left](int16_t* out, long frames) {
-      const long given = std::min<long>(left, frames);
-      std::fill(out, out + given * 2, int16_t{0});
-      left -= static_cast<int>(given);
-      return given;
+    source.int16s = [&left](int16_t*, long frames) {
+      frames = std::min(left, frames);
+      left -= frames;
+      return frames;
     };
     const uint64_t start = platform::MonotonicMilliseconds();
     EXPECT_EQ(output->Feed(source, -1), row.played) << row.why;
