@@ -1,8 +1,8 @@
 // A sound server that plays a script, for tests of the program's side of the
 // protocol. It listens at a socket of its own, which PULSE_SERVER names while
 // it lives, plays its steps in order on the first connection, then reads
-// until the client hangs up. A hang-up ends every step at once, and nothing
-// waits past the bounds below, so a test ends however its client behaves.
+// until the client hangs up. A hang-up ends every step at once, so a test
+// ends however its client behaves.
 #pragma once
 
 #include <poll.h>
@@ -20,12 +20,11 @@
 
 struct Step {
   enum Kind { kRead, kSend, kRepeat, kPause };
-  Kind kind;             // read one packet; send; send until the client hangs up; pause
-  std::string bytes{};   // what kSend and kRepeat send
-  int ms = 0;            // kRepeat: the pause between two sends; kPause: how long
+  Kind kind;            // read one packet; send; send until the client hangs up; pause
+  std::string bytes{};  // what kSend and kRepeat send
+  int ms = 0;           // kRepeat: the pause between two sends; kPause: how long
 };
 
-// A packet's header.
 inline std::string Header(uint32_t size, uint32_t channel = protocol::kCommandChannel, uint32_t flags = 0) {
   std::string header;
   for (const uint32_t word : {size, channel, 0u, 0u, flags}) AppendBe32(&header, word);
@@ -44,41 +43,28 @@ inline std::string Packet(uint32_t command, uint32_t tag, const TagWriter& value
 inline std::vector<Step> LetIn(std::vector<Step> rest, uint32_t version = protocol::kVersion) {
   TagWriter auth;
   auth.U32(version);
-  std::vector<Step> steps = {{Step::kRead}, {Step::kSend, Packet(protocol::kReply, 0, auth)}, {Step::kRead},
-                             {Step::kSend, Packet(protocol::kReply, 1)}};
-  steps.insert(steps.end(), rest.begin(), rest.end());
-  return steps;
+  rest.insert(rest.begin(), {{Step::kRead}, {Step::kSend, Packet(protocol::kReply, 0, auth)}, {Step::kRead},
+                             {Step::kSend, Packet(protocol::kReply, 1)}});
+  return rest;
 }
 
 class ScriptedServer {
  public:
   enum class Listening { kNobody, kFullQueue, kAccepts };
 
-  explicit ScriptedServer(std::vector<Step> script, Listening listening = Listening::kAccepts)
-      : script_(std::move(script)) {
-    if (mkdtemp(folder_) == nullptr) return;
-    path_ = std::string(folder_) + "/native";
+  explicit ScriptedServer(std::vector<Step> script, Listening listening = Listening::kAccepts) {
+    path_ = std::string(mkdtemp(folder_)) + "/native";
     setenv("PULSE_SERVER", ("unix:" + path_).c_str(), 1);
     if (listening == Listening::kNobody) return;
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
+    sockaddr_un address{AF_UNIX, {}};
     path_.copy(address.sun_path, sizeof address.sun_path - 1);
     listener_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
     listen(listener_, 0);
-    if (listening == Listening::kFullQueue) {
-      // A queue of length 0 holds one connection, never accepted.
-      filler_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      connect(filler_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-      return;
-    }
-    thread_ = std::thread([this] {
-      pollfd waiting = {listener_, POLLIN, 0};
-      if (poll(&waiting, 1, 10000) <= 0) return;
-      const int client = accept(listener_, nullptr, nullptr);
-      Play(client);
-      close(client);
-    });
+    // A queue of length 0 holds one connection: this one, never accepted.
+    filler_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listening == Listening::kFullQueue) connect(filler_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    if (listening == Listening::kAccepts) thread_ = std::thread(&ScriptedServer::Play, listener_, std::move(script));
   }
   ~ScriptedServer() {
     if (thread_.joinable()) thread_.join();  // once the client has hung up
@@ -96,32 +82,31 @@ class ScriptedServer {
   static bool Sent(int client, const std::string& bytes) {
     return send(client, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
   }
-  void Play(int client) const {
-    bool going = true;
-    for (auto step = script_.begin(); going && step != script_.end(); ++step) {
-      char header[protocol::kHeaderSize];
-      std::string body;
+  // Reads `size` bytes into `into`, or drops them.
+  static bool Read(int client, char* into, size_t size) {
+    std::string dropped(into == nullptr ? size : 0, '\0');
+    return recv(client, into == nullptr ? dropped.data() : into, size, MSG_WAITALL) == static_cast<ssize_t>(size);
+  }
+  static void Play(int listener, std::vector<Step> script) {
+    pollfd waiting = {listener, POLLIN, 0};
+    const int client = poll(&waiting, 1, 10000) > 0 ? accept(listener, nullptr, nullptr) : -1;
+    char header[protocol::kHeaderSize];
+    bool going = client >= 0;
+    for (auto step = script.begin(); going && step != script.end(); ++step) {
       switch (step->kind) {
         case Step::kRead:
-          going = recv(client, header, sizeof header, MSG_WAITALL) == static_cast<ssize_t>(sizeof header);
-          if (going) body.resize(ReadBe32(header));
-          going = going && recv(client, body.data(), body.size(), MSG_WAITALL) == static_cast<ssize_t>(body.size());
+          going = Read(client, header, sizeof header) && Read(client, nullptr, ReadBe32(header));
           break;
         case Step::kSend: going = Sent(client, step->bytes); break;
-        case Step::kRepeat:
-          while (Sent(client, step->bytes) && !HungUp(client, step->ms)) {
-          }
-          going = false;
-          break;
+        case Step::kRepeat: while (Sent(client, step->bytes) && !HungUp(client, step->ms)) {} going = false; break;
         case Step::kPause: going = !HungUp(client, step->ms); break;
       }
     }
-    char rest[4096];
-    while (recv(client, rest, sizeof rest, 0) > 0) {
+    while (client >= 0 && recv(client, header, sizeof header, 0) > 0) {
     }
+    close(client);
   }
 
-  std::vector<Step> script_;
   char folder_[32] = "/tmp/peldo-server-XXXXXX";
   std::string path_;
   int listener_ = -1;

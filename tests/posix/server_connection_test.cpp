@@ -37,6 +37,10 @@ TEST(ServerConnectionTest, ValuesReadBackInOrderAndAWrongTypeStopsTheReader) {
   TagReader wrong(written.Bytes());
   EXPECT_FALSE(wrong.String()) << "a number is no string";
   EXPECT_FALSE(wrong.U32(&number)) << "a failed reader stays failed";
+  TagWriter too_many;
+  too_many.ChannelMap(std::vector<uint8_t>(33, 1));
+  TagReader refused(too_many.Bytes());
+  EXPECT_FALSE(refused.ChannelMap(nullptr)) << "more channels than a map may have";
 }
 
 struct ServerCase {
