@@ -345,6 +345,44 @@ def dings(peldo, work, runs):
               f"{show(ratio, '%.2f'):>13}")
 
 
+def instructions(command, cwd):
+    """The instructions a player runs for one sound, all its threads, as
+    callgrind counts them; None where valgrind is missing or gave no count."""
+    command, extra = command
+    if not shutil.which("valgrind"):
+        return None
+    with tempfile.TemporaryDirectory() as scratch:
+        counted = subprocess.run(
+            ["valgrind", "--tool=callgrind", f"--callgrind-out-file={scratch}/out"] + command,
+            cwd=cwd, env=dict(os.environ, **extra), stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    for line in counted.stderr.splitlines():
+        if "Collected :" in line:
+            return int(line.split(":")[-1])
+    return None
+
+
+def ding_instructions(peldo, work, runs):
+    """The same ding under callgrind: instructions, a figure that load on the
+    machine does not move, against paplay's."""
+    players = {name: command for name, command in commands(peldo, "ding.wav").items()
+               if name in ("peldo", "paplay", "aplay")}
+    if not shutil.which("valgrind"):
+        print("\ninstructions: valgrind is not installed; left out")
+        return
+    counts = {name: [] for name in players}
+    for _ in range(runs):
+        for name, command in players.items():
+            counts[name].append(instructions(command, work))
+    print(f"\n{DING_SECONDS} s ding under callgrind: instructions, all threads; median of {runs} runs")
+    print(f"{'player':<11} {'instructions':>13} {'/ paplay':>9}")
+    base = median(counts.get("paplay", []))
+    for name, values in counts.items():
+        count = median(values)
+        ratio = count / base if count and base else None
+        print(f"{name:<11} {show(count, '%.0f'):>13} {show(ratio, '%.2f'):>9}")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--peldo", required=True)
@@ -363,6 +401,7 @@ def main():
             short_cases(peldo, work, args.short_runs)
         if args.ding_runs > 0:
             dings(peldo, work, args.ding_runs)
+            ding_instructions(peldo, work, min(args.ding_runs, 5))
     finally:
         shutil.rmtree(work, ignore_errors=True)
     print(f"\n(bench took {(time.monotonic() - began) / 60:.1f} min)")

@@ -3,6 +3,7 @@
 // level stays after the program ends.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "e2e/e2e_support.h"
@@ -50,6 +51,51 @@ TEST(SoundVolumeTest, OptionSetsTheSinkVolume) {
   }
   UseSoundPath(SoundPath::kServer);
   SetSinkVolume(65536);
+}
+
+// On a PulseAudio server of its own whose sinks follow their loudest stream
+// (flat volumes) and that remembers each program's stream volume, as
+// desktops do: the stream's volume is the server's to choose, so neither
+// raises the sink nor hides the remembered level.
+TEST(FlatVolumeTest, TheStreamLeavesTheSinkAndTheRememberedVolumeAlone) {
+  std::string why;
+  if (!UsePrivateServer(&why)) GTEST_SKIP() << why;
+  setenv("PELDO_FLAT_VOLUMES", "yes", 1);
+  PrivateServer server;
+  unsetenv("PELDO_FLAT_VOLUMES");
+  ASSERT_TRUE(server.Running());
+  for (const auto& [name, value] : server.Environment()) setenv(name.c_str(), value.c_str(), 1);
+  bool restoring = false;
+  Command("pactl", {"load-module", "module-stream-restore"}, &restoring);
+  if (!restoring) GTEST_SKIP() << "this PulseAudio has no module-stream-restore";
+  ScratchDir dir;
+  ASSERT_TRUE(MakeTone(dir / "tone.wav"));
+  const auto play = [&](const char* option) {
+    ProcessOptions options;
+    options.args = {"tone", "/q", option};
+    options.working_dir = dir.path();
+    return std::make_unique<Process>(options);
+  };
+  const VolumeCase cases[] = {
+      {"/V30 stays at 30 percent while the sound plays and after", "/V30", 65536, 19660},
+      {"without /V the sink stays where it was", "/V-1", 32768, 32768},
+  };
+  for (const VolumeCase& row : cases) {
+    ASSERT_TRUE(SetSinkVolume(row.before)) << row.why;
+    EXPECT_TRUE(play(row.option)->WaitForExit(10000)) << row.why;
+    EXPECT_EQ(SinkVolume(), std::make_pair(row.after, row.after)) << row.why;
+  }
+  // A level set in the mixer for the program's stream is where its next run starts.
+  const auto first = play("/V100");
+  ASSERT_TRUE(server.WaitForPlayer(5000));
+  Command("sh", {"-c", "pactl set-sink-input-volume $(pactl list short sink-inputs | cut -f1) 40%"});
+  EXPECT_TRUE(first->WaitForExit(10000));
+  const auto second = play("/V100");
+  ASSERT_TRUE(server.WaitForPlayer(5000));
+  EXPECT_EQ(Command("sh", {"-c", "pactl list sink-inputs | sed -n 's/.*Volume: front-left: \\([0-9]*\\) .*/\\1/p'"}),
+            "26214\n")
+      << "the remembered 40 percent";
+  EXPECT_TRUE(second->WaitForExit(10000));
 }
 
 }  // namespace

@@ -79,7 +79,12 @@ void Worker::Run() {
     std::function<void()> job = std::move(jobs_.front());
     jobs_.pop_front();
     lock.unlock();
-    job();
+    // Jobs catch what they throw; should one not, the thread and its queue
+    // live on rather than the process ending.
+    try {
+      job();
+    } catch (...) {
+    }
     job = nullptr;
     lock.lock();
     ++finished_;

@@ -3,6 +3,7 @@
 #include "platform/posix/sound/output.h"
 
 #include <exception>
+#include <new>
 
 #include "platform/posix/sound/alsa/alsa_output.h"
 #include "platform/posix/sound/media_errors.h"
@@ -40,13 +41,19 @@ WaitEnd SoundOutput::Prepare(unsigned rate, unsigned channels, bool int16, const
   bool posted = false;
   try {
     posted = end_event_.Open() && stop_event_.Open() && worker_.Post([this, rate, channels, int16, name] {
-      prepare_answer_ = ChosenDriver().Prepare(rate, channels, int16, name);
+      try {
+        prepare_answer_ = ChosenDriver().Prepare(rate, channels, int16, name);
+      } catch (const std::bad_alloc&) {
+        prepare_answer_ = kMediaNoMemory;
+      } catch (...) {
+        prepare_answer_ = kMediaNoOutput;
+      }
     });
   } catch (const std::exception&) {
   }
   if (!posted) return WaitEnd::kReady;
   // Given up on, the output the request opens is closed again when it comes.
-  const WaitEnd end = worker_.Await(wait, timeout_ms, [this] { CurrentDriver().Close(); });
+  const WaitEnd end = worker_.Await(wait, timeout_ms, [this] { CloseQuietly(); });
   if (end == WaitEnd::kReady) *error = prepare_answer_;
   return end;
 }
@@ -78,12 +85,33 @@ bool SoundOutput::Finish() {
 }
 
 void SoundOutput::Drain(int timeout_ms, DescriptorWait wait) {
-  if (used_ && Finish() && worker_.Post([this] { CurrentDriver().Drain(); })) worker_.Await(wait, timeout_ms);
+  if (!used_ || !Finish()) return;
+  bool posted = false;
+  try {
+    posted = worker_.Post([this] {
+      try {
+        CurrentDriver().Drain();
+      } catch (...) {
+        CloseQuietly();
+      }
+    });
+  } catch (const std::exception&) {
+  }
+  if (posted) worker_.Await(wait, timeout_ms);
 }
 
 void SoundOutput::SetVolume(uint32_t volume_word) {
   used_ = true;
-  worker_.Post([this, volume_word] { ChosenDriver().SetVolume(volume_word); });
+  try {
+    // The volume is left as it is when it cannot be set.
+    worker_.Post([this, volume_word] {
+      try {
+        ChosenDriver().SetVolume(volume_word);
+      } catch (...) {
+      }
+    });
+  } catch (const std::exception&) {
+  }
 }
 
 // ---- On the sound thread ---------------------------------------------------
@@ -101,8 +129,22 @@ OutputDriver& SoundOutput::ChosenDriver() {
   return *driver_;
 }
 
+// After an exception the driver may hold anything: what it has is dropped.
+void SoundOutput::CloseQuietly() {
+  try {
+    CurrentDriver().Close();
+  } catch (...) {
+    driver_.reset();
+  }
+}
+
 void SoundOutput::Feed(const FrameSource& source) {
-  CurrentDriver().Feed(source, stop_event_.Get());
+  // A feed that throws (memory that ran out) ends as an output that failed.
+  try {
+    CurrentDriver().Feed(source, stop_event_.Get());
+  } catch (...) {
+    CloseQuietly();
+  }
   // The hand-off: after this store the source is the main thread's again.
   feeding_.store(false, std::memory_order_release);
   end_event_.Signal();

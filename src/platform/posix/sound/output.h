@@ -8,7 +8,9 @@
 // Every driver call runs on the sound thread, a Worker (worker.h) that the
 // SoundOutput owns and alone posts to; the SoundOutput's public functions are
 // called on the main thread and never wait for the driver longer than they
-// say. The driver's stream outlives the sounds played on it: after a sound
+// say. Nothing a driver throws leaves the sound thread's jobs: an opening
+// that throws answers with a media error (kMediaNoMemory when memory ran
+// out), anything else closes the output. The driver's stream outlives the sounds played on it: after a sound
 // has been queued whole it stays open and running, so the next sound with the
 // same rate and channels follows the last sample without a gap.
 #pragma once
@@ -77,6 +79,7 @@ class SoundOutput {
   // answer, one that has no output. Closing and draining never connect.
   OutputDriver& ChosenDriver();
   OutputDriver& CurrentDriver();
+  void CloseQuietly();
   void Feed(const FrameSource& source);
 
   Worker worker_;

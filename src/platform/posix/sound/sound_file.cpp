@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <exception>
+#include <new>
 
 #include "platform/posix/sound/media_errors.h"
 
@@ -100,6 +101,17 @@ WaitEnd SoundFileOpener::Open(const std::string& path, DescriptorWait wait, int 
 }
 
 void SoundFileOpener::OpenOnWorker(const std::string& path) {
+  // Nothing thrown leaves the job: a lack of memory is the sound's error.
+  try {
+    OpenOnWorkerOrThrow(path);
+  } catch (const std::bad_alloc&) {
+    answer_ = OpenedFile{nullptr, {}, kMediaNoMemory};
+  } catch (...) {
+    answer_ = OpenedFile{nullptr, {}, kMediaFileUnreadable};
+  }
+}
+
+void SoundFileOpener::OpenOnWorkerOrThrow(const std::string& path) {
   OpenedFile opened;
   struct stat status{};
   const int fd = OpenRegularFile(path, &status, &opened.code);

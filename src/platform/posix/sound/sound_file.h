@@ -60,6 +60,7 @@ class SoundFileOpener {
  private:
   // On the worker.
   void OpenOnWorker(const std::string& path);
+  void OpenOnWorkerOrThrow(const std::string& path);
 
   Worker worker_;
   // The worker's until Await hands it over.

@@ -10,8 +10,11 @@
 namespace protocol {
 
 // The protocol's version as this client speaks it at most; a connection
-// uses the lower of this and the server's.
-constexpr uint32_t kVersion = 13;
+// uses the lower of this and the server's, and every command is written
+// with the fields of that version. Nothing this client sends or reads
+// changed after 35; shared memory, which later versions build on, is never
+// asked for.
+constexpr uint32_t kVersion = 35;
 // Servers older than this (they cannot say a stream is suspended) are not
 // spoken to.
 constexpr uint32_t kOldestVersion = 12;

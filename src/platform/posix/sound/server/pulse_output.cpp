@@ -36,16 +36,22 @@ constexpr uint64_t kStartUs = 10000;
 // The end of a sound is announced when this much of it is left to play: time
 // enough for the next sound to be queued behind it without a gap.
 constexpr uint64_t kTailUs = 100000;
-// A server that takes no sound and says nothing for this long has hung: the
-// sound ends, as it would on a device that stopped.
+// A server that asks for no whole frame for this long while its sink runs
+// has hung: the sound ends, as it would on a device that stopped. A
+// suspended sink is waited through for as long as it stays so.
 constexpr int kStallMs = static_cast<int>(kBufferUs / 1000) * 2 + 500;
+constexpr uint64_t kNoDeadline = UINT64_MAX;
 // Samples are sent in packets of at most this many bytes.
 constexpr size_t kPacketBytes = 65536;
 
+// What a server's refusal of a stream means to the user: the sound's
+// settings refused, the output taken, or no output to be had (no such
+// sink, no access, a version it does not speak, anything else).
 uint32_t CodeForServerError(uint32_t error) {
   switch (error) {
     case kErrorInvalid:
     case kErrorNotSupported:
+    case kErrorTooLarge:
       return kMediaOutputFormat;
     case kErrorBusy:
       return kMediaOutputBusy;
@@ -63,42 +69,15 @@ std::vector<uint8_t> ChannelPositions(unsigned channels) {
   return positions;
 }
 
-class PulseOutput final : public OutputDriver {
- public:
-  ServerConnection::Opened Connect() { return server_.Open(DeadlineAfter(kAnswerWaitMs)); }
-  uint32_t Prepare(unsigned rate, unsigned channels, bool int16, const std::string& name) override;
-  bool Feed(const FrameSource& source, int stop) override;
-  void Close() override;
-  void Drain() override;
-  void SetVolume(uint32_t volume_word) override;
-
- private:
-  bool StreamOpen() const { return server_.IsOpen() && stream_ != kNoIndex && !server_.StreamLost(); }
-  bool WaitForTail(int stop);
-
-  ServerConnection server_;
-  uint32_t stream_ = kNoIndex;  // the stream's channel
-  uint8_t format_ = 0;
-  unsigned rate_ = 0;
-  unsigned channels_ = 0;
-  std::vector<float> samples_;  // read from the source, floats or 16-bit
-};
-
-uint32_t PulseOutput::Prepare(unsigned rate, unsigned channels, bool int16, const std::string& name) {
-  const uint8_t format = int16 ? kSigned16 : kFloat32;
-  if (channels == 0 || channels > 32 || rate == 0 || rate > 384000) return kMediaOutputFormat;
-  if (StreamOpen() && format == format_ && rate == rate_ && channels == channels_) return 0;
-  if (StreamOpen()) Drain();
-  Close();
-  // A server that went away may be back.
-  if (Connect() != ServerConnection::Opened::kReady) return kMediaNoOutput;
-
-  const uint64_t bytes_per_second = uint64_t{rate} * channels * (int16 ? 2 : 4);
+// The stream's request, in the fields of the version the connection speaks.
+TagWriter StreamRequest(uint32_t version, uint8_t format, unsigned rate, unsigned channels, const std::string& name) {
+  const uint64_t bytes_per_second = uint64_t{rate} * channels * (format == kSigned16 ? 2 : 4);
   const auto bytes_for = [&](uint64_t us) {
     const uint64_t frames = us * rate / 1000000;
     return static_cast<uint32_t>(frames * (bytes_per_second / rate));
   };
   TagWriter request;
+  if (version < 13) request.String(name.c_str());
   request.SampleSpec(format, static_cast<uint8_t>(channels), rate);
   request.ChannelMap(ChannelPositions(channels));
   request.U32(kNoIndex);
@@ -110,17 +89,94 @@ uint32_t PulseOutput::Prepare(unsigned rate, unsigned channels, bool int16, cons
   request.U32(bytes_for(kStartUs));
   request.U32(bytes_for(kRequestUs));
   request.U32(0);  // no sync group
+  // From version 14 on this volume is marked unset and the server picks
+  // the stream's own: the one the mixer remembers for the program, else the
+  // sink's. Before, it counts, and full leaves the sink's level as it is.
   request.Volume(std::vector<uint32_t>(channels, kFullVolume));
   for (int flag = 0; flag < 7; ++flag) request.Bool(false);  // the server may remap, resample, move
-  request.Bool(false);                                       // not muted
-  request.Bool(false);                                       // the buffer as asked
-  request.Properties("media.name", name);
-  std::string reply;
+  if (version >= 13) {
+    request.Bool(false);  // not muted
+    request.Bool(false);  // the buffer as asked
+    request.Properties("media.name", name);
+  }
+  if (version >= 14) {
+    request.Bool(false);  // the volume is not set
+    request.Bool(false);  // no early requests
+  }
+  if (version >= 15) {
+    request.Bool(false);  // the mute is not set either
+    request.Bool(false);  // the stream keeps its sink awake
+    request.Bool(false);  // a suspended sink is waited for, not a failure
+  }
+  if (version >= 17) request.Bool(false);  // no relative volume
+  if (version >= 18) request.Bool(false);  // plain samples, no passthrough
+  if (version >= 21) request.U8(0);        // no encoded formats: the sample spec says it all
+  return request;
+}
+
+class PulseOutput final : public OutputDriver {
+ public:
+  ServerConnection::Opened Connect() { return server_.Open(DeadlineAfter(kAnswerWaitMs)); }
+  uint32_t Prepare(unsigned rate, unsigned channels, bool int16, const std::string& name) override;
+  bool Feed(const FrameSource& source, int stop) override;
+  void Close() override;
+  void Drain() override;
+  void SetVolume(uint32_t volume_word) override;
+
+ private:
+  bool StreamOpen() const { return server_.IsOpen() && stream_ != kNoIndex && !server_.StreamLost(); }
+  ServerConnection::End CreateStream(uint8_t format, unsigned rate, unsigned channels, const std::string& name,
+                                     uint32_t* error);
+  // Lets the stream play out and deletes it, keeping the connection.
+  void DrainStream();
+  bool WaitForTail(int stop);
+
+  ServerConnection server_;
+  uint32_t stream_ = kNoIndex;  // the stream's channel
+  uint8_t format_ = 0;
+  unsigned rate_ = 0;
+  unsigned channels_ = 0;
+  // Read from the source, floats or 16-bit; left uninitialised, as every
+  // sample sent is written first.
+  std::unique_ptr<float[]> samples_;
+};
+
+uint32_t PulseOutput::Prepare(unsigned rate, unsigned channels, bool int16, const std::string& name) {
+  const uint8_t format = int16 ? kSigned16 : kFloat32;
+  if (channels == 0 || channels > 32 || rate == 0 || rate > 384000) return kMediaOutputFormat;
+  if (StreamOpen() && format == format_ && rate == rate_ && channels == channels_) return 0;
+  // The connection the driver was chosen on carries every stream of the
+  // run: one handshake, however many sounds.
+  if (StreamOpen()) DrainStream();
+  // A stream the server killed is forgotten; its connection carries on.
+  stream_ = kNoIndex;
+  server_.Follow(kNoIndex, 0, false);
+  if (!server_.IsOpen() && Connect() != ServerConnection::Opened::kReady) return kMediaNoOutput;
   uint32_t error = 0;
-  const ServerConnection::End end =
-      server_.Call(kCreatePlaybackStream, request, DeadlineAfter(kAnswerWaitMs), -1, &reply, &error);
+  ServerConnection::End end = CreateStream(format, rate, channels, name, &error);
+  // A server that went away since may be back.
+  if (end == ServerConnection::End::kLost) {
+    Close();
+    if (Connect() != ServerConnection::Opened::kReady) return kMediaNoOutput;
+    end = CreateStream(format, rate, channels, name, &error);
+  }
+  if (end == ServerConnection::End::kDone) return 0;
+  if (end != ServerConnection::End::kRefused) Close();
+  return end == ServerConnection::End::kRefused ? CodeForServerError(error) : kMediaNoOutput;
+}
+
+ServerConnection::End PulseOutput::CreateStream(uint8_t format, unsigned rate, unsigned channels,
+                                                const std::string& name, uint32_t* error) {
+  const uint32_t version = server_.Version();
+  std::string reply;
+  ServerConnection::End end = server_.Call(kCreatePlaybackStream, StreamRequest(version, format, rate, channels, name),
+                                           DeadlineAfter(kAnswerWaitMs), -1, &reply, error);
+  if (end != ServerConnection::End::kDone) return end;
   // The stream's channel, what the server asks for first, the buffer it
-  // granted, and the sink it plays on: whether that is suspended.
+  // granted, the sample spec and channel map it took, and the sink it plays
+  // on: whether that is suspended; from version 13 the sink's latency as
+  // configured, from 21 the format it took (the spec's, as no other was
+  // offered), neither needed here.
   TagReader values(reply);
   uint32_t stream = 0;
   uint32_t sink_input = 0;
@@ -128,51 +184,74 @@ uint32_t PulseOutput::Prepare(unsigned rate, unsigned channels, bool int16, cons
   uint32_t granted[4] = {};
   uint32_t sink_index = 0;
   bool suspended = false;
-  if (end != ServerConnection::End::kDone || !values.U32(&stream) || !values.U32(&sink_input) ||
-      !values.U32(&requested) || !values.U32(&granted[0]) || !values.U32(&granted[1]) || !values.U32(&granted[2]) ||
-      !values.U32(&granted[3]) || !values.SampleSpec() || !values.ChannelMap(nullptr) || !values.U32(&sink_index) ||
-      !values.String() || !values.Bool(&suspended)) {
+  uint64_t sink_latency = 0;
+  if (!values.U32(&stream) || !values.U32(&sink_input) || !values.U32(&requested) || !values.U32(&granted[0]) ||
+      !values.U32(&granted[1]) || !values.U32(&granted[2]) || !values.U32(&granted[3]) || !values.SampleSpec() ||
+      !values.ChannelMap(nullptr) || !values.U32(&sink_index) || !values.String() || !values.Bool(&suspended) ||
+      (version >= 13 && !values.U64('U', &sink_latency))) {
+    // A reply this client cannot read: the server is not one it can play on.
     Close();
-    return end == ServerConnection::End::kRefused ? CodeForServerError(error) : kMediaNoOutput;
+    return ServerConnection::End::kTimedOut;
   }
   server_.Follow(stream, requested, suspended);
   stream_ = stream;
   format_ = format;
   rate_ = rate;
   channels_ = channels;
-  return 0;
+  return end;
 }
 
 bool PulseOutput::Feed(const FrameSource& source, int stop) {
   const size_t frame_bytes = channels_ * (format_ == kSigned16 ? 2u : 4u);
   const bool as_int16 = format_ == kSigned16;
   bool played_through = StreamOpen() && frame_bytes != 0 && (as_int16 ? bool(source.int16s) : bool(source.floats));
-  if (played_through) samples_.resize(kPacketBytes / sizeof(float));
+  if (played_through && samples_ == nullptr) samples_.reset(new float[kPacketBytes / sizeof(float)]);
+  // Only whole frames asked for count as the server taking sound: a server
+  // that asks for a byte at a time stalls as one that asks for nothing.
+  uint64_t stall_deadline = DeadlineAfter(kStallMs);
   while (played_through) {
     if (server_.Requested() < frame_bytes) {
-      played_through = server_.Wait(DeadlineAfter(kStallMs), stop) == ServerConnection::End::kDone;
+      const bool suspended = server_.StreamSuspended();
+      played_through = server_.Wait(suspended ? kNoDeadline : stall_deadline, stop) == ServerConnection::End::kDone;
+      // Time spent suspended is no stall.
+      if (suspended) stall_deadline = DeadlineAfter(kStallMs);
       continue;
     }
     const long frames = static_cast<long>(std::min(server_.Requested(), kPacketBytes) / frame_bytes);
-    const long taken = as_int16 ? source.int16s(reinterpret_cast<int16_t*>(samples_.data()), frames)
-                                : source.floats(samples_.data(), frames);
+    const long taken = as_int16 ? source.int16s(reinterpret_cast<int16_t*>(samples_.get()), frames)
+                                : source.floats(samples_.get(), frames);
     if (taken <= 0) break;
     const size_t size = static_cast<size_t>(taken) * frame_bytes;
-    played_through = server_.Send(stream_, reinterpret_cast<const char*>(samples_.data()), size,
+    played_through = server_.Send(stream_, reinterpret_cast<const char*>(samples_.get()), size,
                                   DeadlineAfter(kStallMs), stop) == ServerConnection::End::kDone;
     server_.Took(size);
+    stall_deadline = DeadlineAfter(kStallMs);
   }
   if (played_through) played_through = WaitForTail(stop);
-  if (!played_through) Close();
+  // A stream the server killed is gone, and the connection still good for
+  // the next one; any other cut hangs up, which silences the stream at once.
+  if (!played_through && server_.IsOpen() && server_.StreamLost()) {
+    stream_ = kNoIndex;
+  } else if (!played_through) {
+    Close();
+  }
   return played_through;
 }
 
 // Asks the server how much of the stream is still to be heard, and waits
 // until no more than the tail is left.
 bool PulseOutput::WaitForTail(int stop) {
-  const uint64_t deadline = DeadlineAfter(kStallMs);
+  uint64_t deadline = DeadlineAfter(kStallMs);
   const uint64_t bytes_per_second = uint64_t{rate_} * channels_ * (format_ == kSigned16 ? 2 : 4);
   while (platform::MonotonicMilliseconds() < deadline) {
+    // A suspended sink plays nothing: its tail waits for the resume.
+    if (server_.StreamSuspended()) {
+      const ServerConnection::End end = server_.Wait(kNoDeadline, stop);
+      if (end == ServerConnection::End::kStopped) return false;
+      if (end == ServerConnection::End::kLost) return true;
+      deadline = DeadlineAfter(kStallMs);
+      continue;
+    }
     TagWriter request;
     request.U32(stream_);
     request.Timeval(platform::MonotonicMilliseconds() * 1000);
@@ -207,23 +286,35 @@ void PulseOutput::Close() {
 }
 
 void PulseOutput::Drain() {
-  if (StreamOpen()) {
-    TagWriter request;
-    request.U32(stream_);
-    std::string reply;
-    server_.Call(kDrainPlaybackStream, request, DeadlineAfter(kStallMs), -1, &reply);
-  }
+  if (StreamOpen()) DrainStream();
   Close();
 }
 
-// The default sink's volume, each channel set from the side it is on: the
+void PulseOutput::DrainStream() {
+  TagWriter request;
+  request.U32(stream_);
+  std::string reply;
+  const ServerConnection::End drained =
+      server_.Call(kDrainPlaybackStream, request, DeadlineAfter(kStallMs), -1, &reply);
+  const ServerConnection::End deleted =
+      drained == ServerConnection::End::kDone || drained == ServerConnection::End::kRefused
+          ? server_.Call(kDeletePlaybackStream, request, DeadlineAfter(kAnswerWaitMs), -1, &reply)
+          : drained;
+  stream_ = kNoIndex;
+  // A server that did not answer is not asked again on this connection.
+  if (deleted != ServerConnection::End::kDone && deleted != ServerConnection::End::kRefused) Close();
+}
+
+// The volume of the sink the stream plays on (the one the user named, else
+// the server's default), each channel set from the side it is on: the
 // right ones from the high word, all others from the low one, in the
 // server's own scale.
 void PulseOutput::SetVolume(uint32_t volume_word) {
   if (!server_.IsOpen() && Connect() != ServerConnection::Opened::kReady) return;
+  const std::string configured = ConfiguredSink();
   TagWriter sink;
   sink.U32(kNoIndex);
-  sink.String("@DEFAULT_SINK@");
+  sink.String(configured.empty() ? "@DEFAULT_SINK@" : configured.c_str());
   std::string reply;
   if (server_.Call(kGetSinkInfo, sink, DeadlineAfter(kAnswerWaitMs), -1, &reply) != ServerConnection::End::kDone) {
     return;

@@ -1,8 +1,12 @@
 // The driver of the sound output (output.h) for a server that speaks the
 // PulseAudio protocol: PulseAudio, or PipeWire through pipewire-pulse, over
-// a ServerConnection (server_connection.h). One stream, kept from sound to
-// sound while rate, channels and sample format stay; cut short, the
-// connection is hung up, which silences it at once. On the sound thread.
+// a ServerConnection (server_connection.h). The connection made when the
+// driver is chosen carries the whole run. One stream on it, kept from sound
+// to sound while rate, channels and sample format stay; for other settings
+// it plays out and is deleted, and a new one is made on the same
+// connection. Cut short, the connection is hung up, which silences it at
+// once, and the next sound connects again. A suspended sink is waited
+// through; a stream the server kills ends its sound. On the sound thread.
 #pragma once
 
 #include <memory>

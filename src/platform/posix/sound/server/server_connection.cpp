@@ -93,8 +93,13 @@ ServerConnection::Opened ServerConnection::Introduce(uint64_t deadline) {
     if (version_ < kOldestVersion) end = End::kRefused;
   }
   if (end == End::kDone) {
+    // Before version 13 a client gives its name as a plain string.
     TagWriter name;
-    name.Properties("application.name", "PELDO");
+    if (version_ < 13) {
+      name.String("PELDO");
+    } else {
+      name.Properties("application.name", "PELDO");
+    }
     end = Call(kSetClientName, name, deadline, -1, &reply);
   }
   if (end == End::kDone) return Opened::kReady;

@@ -28,6 +28,7 @@ void AppendBe32(std::string* bytes, uint32_t value);
 class TagWriter {
  public:
   void U32(uint32_t value);
+  void U8(uint8_t value);
   void String(const char* text);  // nullptr: no string
   void Bool(bool value);
   void Usec(uint64_t value);

@@ -20,6 +20,11 @@ void TagWriter::U32(uint32_t value) {
   Raw32(value);
 }
 
+void TagWriter::U8(uint8_t value) {
+  bytes_ += 'B';
+  bytes_ += static_cast<char>(value);
+}
+
 void TagWriter::String(const char* text) {
   if (text == nullptr) {
     bytes_ += 'N';
