@@ -85,19 +85,12 @@ class MediaLayer {
     if (sound_) return kMediaAlreadyOpen;
     SilenceLibraries();
     std::string wanted(name);
-    const std::optional<std::string> path = ResolveExistingPath(wanted.c_str());
-    if (!path) return kMediaFileNotFound;
-    const std::optional<uint32_t> attributes = EntryAttributes(*path);
-    if (!attributes) return kMediaFileNotFound;
-    // A directory, or a FIFO or device that could block the open or the read.
-    if ((*attributes & (platform::kAttributeDirectory | platform::kAttributeSystem)) != 0) {
-      return kMediaNotSound;
-    }
-    // The file is opened and its header read on a worker, with the keys
-    // watched, as the output is below. Esc meanwhile leaves the sound open
-    // but silent, so that the player reads the Esc next.
+    // The name is looked up, the file opened and its header read on a
+    // worker, with the keys watched, as the output is below. Esc meanwhile
+    // leaves the sound open but silent, so that the player reads the Esc
+    // next.
     OpenedFile opened;
-    switch (files_.Open(*path, wait, kAnswerWaitMs, &opened)) {
+    switch (files_.Open(wanted, wait, kAnswerWaitMs, &opened)) {
       case WaitEnd::kReady:
         break;
       case WaitEnd::kEscPressed:

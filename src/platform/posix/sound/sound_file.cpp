@@ -7,7 +7,10 @@
 #include <cerrno>
 #include <exception>
 #include <new>
+#include <optional>
 
+#include "platform/platform.h"
+#include "platform/posix/files/files.h"
 #include "platform/posix/sound/media_errors.h"
 
 int OpenRegularFile(const std::string& path, struct stat* status, uint32_t* code) {
@@ -84,12 +87,12 @@ bool Lasting(uint32_t code) { return code == kMediaNotSound || code == kMediaFil
 
 }  // namespace
 
-WaitEnd SoundFileOpener::Open(const std::string& path, DescriptorWait wait, int timeout_ms,
+WaitEnd SoundFileOpener::Open(const std::string& name, DescriptorWait wait, int timeout_ms,
                               OpenedFile* opened) {
   *opened = OpenedFile{nullptr, {}, kMediaFileUnreadable};
   bool posted = false;
   try {
-    posted = worker_.Post([this, path] { OpenOnWorker(path); });
+    posted = worker_.Post([this, name] { OpenOnWorker(name); });
   } catch (const std::exception&) {
   }
   if (!posted) return WaitEnd::kReady;
@@ -100,10 +103,10 @@ WaitEnd SoundFileOpener::Open(const std::string& path, DescriptorWait wait, int 
   return end;
 }
 
-void SoundFileOpener::OpenOnWorker(const std::string& path) {
+void SoundFileOpener::OpenOnWorker(const std::string& name) {
   // Nothing thrown leaves the job: a lack of memory is the sound's error.
   try {
-    OpenOnWorkerOrThrow(path);
+    OpenOnWorkerOrThrow(name);
   } catch (const std::bad_alloc&) {
     answer_ = OpenedFile{nullptr, {}, kMediaNoMemory};
   } catch (...) {
@@ -111,10 +114,21 @@ void SoundFileOpener::OpenOnWorker(const std::string& path) {
   }
 }
 
-void SoundFileOpener::OpenOnWorkerOrThrow(const std::string& path) {
+void SoundFileOpener::OpenOnWorkerOrThrow(const std::string& name) {
   OpenedFile opened;
+  const std::optional<std::string> path = ResolveExistingPath(name.c_str());
+  const std::optional<uint32_t> attributes = path ? EntryAttributes(*path) : std::nullopt;
+  if (!attributes) {
+    answer_ = OpenedFile{nullptr, {}, kMediaFileNotFound};
+    return;
+  }
+  // A directory, or a FIFO or device that could block the open or the read.
+  if ((*attributes & (platform::kAttributeDirectory | platform::kAttributeSystem)) != 0) {
+    answer_ = OpenedFile{nullptr, {}, kMediaNotSound};
+    return;
+  }
   struct stat status{};
-  const int fd = OpenRegularFile(path, &status, &opened.code);
+  const int fd = OpenRegularFile(*path, &status, &opened.code);
   if (fd >= 0 && failed_code_ != 0 && SameFile(status, failed_status_)) {
     close(fd);
     opened.code = failed_code_;

@@ -37,8 +37,8 @@ struct OpenedFile {
   uint32_t code = 0;
 };
 
-// Opens sound files on a worker of its own, so that a file whose reads hang
-// holds that thread and not the one that must hear Esc. Called on the main
+// Opens sound files on a worker of its own, so that a folder or a file whose
+// reads hang holds that thread and not the one that must hear Esc. Called on the main
 // thread. A file the decoder found damaged or no sound is not decoded again
 // while it stays the same (device, inode, size and change time): some
 // decoders leak at every failed open. A read error or a lack of memory is
@@ -50,17 +50,19 @@ class SoundFileOpener {
   SoundFileOpener& operator=(const SoundFileOpener&) = delete;
   ~SoundFileOpener() = delete;
 
-  // Opens `path` and reads its header, waiting through `wait` at most
-  // `timeout_ms`. kReady with the result in *opened, whose decoder is the
-  // caller's (kMediaFileUnreadable when the worker is stuck or cannot be
-  // had); kEscPressed or kTimedOut when the wait gave up, and then a decoder
+  // Looks `name` up as files.h's ResolveExistingPath does, opens it and
+  // reads its header, waiting through `wait` at most `timeout_ms`. kReady
+  // with the result in *opened, whose decoder is the caller's
+  // (kMediaFileNotFound for no such file, kMediaNotSound for a directory,
+  // FIFO or device, kMediaFileUnreadable when the worker is stuck or cannot
+  // be had); kEscPressed or kTimedOut when the wait gave up, and then a decoder
   // the open still makes is closed on the worker.
-  WaitEnd Open(const std::string& path, DescriptorWait wait, int timeout_ms, OpenedFile* opened);
+  WaitEnd Open(const std::string& name, DescriptorWait wait, int timeout_ms, OpenedFile* opened);
 
  private:
   // On the worker.
-  void OpenOnWorker(const std::string& path);
-  void OpenOnWorkerOrThrow(const std::string& path);
+  void OpenOnWorker(const std::string& name);
+  void OpenOnWorkerOrThrow(const std::string& name);
 
   Worker worker_;
   // The worker's until Await hands it over.
