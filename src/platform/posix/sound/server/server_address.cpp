@@ -284,7 +284,7 @@ std::vector<std::string> LocalSockets(std::string_view list) {
     list.remove_prefix(end);
     if (entry.empty()) continue;
     if (entry.starts_with('{')) {
-      if (!machine) machine = "{" + MachineId() + "}";
+      if (!machine) machine = std::string("{").append(MachineId()).append("}");
       if (!entry.starts_with(*machine)) continue;  // another machine's socket
       entry.remove_prefix(machine->size());
     }
