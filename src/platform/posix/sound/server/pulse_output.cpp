@@ -12,16 +12,14 @@
 #include "platform/posix/sound/server/protocol.h"
 #include "platform/posix/sound/server/server_address.h"
 #include "platform/posix/sound/server/server_connection.h"
+#include "platform/posix/sound/server/stream_request.h"
 #include "platform/posix/waits.h"
 
 namespace {
 
 using namespace protocol;
 
-// Channel positions: a WAV file's order, as far as it goes.
-constexpr uint8_t kMono = 0;
-constexpr uint8_t kWaveOrder[] = {1, 2, 3, 7, 5, 6, 8, 9, 4, 10, 11};  // FL FR FC LFE RL RR FLC FRC RC SL SR
-constexpr uint8_t kFirstAux = 12;
+// The channels /V sets from the high word.
 constexpr uint8_t kRightSide[] = {2, 6, 9, 11, 46, 49};  // FR RR FRC SR, top front right, top rear right
 
 // A server that says nothing for this long counts as no output, as a device
@@ -58,60 +56,6 @@ uint32_t CodeForServerError(uint32_t error) {
     default:
       return kMediaNoOutput;
   }
-}
-
-std::vector<uint8_t> ChannelPositions(unsigned channels) {
-  if (channels == 1) return {kMono};
-  std::vector<uint8_t> positions;
-  for (unsigned i = 0; i < channels; ++i) {
-    positions.push_back(i < std::size(kWaveOrder) ? kWaveOrder[i] : static_cast<uint8_t>(kFirstAux + i));
-  }
-  return positions;
-}
-
-// The stream's request, in the fields of the version the connection speaks.
-TagWriter StreamRequest(uint32_t version, uint8_t format, unsigned rate, unsigned channels, const std::string& name) {
-  const uint64_t bytes_per_second = uint64_t{rate} * channels * (format == kSigned16 ? 2 : 4);
-  const auto bytes_for = [&](uint64_t us) {
-    const uint64_t frames = us * rate / 1000000;
-    return static_cast<uint32_t>(frames * (bytes_per_second / rate));
-  };
-  TagWriter request;
-  if (version < 13) request.String(name.c_str());
-  request.SampleSpec(format, static_cast<uint8_t>(channels), rate);
-  request.ChannelMap(ChannelPositions(channels));
-  request.U32(kNoIndex);
-  const std::string sink_name = ConfiguredSink();
-  request.String(sink_name.empty() ? nullptr : sink_name.c_str());  // the user's sink, else the default one
-  request.U32(kUnset);                        // longest queue: the server's
-  request.Bool(false);                        // not paused
-  request.U32(bytes_for(kBufferUs));
-  request.U32(bytes_for(kStartUs));
-  request.U32(bytes_for(kRequestUs));
-  request.U32(0);  // no sync group
-  // From version 14 on this volume is marked unset and the server picks
-  // the stream's own: the one the mixer remembers for the program, else the
-  // sink's. Before, it counts, and full leaves the sink's level as it is.
-  request.Volume(std::vector<uint32_t>(channels, kFullVolume));
-  for (int flag = 0; flag < 7; ++flag) request.Bool(false);  // the server may remap, resample, move
-  if (version >= 13) {
-    request.Bool(false);  // not muted
-    request.Bool(false);  // the buffer as asked
-    request.Properties("media.name", name);
-  }
-  if (version >= 14) {
-    request.Bool(false);  // the volume is not set
-    request.Bool(false);  // no early requests
-  }
-  if (version >= 15) {
-    request.Bool(false);  // the mute is not set either
-    request.Bool(false);  // the stream keeps its sink awake
-    request.Bool(false);  // a suspended sink is waited for, not a failure
-  }
-  if (version >= 17) request.Bool(false);  // no relative volume
-  if (version >= 18) request.Bool(false);  // plain samples, no passthrough
-  if (version >= 21) request.U8(0);        // no encoded formats: the sample spec says it all
-  return request;
 }
 
 class PulseOutput final : public OutputDriver {
@@ -169,14 +113,14 @@ ServerConnection::End PulseOutput::CreateStream(uint8_t format, unsigned rate, u
                                                 const std::string& name, uint32_t* error) {
   const uint32_t version = server_.Version();
   std::string reply;
-  ServerConnection::End end = server_.Call(kCreatePlaybackStream, StreamRequest(version, format, rate, channels, name),
+  ServerConnection::End end = server_.Call(kCreatePlaybackStream, StreamRequest(version, format, rate, channels, name, {kBufferUs, kStartUs, kRequestUs}),
                                            DeadlineAfter(kAnswerWaitMs), -1, &reply, error);
   if (end != ServerConnection::End::kDone) return end;
   // The stream's channel, what the server asks for first, the buffer it
-  // granted, the sample spec and channel map it took, and the sink it plays
-  // on: whether that is suspended; from version 13 the sink's latency as
-  // configured, from 21 the format it took (the spec's, as no other was
-  // offered), neither needed here.
+  // granted, the sample format and channel map it took, and the sink it
+  // plays on: whether that is suspended; from version 13 the sink's latency
+  // as configured, from 21 the format it took (plain samples, as no other
+  // was offered), neither needed here.
   TagReader values(reply);
   uint32_t stream = 0;
   uint32_t sink_input = 0;
