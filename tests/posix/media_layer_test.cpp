@@ -233,7 +233,7 @@ TEST_F(MediaLayerTest, PlayingAgainStartsOverAndRepetitionsReuseTheDevice) {
 TEST_F(MediaLayerTest, SoundThreadKeepsTheSourceUntilFinishReturnsTrue) {
   static SoundOutput& output = *new SoundOutput;  // never destroyed, as in the player
   uint32_t error = 1;
-  ASSERT_EQ(output.Prepare(44100, 2, true, "t", WaitForDescriptor, 5000, &error), WaitEnd::kReady);
+  ASSERT_EQ(output.Prepare(SoundFormat{44100, 2, true, {}, 0}, "t", WaitForDescriptor, 5000, &error), WaitEnd::kReady);
   ASSERT_EQ(error, 0u);
   std::mutex gate;
   gate.lock();
@@ -246,7 +246,7 @@ TEST_F(MediaLayerTest, SoundThreadKeepsTheSourceUntilFinishReturnsTrue) {
   source.floats = [&](float*, long) { return source.int16s(nullptr, 0); };
   ASSERT_EQ(output.Start(source), 0u);
   EXPECT_FALSE(output.Finish()) << "the feed is still reading";
-  EXPECT_EQ(output.Prepare(44100, 2, true, "t", WaitForDescriptor, 5000, &error), WaitEnd::kReady);
+  EXPECT_EQ(output.Prepare(SoundFormat{44100, 2, true, {}, 0}, "t", WaitForDescriptor, 5000, &error), WaitEnd::kReady);
   EXPECT_EQ(error, kMediaNoOutput) << "the thread is held";
   gate.unlock();
   pollfd end = {output.EndDescriptor(), POLLIN, 0};

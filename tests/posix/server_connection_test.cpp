@@ -153,7 +153,7 @@ TEST(ServerConnectionTest, DriverAnswersAsTheServerDoes) {
     ServerAnswer answer = ServerAnswer::kNone;
     std::unique_ptr<OutputDriver> output = ConnectPulseOutput(&answer);
     ASSERT_NE(output, nullptr) << row.why;
-    EXPECT_EQ(output->Prepare(44100, 2, true, "tone"), row.prepared) << row.why;
+    EXPECT_EQ(output->Prepare(SoundFormat{44100, 2, true, {}, 0}, "tone"), row.prepared) << row.why;
     if (row.prepared != 0) continue;
     long left = 100;  // frames, whatever they hold
     FrameSource source;

@@ -100,13 +100,17 @@ class MediaLayer {
         return kMediaFileUnreadable;
     }
     if (opened.file == nullptr) return opened.code;
-    const bool int16 = HasAtMostSixteenBits(opened.info);
+    SoundFormat format;
+    format.rate = static_cast<unsigned>(opened.info.samplerate);
+    format.channels = static_cast<unsigned>(opened.info.channels);
+    format.int16 = HasAtMostSixteenBits(opened.info);
+    format.channel_map = std::move(opened.channel_map);
+    format.frames = opened.info.frames > 0 ? static_cast<uint64_t>(opened.info.frames) : 0;
+    const bool int16 = format.int16;
     // The output is opened on the sound thread; meanwhile `wait` watches the
     // keys, so that Esc is heard however long the sound server takes.
     uint32_t error = 0;
-    const WaitEnd end = output_.Prepare(static_cast<unsigned>(opened.info.samplerate),
-                                        static_cast<unsigned>(opened.info.channels), int16, wanted, wait,
-                                        kAnswerWaitMs, &error);
+    const WaitEnd end = output_.Prepare(format, wanted, wait, kAnswerWaitMs, &error);
     // Esc first is no error: the sound stays open, silent.
     if (end == WaitEnd::kEscPressed) error = 0;
     if (error != 0) {

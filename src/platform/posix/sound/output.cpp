@@ -20,7 +20,7 @@ constexpr int kStopWaitMs = 60;
 // Where nothing can be played for now.
 class NoOutputDriver final : public OutputDriver {
  public:
-  uint32_t Prepare(unsigned, unsigned, bool, const std::string&) override { return kMediaNoOutput; }
+  uint32_t Prepare(const SoundFormat&, const std::string&) override { return kMediaNoOutput; }
   bool Feed(const FrameSource&, int) override { return false; }
   void Close() override {}
   void Drain() override {}
@@ -34,15 +34,15 @@ OutputDriver& NoOutput() {
 
 }  // namespace
 
-WaitEnd SoundOutput::Prepare(unsigned rate, unsigned channels, bool int16, const std::string& name,
-                             DescriptorWait wait, int timeout_ms, uint32_t* error) {
+WaitEnd SoundOutput::Prepare(const SoundFormat& format, const std::string& name, DescriptorWait wait,
+                             int timeout_ms, uint32_t* error) {
   *error = kMediaNoOutput;
   used_ = true;
   bool posted = false;
   try {
-    posted = end_event_.Open() && stop_event_.Open() && worker_.Post([this, rate, channels, int16, name] {
+    posted = end_event_.Open() && stop_event_.Open() && worker_.Post([this, format, name] {
       try {
-        prepare_answer_ = ChosenDriver().Prepare(rate, channels, int16, name);
+        prepare_answer_ = ChosenDriver().Prepare(format, name);
       } catch (const std::bad_alloc&) {
         prepare_answer_ = kMediaNoMemory;
       } catch (...) {

@@ -39,8 +39,8 @@ class SoundOutput {
   // (kMediaNoOutput when the sound thread is stuck or cannot be had);
   // kEscPressed or kTimedOut when the wait gave up, and then an output the
   // request still opens is closed again.
-  WaitEnd Prepare(unsigned rate, unsigned channels, bool int16, const std::string& name,
-                  DescriptorWait wait, int timeout_ms, uint32_t* error);
+  WaitEnd Prepare(const SoundFormat& format, const std::string& name, DescriptorWait wait, int timeout_ms,
+                  uint32_t* error);
 
   // Starts feeding the prepared output from `source` and returns at once.
   // Returns 0 or a media error code. From here until Finish returns true the

@@ -63,6 +63,13 @@ bool HasAtMostSixteenBits(const SF_INFO& info) {
   }
 }
 
+std::vector<int> ChannelMap(SNDFILE* file, const SF_INFO& info) {
+  std::vector<int> map(static_cast<size_t>(info.channels));
+  const int bytes = static_cast<int>(map.size() * sizeof(int));
+  if (sf_command(file, SFC_GET_CHANNEL_MAP_INFO, map.data(), bytes) != SF_TRUE) map.clear();
+  return map;
+}
+
 long DecodeFrames(SNDFILE* file, float* out, long frames) {
   return static_cast<long>(sf_readf_float(file, out, frames));
 }
@@ -89,7 +96,7 @@ bool Lasting(uint32_t code) { return code == kMediaNotSound || code == kMediaFil
 
 WaitEnd SoundFileOpener::Open(const std::string& name, DescriptorWait wait, int timeout_ms,
                               OpenedFile* opened) {
-  *opened = OpenedFile{nullptr, {}, kMediaFileUnreadable};
+  *opened = OpenedFile{nullptr, {}, kMediaFileUnreadable, {}};
   bool posted = false;
   try {
     posted = worker_.Post([this, name] { OpenOnWorker(name); });
@@ -108,9 +115,9 @@ void SoundFileOpener::OpenOnWorker(const std::string& name) {
   try {
     OpenOnWorkerOrThrow(name);
   } catch (const std::bad_alloc&) {
-    answer_ = OpenedFile{nullptr, {}, kMediaNoMemory};
+    answer_ = OpenedFile{nullptr, {}, kMediaNoMemory, {}};
   } catch (...) {
-    answer_ = OpenedFile{nullptr, {}, kMediaFileUnreadable};
+    answer_ = OpenedFile{nullptr, {}, kMediaFileUnreadable, {}};
   }
 }
 
@@ -119,12 +126,12 @@ void SoundFileOpener::OpenOnWorkerOrThrow(const std::string& name) {
   const std::optional<std::string> path = ResolveExistingPath(name.c_str());
   const std::optional<uint32_t> attributes = path ? EntryAttributes(*path) : std::nullopt;
   if (!attributes) {
-    answer_ = OpenedFile{nullptr, {}, kMediaFileNotFound};
+    answer_ = OpenedFile{nullptr, {}, kMediaFileNotFound, {}};
     return;
   }
   // A directory, or a FIFO or device that could block the open or the read.
   if ((*attributes & (platform::kAttributeDirectory | platform::kAttributeSystem)) != 0) {
-    answer_ = OpenedFile{nullptr, {}, kMediaNotSound};
+    answer_ = OpenedFile{nullptr, {}, kMediaNotSound, {}};
     return;
   }
   struct stat status{};
@@ -134,6 +141,7 @@ void SoundFileOpener::OpenOnWorkerOrThrow(const std::string& name) {
     opened.code = failed_code_;
   } else if (fd >= 0) {
     opened.file = OpenSoundDecoder(fd, &opened.info, &opened.code);
+    if (opened.file != nullptr) opened.channel_map = ChannelMap(opened.file, opened.info);
     if (opened.file == nullptr && Lasting(opened.code)) {
       failed_status_ = status;
       failed_code_ = opened.code;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/posix/worker.h"
 
@@ -29,12 +30,18 @@ bool HasAtMostSixteenBits(const SF_INFO& info);
 long DecodeFrames(SNDFILE* file, float* out, long frames);
 long DecodeFrames(SNDFILE* file, int16_t* out, long frames);
 
+// The speaker of each channel as the file names it (SF_CHANNEL_MAP_*
+// values), or nothing when it names none.
+std::vector<int> ChannelMap(SNDFILE* file, const SF_INFO& info);
+
 // What opening a sound file gave: the decoder, with the sound's rate and
-// channels in `info`, or nullptr and a media error in `code`.
+// channels in `info` and its channel map, or nullptr and a media error in
+// `code`.
 struct OpenedFile {
   SNDFILE* file = nullptr;
   SF_INFO info{};
   uint32_t code = 0;
+  std::vector<int> channel_map;
 };
 
 // Opens sound files on a worker of its own, so that a folder or a file whose

@@ -71,7 +71,9 @@ int ApplySettings(snd_pcm_t* pcm, unsigned rate, unsigned channels, bool* int16_
 
 }  // namespace
 
-uint32_t AlsaOutput::Prepare(unsigned rate, unsigned channels, bool int16, const std::string&) {
+uint32_t AlsaOutput::Prepare(const SoundFormat& format, const std::string&) {
+  const unsigned rate = format.rate;
+  const unsigned channels = format.channels;
   if (pcm_ != nullptr && (rate != rate_ || channels != channels_)) Drain();
   if (pcm_ != nullptr) {
     switch (snd_pcm_state(pcm_)) {
@@ -87,7 +89,7 @@ uint32_t AlsaOutput::Prepare(unsigned rate, unsigned channels, bool int16, const
     }
     Close();
   }
-  return Open(rate, channels, int16);
+  return Open(rate, channels, format.int16);
 }
 
 uint32_t AlsaOutput::Open(unsigned rate, unsigned channels, bool int16) {

@@ -22,7 +22,7 @@ class AlsaOutput final : public OutputDriver {
   AlsaOutput& operator=(const AlsaOutput&) = delete;
   ~AlsaOutput() override { Close(); }
 
-  uint32_t Prepare(unsigned rate, unsigned channels, bool int16, const std::string& name) override;
+  uint32_t Prepare(const SoundFormat& format, const std::string& name) override;
   bool Feed(const FrameSource& source, int stop) override;
   void Close() override;
   void Drain() override;

@@ -61,7 +61,7 @@ uint32_t CodeForServerError(uint32_t error) {
 class PulseOutput final : public OutputDriver {
  public:
   ServerConnection::Opened Connect() { return server_.Open(DeadlineAfter(kAnswerWaitMs)); }
-  uint32_t Prepare(unsigned rate, unsigned channels, bool int16, const std::string& name) override;
+  uint32_t Prepare(const SoundFormat& format, const std::string& name) override;
   bool Feed(const FrameSource& source, int stop) override;
   void Close() override;
   void Drain() override;
@@ -85,8 +85,10 @@ class PulseOutput final : public OutputDriver {
   std::unique_ptr<float[]> samples_;
 };
 
-uint32_t PulseOutput::Prepare(unsigned rate, unsigned channels, bool int16, const std::string& name) {
-  const uint8_t format = int16 ? kSigned16 : kFloat32;
+uint32_t PulseOutput::Prepare(const SoundFormat& sound, const std::string& name) {
+  const unsigned rate = sound.rate;
+  const unsigned channels = sound.channels;
+  const uint8_t format = sound.int16 ? kSigned16 : kFloat32;
   if (channels == 0 || channels > 32 || rate == 0 || rate > 384000) return kMediaOutputFormat;
   if (StreamOpen() && format == format_ && rate == rate_ && channels == channels_) return 0;
   // The connection the driver was chosen on carries every stream of the
