@@ -3,7 +3,6 @@
 // that is found gives the progress line with a device error line per play.
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -115,30 +114,6 @@ TEST_P(TextsTest, WritesExactBytes) {
 
 INSTANTIATE_TEST_SUITE_P(CommandLines, TextsTest, testing::ValuesIn(kTextCases),
                          [](const testing::TestParamInfo<TextCase>& info) { return info.param.name; });
-
-// An absolute path names the file wherever the program runs; on the command
-// line its slashes read as backslashes.
-TEST(PathsTest, AbsolutePathFromElsewhere) {
-  ScratchDir dir;
-  ASSERT_TRUE(dir.AddSound("ding.wav"));
-  ScratchDir elsewhere;
-  ProcessOptions options;
-  options.args = {dir / "ding", "/r2"};
-  options.working_dir = elsewhere.path();
-  WithoutSound(options, dir);
-
-  ProcessResult r = RunProcess(options);
-
-  std::string shown = dir / "ding.WAV";
-  std::replace(shown.begin(), shown.end(), '/', '\\');
-  EXPECT_TRUE(r.ExitedWith(0)) << Describe(r);
-  EXPECT_EQ(r.err, "");
-  std::string body = r.out;
-  EXPECT_TRUE(TakeHeader(body));
-  std::string why;
-  EXPECT_TRUE(MatchesOutput(body, "Playing \"" + shown + "\" 2 times{ERR}{ERR}\r\n", &why))
-      << why << "\nactual:\n" << r.out;
-}
 
 // Endless repeats of a file the device cannot open: the program keeps
 // trying, one error line per try, but at a calm pace rather than flooding

@@ -1,12 +1,9 @@
-// The worker's hand-off and the one bounded wait.
+// The one bounded wait.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <unistd.h>
 
-#include <mutex>
-
 #include "platform/platform.h"
-#include "platform/posix/worker.h"
 #include "platform/posix/waits.h"
 
 namespace {
@@ -20,25 +17,6 @@ TEST(WaitsTest, PollUntilReturnsAtItsDeadlineAndNotBefore) {
   EXPECT_GE(platform::MonotonicMilliseconds() - start, 30u);
   close(never[0]);
   close(never[1]);
-}
-
-// A wait that gives up leaves the job running: what it makes is undone after
-// it, and the worker takes no new job until both are done.
-TEST(WaitsTest, WorkerGivenUpOnIsStuckUntilItsJobAndTheUndoHaveRun) {
-  static Worker& worker = *new Worker;  // never destroyed, as in the player
-  static std::mutex gate;
-  static EventDescriptor undone;
-  ASSERT_TRUE(undone.Open());
-  gate.lock();
-  ASSERT_TRUE(worker.Post([] { const std::lock_guard held_until_the_test_lets_go(gate); }));
-  EXPECT_EQ(worker.Await(WaitForDescriptor, 20, [] { undone.Signal(); }), WaitEnd::kTimedOut);
-  EXPECT_TRUE(worker.Stuck());
-  EXPECT_FALSE(worker.Post([] {})) << "a stuck worker takes no job";
-  gate.unlock();
-  ASSERT_EQ(WaitForDescriptor(undone.Get(), 5000), WaitEnd::kReady);
-  for (int tries = 0; tries < 5000 && worker.Stuck(); ++tries) WaitForDescriptor(-1, 1);
-  EXPECT_TRUE(worker.Post([] {}));
-  EXPECT_EQ(worker.Await(WaitForDescriptor, 5000), WaitEnd::kReady);
 }
 
 }  // namespace

@@ -1,0 +1,31 @@
+// The worker's hand-off: a job given up on, and the undo run after it.
+#include "platform/posix/worker.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+#include "platform/posix/waits.h"
+
+namespace {
+
+// A wait that gives up leaves the job running: what it makes is undone after
+// it, and the worker takes no new job until both are done.
+TEST(WaitsTest, WorkerGivenUpOnIsStuckUntilItsJobAndTheUndoHaveRun) {
+  static Worker& worker = *new Worker;  // never destroyed, as in the player
+  static std::mutex gate;
+  static EventDescriptor undone;
+  ASSERT_TRUE(undone.Open());
+  gate.lock();
+  ASSERT_TRUE(worker.Post([] { const std::lock_guard held_until_the_test_lets_go(gate); }));
+  EXPECT_EQ(worker.Await(WaitForDescriptor, 20, [] { undone.Signal(); }), WaitEnd::kTimedOut);
+  EXPECT_TRUE(worker.Stuck());
+  EXPECT_FALSE(worker.Post([] {})) << "a stuck worker takes no job";
+  gate.unlock();
+  ASSERT_EQ(WaitForDescriptor(undone.Get(), 5000), WaitEnd::kReady);
+  for (int tries = 0; tries < 5000 && worker.Stuck(); ++tries) WaitForDescriptor(-1, 1);
+  EXPECT_TRUE(worker.Post([] {}));
+  EXPECT_EQ(worker.Await(WaitForDescriptor, 5000), WaitEnd::kReady);
+}
+
+}  // namespace
