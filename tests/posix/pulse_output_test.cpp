@@ -23,7 +23,7 @@ struct DriverCase {
 
 // The driver on a scripted server: the stream refused with the protocol's
 // codes, made and then asked for a byte a second, made on a suspended sink.
-TEST(ServerConnectionTest, DriverAnswersAsTheServerDoes) {
+TEST(PulseOutputTest, AnswersAsTheServerDoes) {
   const auto refused = [](uint32_t code) {
     TagWriter values;
     values.U32(code);

@@ -11,7 +11,7 @@ namespace {
 
 // A wait that gives up leaves the job running: what it makes is undone after
 // it, and the worker takes no new job until both are done.
-TEST(WaitsTest, WorkerGivenUpOnIsStuckUntilItsJobAndTheUndoHaveRun) {
+TEST(WorkerTest, GivenUpOnIsStuckUntilItsJobAndTheUndoHaveRun) {
   static Worker& worker = *new Worker;  // never destroyed, as in the player
   static std::mutex gate;
   static EventDescriptor undone;
