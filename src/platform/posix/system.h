@@ -1,10 +1,11 @@
 // The POSIX platform: the process as a whole. The platform is split by what
-// it owns: sound/ (decoding, output device, workers, mixer), terminal/ (keys,
-// mode, job control) and files/ (command line, names, search); this floor
-// holds what every room may use (here: standard descriptors and output,
-// text storage, the clock, quiet libraries), waits.*, the one bounded wait,
-// and sound_with_keys.cpp, where the waits join sound and terminal so that
-// neither calls the other.
+// it owns: sound/ (decoding, output device, mixer), terminal/ (keys, mode,
+// job control) and files/ (command line, names, search); this floor holds
+// what every room may use (here: standard descriptors and output, text
+// storage, the clock, quiet libraries), waits.*, the one bounded wait,
+// worker.*, the thread each room hands a call that may block, and
+// sound_with_keys.cpp and files_with_keys.cpp, where the waits join a room
+// and the terminal so that neither calls the other.
 #pragma once
 
 // First thing at start: descriptors 0, 1 and 2 that the caller left closed

@@ -39,7 +39,8 @@ class EventDescriptor {
 // One thread and its queue of jobs. Its owner holds it as a member and is
 // the only one to post to it and wait for it, on the main thread: the sound
 // output (output.h) for every call to the output, the file opener (sound_file.h)
-// for opening sound files. The thread is started by the first Post and never
+// for opening sound files, the directory search (files/file_search.cpp) for
+// reading directories. The thread is started by the first Post and never
 // joined: at exit it may be inside a call that does not return, so the
 // object must outlive it and is never destroyed once started.
 //

@@ -76,8 +76,8 @@ class MediaLayer {
 
   int EndDescriptor() const { return sound_ ? output_.EndDescriptor() : -1; }
 
-  // The mixer is set on the sound thread before it opens the output for the
-  // next sound.
+  // The driver sets the volume (a server's sink, or ALSA's mixer) on the
+  // sound thread, before it opens the output for the next sound.
   void SetVolume(uint32_t volume_word) { output_.SetVolume(volume_word); }
 
  private:

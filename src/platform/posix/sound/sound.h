@@ -4,7 +4,7 @@
 // output runs on the sound thread and the opening of sound files on a thread
 // of their own, both Workers (worker.h), which the main thread waits for
 // only with a bound. Signal handlers touch nothing
-// here, and the workers block every signal. Calls only the libraries, the
+// here, and the workers block every signal but a fault's (worker.h). Calls only the libraries, the
 // system and the files room; where it must wait for a file or the output it
 // uses the wait its caller hands in, which watches the keys.
 #pragma once

@@ -1,6 +1,6 @@
-// The wave output volume on POSIX: a playback volume of the output device's
-// mixer; for ALSA's "default" that is the sound server's own volume when one
-// is running.
+// The volume when ALSA plays: a playback volume of the device's mixer; for
+// ALSA's "default" with a sound server behind it, that server's own volume.
+// The server's driver sets its sink's volume itself (server/pulse_output.cpp).
 #include "platform/posix/sound/alsa/mixer.h"
 
 #include <alsa/asoundlib.h>
