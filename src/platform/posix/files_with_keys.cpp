@@ -21,7 +21,7 @@ WaitEnd WaitForSearch(int descriptor, int timeout_ms) {
 namespace platform {
 
 SearchHandle FindFirstEntry(const char* pattern, FindData* data) {
-  return ::FindFirstEntry(pattern, data, WaitForSearch);
+  return StartDirectorySearch(pattern, data, WaitForSearch);
 }
 
 }  // namespace platform

@@ -93,10 +93,6 @@ class Search {
 // A lookup keeps one search open at a time; a few spare slots cost nothing.
 std::array<Search, 8> searches;
 
-struct DirectoryCloser {
-  void operator()(DIR* directory) const { closedir(directory); }
-};
-
 void ReadDirectory(const char* pattern, Search& search) {
   if (pattern == nullptr) return;
   const std::optional<SplitName> split = ResolveDirectoryPart(pattern);
@@ -111,8 +107,7 @@ void ReadDirectory(const char* pattern, Search& search) {
   }
 
   const WildcardPattern wanted(TrimComponentEnd(split->last));
-  std::unique_ptr<DIR, DirectoryCloser> reader(
-      opendir(split->directory.empty() ? "." : split->directory.c_str()));
+  const DirectoryStream reader = OpenDirectoryStream(split->directory);
   if (!reader) return;
   while (const dirent* entry = readdir(reader.get())) {
     const std::string_view name(entry->d_name);
@@ -190,7 +185,7 @@ Search* OpenSearch(platform::SearchHandle handle) {
 
 }  // namespace
 
-platform::SearchHandle FindFirstEntry(const char* pattern, platform::FindData* data, DescriptorWait wait) {
+platform::SearchHandle StartDirectorySearch(const char* pattern, platform::FindData* data, DescriptorWait wait) {
   using platform::kInvalidSearch;
   if (data == nullptr) {
     errno = EINVAL;

@@ -13,9 +13,11 @@
 // stopped answering either may block. None throws.
 #pragma once
 
+#include <dirent.h>
 #include <sys/types.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,12 +32,12 @@
 // is; in every other argument "/" becomes "\".
 std::string FormCommandLine(int argc, const char* const* argv);
 
-// platform::FindFirstEntry, with the directory read on the search's worker
-// while `wait` watches its descriptor, without a deadline. When the wait
-// ends first (Esc), the search fails with EINTR, as one that found nothing,
-// and the read goes on on the worker, which takes no new search until it
-// is done (EAGAIN meanwhile).
-platform::SearchHandle FindFirstEntry(const char* pattern, platform::FindData* data, DescriptorWait wait);
+// What platform::FindFirstEntry does, with the directory read on the
+// search's worker while `wait` watches its descriptor, without a deadline.
+// When the wait ends first (Esc), the search fails with EINTR, as one that
+// found nothing, and the read goes on on the worker, which takes no new
+// search until it is done (EAGAIN meanwhile).
+platform::SearchHandle StartDirectorySearch(const char* pattern, platform::FindData* data, DescriptorWait wait);
 
 // The path of the existing entry `name` names, for opening it. Each component
 // is taken as it stands when it exists, otherwise as the entry whose name
@@ -73,6 +75,16 @@ std::optional<SplitName> ResolveDirectoryPart(std::string_view name);
 // first in byte order.
 std::optional<std::string> FindComponent(const std::string& directory, std::string_view component,
                                          bool directories_only);
+
+// A directory opened for readdir(), closed with its owner.
+struct DirectoryCloser {
+  void operator()(DIR* directory) const { closedir(directory); }
+};
+using DirectoryStream = std::unique_ptr<DIR, DirectoryCloser>;
+
+// Opens `directory` (as in SplitName: "" is the current one) for reading;
+// null when it cannot be.
+DirectoryStream OpenDirectoryStream(const std::string& directory);
 
 // `name` inside `directory` (a directory as in SplitName).
 std::string JoinPath(const std::string& directory, std::string_view name);

@@ -12,7 +12,6 @@ constexpr char32_t kFirstNonAscii = 0x80;
 // A byte of a name that is not UTF-8 orders past every code point.
 constexpr char32_t kPastCodePoints = 0x110000;
 
-char32_t LowerAscii(char32_t c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; }
 char32_t UpperAscii(char32_t c) { return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c; }
 
 locale_t FoldingLocale() {

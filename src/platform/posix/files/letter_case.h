@@ -10,6 +10,9 @@
 #include <cstddef>
 #include <string_view>
 
+// An ASCII capital in lower case; any other character as it is.
+constexpr char32_t LowerAscii(char32_t c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; }
+
 // One character of a name: its letter with case folded away, and its length
 // in bytes (0 where no valid character starts).
 struct NameCharacter {
@@ -33,7 +36,7 @@ NameCharacter ReadUnicodeCharacter(std::string_view name, size_t at);
 inline NameCharacter ReadNameCharacter(std::string_view name, size_t at, bool unicode) {
   const auto lead = static_cast<unsigned char>(name[at]);
   if (lead >= 0x80 && unicode) return ReadUnicodeCharacter(name, at);
-  return {(lead >= 'A' && lead <= 'Z') ? char32_t{lead} + ('a' - 'A') : char32_t{lead}, 1};
+  return {LowerAscii(lead), 1};
 }
 
 // Whether the two runs of characters are the same regardless of case, both

@@ -15,14 +15,8 @@ namespace {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // A byte that continues a UTF-8 character rather than starting one.
 bool IsInsideCharacter(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
-
-const char* SystemDirectory(const std::string& directory) {
-  return directory.empty() ? "." : directory.c_str();
-}
 
 // The places in a name that the part of a pattern read so far can reach:
 // bit j stands for "name[0, j) is matched". Names can be a little longer
@@ -64,11 +58,6 @@ class Positions {
   std::array<uint64_t, kWords> words_{};
 };
 
-struct DirectoryCloser {
-  void operator()(DIR* directory) const { closedir(directory); }
-};
-using DirectoryReader = std::unique_ptr<DIR, DirectoryCloser>;
-
 std::optional<std::string> FindComponentOrThrow(const std::string& directory,
                                                 std::string_view component, bool directories_only) {
   auto fits = [&](std::string_view name) {
@@ -81,7 +70,7 @@ std::optional<std::string> FindComponentOrThrow(const std::string& directory,
   if (wanted.empty()) return std::nullopt;
   if (wanted != component && fits(wanted)) return std::string(wanted);
 
-  DirectoryReader reader(opendir(SystemDirectory(directory)));
+  const DirectoryStream reader = OpenDirectoryStream(directory);
   if (!reader) return std::nullopt;
   std::optional<std::string> best;
   while (const dirent* entry = readdir(reader.get())) {
@@ -94,6 +83,10 @@ std::optional<std::string> FindComponentOrThrow(const std::string& directory,
 }
 
 }  // namespace
+
+DirectoryStream OpenDirectoryStream(const std::string& directory) {
+  return DirectoryStream(opendir(directory.empty() ? "." : directory.c_str()));
+}
 
 std::string JoinPath(const std::string& directory, std::string_view name) {
   std::string path = directory;
