@@ -28,8 +28,6 @@ constexpr uint32_t kRetryWaitMs = 1000;
 constexpr uint64_t kShortestPlayMs = 5;
 constexpr int kQuickPlaysBeforeRest = 32;
 
-bool quiet_flag = false;
-
 const char* const kHeader[] = {
     "PELDO.EXE v" PELDO_VERSION " - " PELDO_DESCRIPTION,
     PELDO_MAKER_LINE,
@@ -71,8 +69,6 @@ Text WithoutBlanks(const Text& text) { return TrimTrailing(TrimLeading(text)); }
 
 }  // namespace
 
-void ResetPlayerState() { quiet_flag = false; }
-
 void PrintHelp() {
   PrintLines(kHeader);
   PrintLines(kUsage);
@@ -92,11 +88,8 @@ int32_t RunPlayer() {
   name = TrimLeading(TrimTrailing(name, quote), quote);
   StoreBufferText(name, name_buffer, kNameCapacity);
 
-  if (FindText(1, options, Text::FromLiteral("/Q")) == 0) {
-    PrintLines(kHeader);
-  } else {
-    quiet_flag = true;
-  }
+  const bool quiet = FindText(1, options, Text::FromLiteral("/Q")) != 0;
+  if (!quiet) PrintLines(kHeader);
   int32_t repeat_count = OptionValue(options, "/R", 1);
   const int32_t volume_level = OptionValue(options, "/V", -1);
 
@@ -118,7 +111,7 @@ int32_t RunPlayer() {
   }
   StoreBufferText(JoinText(JoinText(quote, WithoutBlanks(name)), quote), name_buffer, kNameCapacity);
 
-  if (!quiet_flag) {
+  if (!quiet) {
     WriteText(JoinText(Text::FromLiteral("Playing "), ReadBufferText(name_buffer)));
     if (repeat_count > 1) {
       WriteText(JoinText(NumberToText(repeat_count), Text::FromLiteral(" times")));
@@ -140,7 +133,7 @@ int32_t RunPlayer() {
     if (repeat_count < 0 && rest && WaitForEsc(kRetryWaitMs)) break;
   } while (repeat_count != 0);
 
-  if (!quiet_flag) {
+  if (!quiet) {
     WriteText(Text());
     WriteLineEnd();
   }

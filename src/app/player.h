@@ -3,8 +3,6 @@
 
 #include <cstdint>
 
-// Puts the player's process-wide state (the quiet flag) to its start values.
-void ResetPlayerState();
 // Reads the command tail, prints what the user sees, plays the file once per
 // repetition. Returns the exit code: 0, or 1 after the usage text or a
 // missing file.

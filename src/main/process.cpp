@@ -9,6 +9,5 @@ int32_t RunProcess() {
   InitConsole();
   platform::TakeStartupHandles();
   SetCommandTailStart(SkipProgramName(platform::CommandLine()));
-  ResetPlayerState();
   return RunPlayer();
 }

@@ -155,7 +155,6 @@ TEST_F(PlayerTest, ErrorWithoutDescriptionLeavesItEmpty) {
   Fake().describe_errors = false;
   EXPECT_EQ(RunLine("PELDO.EXE x.wav /q"), 1);  // not found: nothing opened
   Fake().searches["x.wav "] = {Entry("x.wav")};
-  ResetPlayerState();
   Fake().output.clear();
   EXPECT_EQ(RunLine("PELDO.EXE x.wav /q"), 0);
   EXPECT_EQ(Fake().output, "  >> Error: (7) <<\r\n");
@@ -210,7 +209,6 @@ TEST_F(PlayerTest, VolumeLevels) {
   };
   for (const Case& c : cases) {
     ResetFake();
-    ResetPlayerState();
     RunLine(std::string("PELDO.EXE ") + c.tail, {"ding.WAV"});
     EXPECT_EQ(Fake().volume_words, c.words) << c.tail;
   }
