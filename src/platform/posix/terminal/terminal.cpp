@@ -146,10 +146,12 @@ void DrainWake() {
 // does, so that its parent sees which. A fault may come on a worker: the
 // signal is then raised there again, and ends the process all the same.
 void OnDeadlySignal(int signal_number) {
+  const int saved_errno = errno;
   RestoreTerminal();
   signal(signal_number, SIG_DFL);
   // Blocked in its handler: it ends the process as the handler returns.
   raise(signal_number);
+  errno = saved_errno;
 }
 
 // Ctrl+Z, or a terminal call from the background where the terminal asks
