@@ -287,6 +287,7 @@ TEST_F(HeldStatesSoundTest, AtAShellScriptsAndLoopsKeepTheTerminalAndItsSignals)
        {"echo A\"\"2\n", "A2", 'f'}},
       {{"sh -c '$P tone /r-1 /q & sleep 0.3; echo B\"\"1; read n; echo \"got-$n\"; kill $!'\n", "B1", 'f'},
        {"alx\x7fice\n", "got-alice", 'f'}},
+      {{"sh -c '$P tone /r-1 /q; true'\n", "", 'k'}, {"\x1b", "", 'f'}},  // a script's own command: keys as ever
       // Ctrl+C ends the loop, status 130; Ctrl+Z stops, fg takes the keys.
       {{"for i in 1 2 3; do echo C\"\"$i; $P tone /r-1 /q; done\n", "C1", 'k'}, {"\x03", "", 'f'},
        {"echo S\"\"$?\n", "S130", 'f'}},
