@@ -1,6 +1,6 @@
 // States in which the program could stop hearing the user or its caller: a
 // file swapped for a FIFO while it is opened, a sound server that is frozen
-// or never answers, a hang-up the caller ignored, and a stop and continue.
+// or never answers, a hang-up, a stop and continue, a script and a loop.
 // In each the program must still end on Esc (or play on), and give the
 // terminal back as it found it.
 #include <gtest/gtest.h>
