@@ -2,8 +2,8 @@
 
 namespace {
 
-constexpr uint8_t kEscScanCode = 0x01;
-constexpr uint8_t kEsc = 27;
+using platform::kEscScanCode;
+constexpr uint8_t kEsc = platform::kEscCharacter;
 
 bool IsLetterRow(uint8_t scan) {
   return (scan >= 0x10 && scan <= 0x19) || (scan >= 0x1E && scan <= 0x26) ||

@@ -64,6 +64,9 @@ constexpr uint32_t kRightAltPressed = 0x0001;
 constexpr uint32_t kLeftAltPressed = 0x0002;
 constexpr uint32_t kShiftPressed = 0x0010;
 constexpr uint32_t kCapsLockOn = 0x0080;
+// The Esc key: its character and its scan code.
+constexpr uint8_t kEscCharacter = 27;
+constexpr uint8_t kEscScanCode = 0x01;
 
 // Looks at the oldest pending keyboard event without removing it. Returns
 // false at once when none is pending or the keyboard cannot be read.

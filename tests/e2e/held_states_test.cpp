@@ -1,6 +1,6 @@
 // States in which the program could stop hearing the user or its caller: a
 // file swapped for a FIFO while it is opened, a sound server that is frozen
-// or never answers, a hang-up the caller ignored, and a stop and continue.
+// or never answers, a hang-up, a stop and continue, a script and a loop.
 // In each the program must still end on Esc (or play on), and give the
 // terminal back as it found it.
 #include <gtest/gtest.h>
@@ -11,6 +11,7 @@
 #include <sys/un.h>
 
 #include <atomic>
+#include <tuple>
 #include <memory>
 #include <thread>
 
@@ -173,20 +174,28 @@ TEST(HeldStatesTest, AServerThatNeverAnswersCountsAsNoOutput) {
 
 // A folder that never answers, as on a dead network mount: Esc ends the
 // lookup as one that found nothing; Ctrl+\, SIGTERM and SIGHUP end it too.
+// A slow folder that answers soon after an Esc typed ahead goes on as if at
+// once: that Esc stops the first playback.
 TEST(HeldStatesTest, ALookupThatHangsEndsOnEscAndSignals) {
   ScratchDir dir;
-  const std::pair<const char*, int> cases[] = {{"\x1b", 0}, {"\x1c", SIGQUIT}, {"", SIGTERM}, {"", SIGHUP}};
-  for (const auto& [typed, signal_number] : cases) {
-    ProcessOptions options = AtTerminal(dir, {"t*"});
-    options.set = {{"LD_PRELOAD", PELDO_READ_SHIM}, {"PELDO_READ_SHIM", "hang-dirs"}};
+  ASSERT_TRUE(dir.AddSound("ta.wav"));
+  const std::tuple<const char*, const char*, int> cases[] = {
+      {"hang-dirs", "\x1b", 0}, {"hang-dirs", "\x1c", SIGQUIT}, {"hang-dirs", "", SIGTERM},
+      {"hang-dirs", "", SIGHUP}, {"slow-dirs", "\x1b", 0}};
+  for (const auto& [shim, typed, signal_number] : cases) {
+    ProcessOptions options = AtTerminal(dir, {"ta"});
+    options.set = {{"LD_PRELOAD", PELDO_READ_SHIM}, {"PELDO_READ_SHIM", shim}};
+    WithoutSound(options, dir);
     Process player(options);
+    if (signal_number == 0) player.Type(typed);  // Esc typed ahead
     ASSERT_TRUE(player.WaitForOutput(kHeaderLine1.substr(0, kHeaderLine1.size() - 2), 5000));
-    if (*typed == '\0') kill(player.Pid(), signal_number);
-    player.Type(typed);
-    ASSERT_TRUE(player.WaitForExit(kEscExitMs)) << signal_number;
+    if (signal_number != 0) *typed == '\0' ? void(kill(player.Pid(), signal_number)) : player.Type(typed);
+    ASSERT_TRUE(player.WaitForExit(kEscExitMs)) << shim << signal_number;
+    const bool found = *shim == 's';
     EXPECT_EQ(player.Signal(), signal_number);
-    EXPECT_EQ(player.ExitCode(), signal_number == 0 ? 1 : -1);
-    EXPECT_EQ(player.Out().find("File not found: t*.WAV") != std::string::npos, signal_number == 0);
+    EXPECT_EQ(player.ExitCode(), signal_number != 0 ? -1 : found ? 0 : 1) << player.Out();
+    EXPECT_EQ(player.Out().find("File not found: ta.WAV") != std::string::npos, signal_number == 0 && !found);
+    EXPECT_EQ(player.Out().find("Playing \"ta.WAV\"") != std::string::npos, found) << player.Out();
     EXPECT_TRUE(SameMode(player.Now(), player.Initial())) << signal_number;
   }
 }
@@ -208,15 +217,20 @@ TEST_F(HeldStatesSoundTest, AStopInsideAModeChangeThenBgPlaysOn) {
   }
 }
 
-TEST_F(HeldStatesSoundTest, AHangUpTheCallerIgnoredLetsItPlayOn) {
-  ProcessOptions options = AtTerminal(dir_, {"tone", "/r2"});
-  options.ignored_signals = {SIGHUP};
-  Process player(options);
-  ASSERT_TRUE(player.WaitForOutput("2 times", 5000)) << player.Out();
-  player.HangUp();
-  ASSERT_TRUE(player.WaitForExit(5000));
-  EXPECT_EQ(player.Signal(), 0);
-  EXPECT_EQ(player.ExitCode(), 0);
+// A closed window ends the program within 1 s, in the foreground or the
+// background; one the caller told to ignore it (nohup) plays on.
+TEST_F(HeldStatesSoundTest, AHangUpEndsItUnlessTheCallerIgnoredIt) {
+  for (const auto& [in_background, ignored] : {std::pair{false, true}, {true, true}, {false, false}, {true, false}}) {
+    ProcessOptions options = AtTerminal(dir_, {"tone", "/r2"});
+    options.job_control = options.in_background = in_background;
+    if (ignored) options.ignored_signals = {SIGHUP};
+    Process player(options);
+    ASSERT_TRUE(player.WaitForOutput("2 times", 5000)) << player.Out();
+    player.HangUp();
+    ASSERT_TRUE(player.WaitForExit(ignored ? 5000 : 1000)) << in_background << ignored;
+    EXPECT_EQ(player.Signal(), ignored ? 0 : SIGHUP) << in_background << ignored;
+    EXPECT_EQ(player.ExitCode(), ignored ? 0 : -1);
+  }
 }
 
 TEST_F(HeldStatesSoundTest, StoppedItGivesTheTerminalBackAndContinuedItTakesEscAgain) {
@@ -259,6 +273,46 @@ TEST_F(HeldStatesSoundTest, SentToTheBackgroundItPlaysOnWithoutTheTerminal) {
   ASSERT_TRUE(player.WaitForExit(5000)) << "state in the background: " << ProcessState(job);
   EXPECT_EQ(player.ExitCode(), 0);
   EXPECT_TRUE(SameMode(player.Now(), player.Initial()));
+}
+
+// A user at an interactive shell (bash, dash): each step types a line, waits
+// for what it shows, then for the mode: 'k' the keys taken, 'f' the mode
+// found, 'e' the play a script started (pid in "pid") ended, the mode found.
+TEST_F(HeldStatesSoundTest, AtAShellScriptsAndLoopsKeepTheTerminalAndItsSignals) {
+  using Step = std::tuple<const char*, const char*, char>;
+  const std::vector<std::vector<Step>> rows = {
+      // A script's "&": the mode as found while the script runs, after it
+      // ends and after the play ends; the script's "read" edits its line.
+      {{"sh -c '$P tone /q & echo $! >pid; sleep 0.3'; echo A\"\"1\n", "A1", 'f'}, {"", "", 'e'},
+       {"echo A\"\"2\n", "A2", 'f'}},
+      {{"sh -c '$P tone /r-1 /q & sleep 0.3; echo B\"\"1; read n; echo \"got-$n\"; kill $!'\n", "B1", 'f'},
+       {"alx\x7fice\n", "got-alice", 'f'}},
+      {{"sh -c '$P tone /r-1 /q; true'\n", "", 'k'}, {"\x1b", "", 'f'}},  // a script's own command: keys as ever
+      // Ctrl+C ends the loop, status 130; Ctrl+Z stops, fg takes the keys.
+      {{"for i in 1 2 3; do echo C\"\"$i; $P tone /r-1 /q; done\n", "C1", 'k'}, {"\x03", "", 'f'},
+       {"echo S\"\"$?\n", "S130", 'f'}},
+      {{"$P tone /r-1 /q\n", "", 'k'}, {"\x1a", "", 'f'}, {"fg\n", "", 'k'}, {"\x1b", "", 'f'},
+       {"echo S\"\"$?\n", "S0", 'f'}}};
+  for (const char* shell : {"bash", "dash"}) {
+    for (const auto& steps : rows) {
+      ProcessOptions options = AtTerminal(dir_, {"--norc", "--noediting", "-i"});
+      options.program = shell;
+      if (*shell == 'd') options.args = {"-i"};
+      options.set = {{"P", PELDO_BINARY}, {"PS1", "$ "}};
+      options.unset = {"ENV"};
+      Process user(options);
+      for (const auto& [typed, shown, then] : steps) {
+        user.Type(typed);
+        ASSERT_TRUE(user.WaitForOutput(shown, 5000)) << shell << " " << typed << user.Out();
+        const pid_t play = then == 'e' ? std::atoi(ReadWholeFile(dir_ / "pid").c_str()) : 0;
+        ASSERT_TRUE(WaitUntil([&] { return play == 0 || ProcessState(play) == 'Z' || ProcessState(play) == '?'; }));
+        const bool keys = then == 'k';
+        EXPECT_TRUE(WaitUntil([&] { return ((user.Now().c_lflag & ICANON) == 0) == keys; })) << shell << typed;
+        EXPECT_TRUE(keys || SameMode(user.Now(), user.Initial())) << shell << " " << typed;
+      }
+      EXPECT_EQ(user.Out().find("C2"), std::string::npos) << shell << ": a second run after Ctrl+C";
+    }
+  }
 }
 
 }  // namespace

@@ -356,6 +356,8 @@ class Process {
     }
     setpgid(job, job);
     job_ = job;
+    // A hang-up is the job's to hear; the "shell" stays to tell how it ended.
+    signal(SIGHUP, SIG_IGN);
     int status = 0;
     while (waitpid(job, &status, 0) < 0 && errno == EINTR) {
     }

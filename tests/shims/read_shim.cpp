@@ -2,7 +2,7 @@
 // whose names end in ".wav" hang, fail or print, as PELDO_READ_SHIM says:
 // "hang", "eio" (every read fails), "eio-once" (the first read fails) or
 // "printf" (a library's complaint on standard output), or "crash" (a fault);
-// "hang-dirs": opening any directory hangs. PELDO_STOP_AT_SET=N: the N-th
+// "hang-dirs": opening any directory hangs, "slow-dirs": it takes 250 ms. PELDO_STOP_AT_SET=N: the N-th
 // change of the terminal's mode stops the process (SIGSTOP) first.
 #include <dirent.h>
 #include <dlfcn.h>
@@ -57,6 +57,7 @@ extern "C" DIR* opendir(const char* name) {
   static const auto real = reinterpret_cast<DIR* (*)(const char*)>(dlsym(RTLD_NEXT, "opendir"));
   const char* mode = std::getenv("PELDO_READ_SHIM");
   while (mode != nullptr && std::strcmp(mode, "hang-dirs") == 0) pause();
+  if (mode != nullptr && std::strcmp(mode, "slow-dirs") == 0) usleep(250000);
   return real(name);
 }
 

@@ -8,6 +8,13 @@
 // and the terminal so that neither calls the other.
 #pragma once
 
+#include <signal.h>
+
+// The signals a fault of the program raises on the thread that made it.
+// They are never blocked, on any thread: a fault that finds its signal
+// blocked ends the process without a handler.
+inline constexpr int kFaultSignals[] = {SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGSEGV, SIGSYS};
+
 // First thing at start: descriptors 0, 1 and 2 that the caller left closed
 // are opened on /dev/null, for reading only, so that nothing the program or a
 // library opens later lands on them (and writes to a closed standard output

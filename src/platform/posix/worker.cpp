@@ -5,8 +5,9 @@
 #include <unistd.h>
 
 #include <exception>
-#include <initializer_list>
 #include <thread>
+
+#include "platform/posix/system.h"
 
 bool Worker::Post(std::function<void()> job) {
   std::lock_guard lock(mutex_);
@@ -61,7 +62,7 @@ bool Worker::Start() {
   sigset_t all;
   sigset_t previous;
   sigfillset(&all);
-  for (const int fault : {SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGSEGV, SIGSYS}) sigdelset(&all, fault);
+  for (const int fault : kFaultSignals) sigdelset(&all, fault);
   pthread_sigmask(SIG_SETMASK, &all, &previous);
   try {
     std::thread(&Worker::Run, this).detach();

@@ -4,7 +4,8 @@
 
 namespace {
 
-constexpr uint8_t kEsc = 0x1B;
+constexpr uint8_t kEsc = platform::kEscCharacter;
+using platform::kEscScanCode;
 
 // Scan codes of keys that have no character.
 constexpr uint8_t kUp = 0x48, kDown = 0x50, kLeft = 0x4B, kRight = 0x4D;
@@ -166,7 +167,7 @@ uint8_t ScanCodeForCharacter(uint8_t character, bool* shifted) {
     case '\t': return 0x0F;
     case '\r': case '\n': return 0x1C;
     case 0x08: case 0x7F: return 0x0E;  // Backspace
-    case kEsc: return 0x01;
+    case kEsc: return kEscScanCode;
     default: break;
   }
   // Ctrl with a letter types the letter's control code.
@@ -188,7 +189,7 @@ DecodedKey DecodeKey(const uint8_t* bytes, size_t length, bool no_more_coming) {
   if (bytes[0] != kEsc) return Key(1, CharacterPress(bytes[0], 0));
   if (length == 1) {
     // An Esc with nothing after it is the Esc key once the terminal is quiet.
-    return no_more_coming ? Key(1, Press(kEsc, 0x01, 0)) : Incomplete();
+    return no_more_coming ? Key(1, Press(kEsc, kEscScanCode, 0)) : Incomplete();
   }
   if (bytes[1] == '[') return DecodeCsi(bytes, length, no_more_coming);
   if (bytes[1] == 'O') {

@@ -14,7 +14,8 @@ int KeyboardDescriptor();
 bool InForeground();
 
 // The terminal has gone away: it is given back where it can be and no
-// longer read.
+// longer read, and the program ends by SIGHUP unless that was ignored at
+// start.
 void StopReading();
 
 // Decodes the next key press, to be shown by platform::PeekKeyEvent,

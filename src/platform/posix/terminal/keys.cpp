@@ -83,7 +83,8 @@ bool EscWaiting(bool* incomplete) {
       *incomplete = true;
       return false;
     }
-    if (key.status == DecodeStatus::kKey && key.event.key_down && key.event.character == 27) return true;
+    const bool pressed = key.status == DecodeStatus::kKey && key.event.key_down;
+    if (pressed && key.event.character == platform::kEscCharacter) return true;
     offset += key.consumed;
   }
   // A buffer full of other keys would stop the terminal from being read;

@@ -12,25 +12,20 @@
 #include <cerrno>
 #include <cstring>
 #include <initializer_list>
-#include <iterator>
 
 #include "platform/platform.h"
+#include "platform/posix/system.h"
 #include "platform/posix/terminal/keyboard.h"
 #include "platform/posix/terminal/terminal.h"
 
 namespace {
 
-// The signals whose default action ends the process, besides the real-time
-// ones: each gives the mode back first. SIGPIPE is among them, but the
-// program ignores it before it gets here (a write to a reader that has gone
-// fails instead), so it never comes.
-constexpr int kDeadlySignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGILL,    SIGTRAP, SIGABRT, SIGBUS, SIGFPE,
-                                  SIGUSR1, SIGSEGV, SIGUSR2, SIGPIPE,   SIGALRM, SIGTERM, SIGSTKFLT,
-                                  SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGSYS};
-// Those a fault of the program raises on the thread that made it, which may
-// be a worker. They are never blocked: a fault that finds its signal blocked
-// ends the process without a handler.
-constexpr int kFaultSignals[] = {SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGSEGV, SIGSYS};
+// The signals whose default action ends the process, besides the faults
+// (kFaultSignals) and the real-time ones: each gives the mode back first.
+// SIGPIPE is among them, but the program ignores it before it gets here (a
+// write to a reader that has gone fails instead), so it never comes.
+constexpr int kDeadlySignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGUSR1,   SIGUSR2, SIGPIPE, SIGALRM, SIGTERM,
+                                  SIGSTKFLT, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO, SIGPWR};
 
 // In the background, how often a wait looks whether the terminal has become
 // ours: a shell's "fg" may move the foreground without a signal.
@@ -41,6 +36,10 @@ constexpr uint64_t kBackgroundLookMs = 50;
 // handler on a worker reads first. The key mode is ours while mode_changed
 // is set: saved_mode is the mode we found and owe back.
 volatile sig_atomic_t keyboard = -1;  // the controlling terminal, or -1: no keys
+// Started as a script's background command: the terminal is the script's,
+// even while the process shares its foreground. Set once, before any handler
+// or thread.
+bool left_to_the_script = false;
 termios saved_mode{};
 std::atomic<int> mode_changed{0};
 // How many of our own mode calls are under way: a SIGTTOU meanwhile is the
@@ -56,9 +55,6 @@ volatile sig_atomic_t wake_write = -1;
 sigset_t mode_signals;
 
 // Main thread only.
-// Whether the user types to this program on standard input: Ctrl+C and
-// Ctrl+Z are then keys.
-bool typed_to = false;
 termios key_mode{};  // the mode we set
 bool given_back = false;  // the terminal has been given back for good
 
@@ -113,17 +109,19 @@ void TakeKeyMode() {
   // non-blocking mode answers "try again", so 0 can only mean the end.
   mode.c_cc[VMIN] = 1;
   mode.c_cc[VTIME] = 0;
-  // As a console with processed input off: when the user types to this
-  // program, Ctrl+C and Ctrl+Z are keys like any other. Ctrl+\ still ends it.
-  if (typed_to) {
-    mode.c_cc[VINTR] = _POSIX_VDISABLE;
-    mode.c_cc[VSUSP] = _POSIX_VDISABLE;
-  }
+  // Ctrl+C, Ctrl+\ and Ctrl+Z keep their signals: a shell loop or make
+  // stops on Ctrl+C as it does for any other command.
   // Owed before it is set: a fault on a worker may give it back any time.
+  // Counted as our own call from before it is owed: a SIGTTOU meanwhile
+  // would give the mode back and clear the debt, and the call then set the
+  // key mode with nothing owed.
+  own_mode_calls.fetch_add(1);
   mode_changed.store(0);
   saved_mode = found;
   mode_changed.store(1);
-  if (!SetMode(mode)) {
+  const bool set = SetMode(mode);
+  own_mode_calls.fetch_sub(1);
+  if (!set) {
     mode_changed.store(0);
     return;
   }
@@ -136,23 +134,24 @@ void Wake() {
   if (wake_write >= 0) [[maybe_unused]] const ssize_t written = write(wake_write, &byte, 1);
 }
 
-// What signals have said since the last look: the foreground may have
-// changed, so the key mode follows it. Before every pass of every wait.
-void FollowSignals() {
+// Takes what signals have said since the last look; the look at the
+// foreground that follows, before every pass of every wait, answers it.
+void DrainWake() {
   char drained[64];
   while (wake_read >= 0 && read(wake_read, drained, sizeof drained) > 0) {
   }
-  TakeKeyMode();
 }
 
 // Gives the terminal back, then lets the signal end the process as it always
 // does, so that its parent sees which. A fault may come on a worker: the
 // signal is then raised there again, and ends the process all the same.
 void OnDeadlySignal(int signal_number) {
+  const int saved_errno = errno;
   RestoreTerminal();
   signal(signal_number, SIG_DFL);
   // Blocked in its handler: it ends the process as the handler returns.
   raise(signal_number);
+  errno = saved_errno;
 }
 
 // Ctrl+Z, or a terminal call from the background where the terminal asks
@@ -205,12 +204,14 @@ void HandleUnlessIgnored(int signal_number, void (*handler)(int), int flags) {
 
 bool InForeground() {
   const int terminal = keyboard;
-  return terminal >= 0 && tcgetpgrp(terminal) == getpgrp();
+  return terminal >= 0 && !left_to_the_script && tcgetpgrp(terminal) == getpgrp();
 }
 
 int KeyboardDescriptor() { return keyboard; }
 
-// No handler can see the descriptor once it is closed.
+// No handler can see the descriptor once it is closed. A closed window
+// ends the program as the hang-up's SIGHUP would have, had it come: in the
+// background none does. Ignored at start (nohup), it plays on.
 void StopReading() {
   int closed = -1;
   {
@@ -221,6 +222,7 @@ void StopReading() {
   }
   if (closed >= 0) close(closed);
   ForgetKeys();
+  raise(SIGHUP);
 }
 
 namespace {
@@ -231,6 +233,19 @@ bool IsControllingTerminal(int descriptor) {
   return isatty(descriptor) && tcgetsid(descriptor) == getsid(0);
 }
 
+bool Ignored(int signal_number) {
+  struct sigaction now{};
+  return sigaction(signal_number, nullptr, &now) == 0 && now.sa_handler == SIG_IGN;
+}
+
+// A shell without job control (any script) starts a background command in
+// its own process group, so it may hold the terminal's foreground; but it
+// starts it with SIGINT and SIGQUIT ignored and standard input away from the
+// terminal (/dev/null), which a foreground command has not.
+bool StartedInAScriptsBackground() {
+  return Ignored(SIGINT) && Ignored(SIGQUIT) && !IsControllingTerminal(STDIN_FILENO);
+}
+
 // Which key presses end a wait.
 enum class KeysWatched { kEsc, kAny };
 
@@ -239,23 +254,29 @@ enum class KeysWatched { kEsc, kAny };
 // it stays where it is), or `deadline` passes (kTimedOut).
 WaitEnd WaitWithKeys(int descriptor, uint64_t deadline, KeysWatched keys) {
   for (;;) {
-    FollowSignals();
+    DrainWake();
+    // One look at the foreground a pass. A terminal that has hung up, or is
+    // no longer ours, has no foreground to look at.
+    const pid_t owner = keyboard >= 0 && !given_back ? tcgetpgrp(keyboard) : 0;
+    if (owner < 0) StopReading();
+    const bool foreground = keyboard >= 0 && !left_to_the_script && owner == getpgrp();
+    if (foreground) TakeKeyMode();
     pollfd ready = {descriptor, POLLIN, 0};
     if (descriptor >= 0 && poll(&ready, 1, 0) > 0) return WaitEnd::kReady;
     bool incomplete = false;
-    if (keys == KeysWatched::kEsc ? EscWaiting(&incomplete) : DecodeNext()) return WaitEnd::kEscPressed;
-    if (keys == KeysWatched::kAny) incomplete = KeysPending();
+    // In the background only keys read before are looked at.
+    if (foreground || KeysPending()) {
+      if (keys == KeysWatched::kEsc ? EscWaiting(&incomplete) : DecodeNext()) return WaitEnd::kEscPressed;
+      if (keys == KeysWatched::kAny) incomplete = KeysPending();
+    }
     const uint64_t now = platform::MonotonicMilliseconds();
     if (now >= deadline) return WaitEnd::kTimedOut;
     uint64_t wake_at = deadline;
     // An Esc byte on its own is the Esc key once the terminal stays quiet.
     if (incomplete) wake_at = std::min(deadline, now + LoneEscWaitMs() + 1);
-    // "fg" from a shell that sends no SIGCONT to a running job. A terminal
-    // that has hung up, or is no longer ours, has no foreground to look at.
-    if (keyboard >= 0 && !given_back && !InForeground()) {
-      if (tcgetpgrp(keyboard) < 0) StopReading();
-      if (keyboard >= 0) wake_at = std::min(wake_at, now + kBackgroundLookMs);
-    }
+    // "fg" from a shell that sends no SIGCONT to a running job, or a hang-up
+    // that sends no SIGHUP to a job in the background.
+    if (keyboard >= 0 && !given_back && !foreground) wake_at = std::min(wake_at, now + kBackgroundLookMs);
     pollfd watched[3] = {};
     nfds_t count = 0;
     if (descriptor >= 0) watched[count++] = {descriptor, POLLIN, 0};
@@ -263,7 +284,7 @@ WaitEnd WaitWithKeys(int descriptor, uint64_t deadline, KeysWatched keys) {
     // still ends it.
     if (wake_read >= 0) watched[count++] = {wake_read, POLLIN, 0};
     // In the background the keys are the shell's.
-    if (InForeground()) watched[count++] = {KeyboardDescriptor(), POLLIN, 0};
+    if (foreground) watched[count++] = {KeyboardDescriptor(), POLLIN, 0};
     PollUntil(watched, count, wake_at);
   }
 }
@@ -292,7 +313,8 @@ void PrepareConsole() {
   const int terminal = open("/dev/tty", O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (terminal < 0) return;
   keyboard = terminal;
-  typed_to = IsControllingTerminal(STDIN_FILENO);
+  // Kept open there too, only to see the terminal hang up.
+  left_to_the_script = StartedInAScriptsBackground();
   int wake[2];
   if (pipe2(wake, O_NONBLOCK | O_CLOEXEC) == 0) {
     wake_read = wake[0];
@@ -303,12 +325,11 @@ void PrepareConsole() {
   for (const int signal_number : {SIGTSTP, SIGCONT}) sigaddset(&mode_signals, signal_number);
   auto handle_deadly = [](int signal_number) {
     HandleUnlessIgnored(signal_number, OnDeadlySignal, 0);
-    const int* const faults_end = std::end(kFaultSignals);
-    const bool fault = std::find(kFaultSignals, faults_end, signal_number) != faults_end;
-    if (!fault) sigaddset(&mode_signals, signal_number);
+    sigaddset(&mode_signals, signal_number);
   };
   for (const int signal_number : kDeadlySignals) handle_deadly(signal_number);
   for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number) handle_deadly(signal_number);
+  for (const int signal_number : kFaultSignals) HandleUnlessIgnored(signal_number, OnDeadlySignal, 0);
   HandleUnlessIgnored(SIGTSTP, OnStopSignal, SA_RESTART);
   // Not restarted: our own mode call that SIGTTOU refuses must fail.
   HandleUnlessIgnored(SIGTTOU, OnStopSignal, 0);

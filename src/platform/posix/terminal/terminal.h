@@ -8,9 +8,16 @@
 // foreground process group: it neither reads the terminal nor sets its
 // mode) or in the foreground (it has saved the mode it found, set its key
 // mode, and reads keys). InForeground (keyboard.h) is the one place that
-// says which holds; it is asked at start and at every pass of every wait,
+// says which holds; it is asked at start and once a pass of every wait,
 // and in the background a wait passes at least every 50 ms, since a shell's
-// "fg" may move the foreground of a running job without a signal.
+// "fg" may move the foreground of a running job without a signal, and a
+// hang-up sends no SIGHUP to a background job. A script's background
+// command (a shell without job control starts it with SIGINT and SIGQUIT
+// ignored, standard input away from the terminal) is never in the
+// foreground, though it may share the script's process group. The key mode
+// only turns echo and line editing off: Ctrl+C, Ctrl+\ and Ctrl+Z keep
+// their signals. A terminal that hangs up ends the program by SIGHUP, unless
+// SIGHUP was ignored at start.
 //
 // Threads and signals: everything here runs on the main thread, and only the
 // main thread changes the terminal's mode, with one exception: a fault of
