@@ -9,9 +9,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -214,10 +216,19 @@ class WavDecoder final : public SoundDecoder {
     if (frames <= 0 || next_frame_ >= layout_.frames) return 0;
     const uint64_t wanted = std::min<uint64_t>(static_cast<uint64_t>(frames), layout_.frames - next_frame_);
     const size_t block = size_t{layout_.width} * layout_.channels;
-    bytes_.resize(static_cast<size_t>(wanted) * block);
-    int error = 0;
-    if (!ReadAt(fd_, layout_.data_offset + next_frame_ * block, bytes_.data(), bytes_.size(), &error)) return -1;
+    const uint64_t offset = layout_.data_offset + next_frame_ * block;
     const size_t samples = static_cast<size_t>(wanted) * layout_.channels;
+    int error = 0;
+    // 16-bit samples as the machine holds them need no conversion.
+    if constexpr (std::is_same_v<Sample, int16_t> && std::endian::native == std::endian::little) {
+      if (layout_.width == 2) {
+        if (!ReadAt(fd_, offset, out, samples * 2, &error)) return -1;
+        next_frame_ += wanted;
+        return static_cast<long>(wanted);
+      }
+    }
+    bytes_.resize(static_cast<size_t>(wanted) * block);
+    if (!ReadAt(fd_, offset, bytes_.data(), bytes_.size(), &error)) return -1;
     switch (layout_.width) {
       case 1: ConvertAll<1>(bytes_.data(), samples, out); break;
       case 2: ConvertAll<2>(bytes_.data(), samples, out); break;
