@@ -362,25 +362,46 @@ def instructions(command, cwd):
     return None
 
 
+def peak_rss_kb(command, cwd):
+    """The most memory a player held for one sound, as GNU time reads it from
+    the kernel when the process ends (polling /proc misses a short run's
+    peak); None where /usr/bin/time is missing."""
+    command, extra = command
+    if not os.path.exists("/usr/bin/time"):
+        return None
+    timed = subprocess.run(["/usr/bin/time", "-f", "%M"] + command, cwd=cwd,
+                           env=dict(os.environ, **extra), stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    last = timed.stderr.strip().splitlines()[-1:] or [""]
+    return int(last[0]) if last[0].isdigit() else None
+
+
 def ding_instructions(peldo, work, runs):
     """The same ding under callgrind: instructions, a figure that load on the
-    machine does not move, against paplay's."""
+    machine does not move, and the peak memory, against paplay's; peldo also
+    through ALSA and on the ding as FLAC (which libsndfile decodes)."""
     players = {name: command for name, command in commands(peldo, "ding.wav").items()
-               if name in ("peldo", "paplay", "aplay")}
+               if name in ("peldo", "peldo-alsa", "paplay", "aplay")}
+    if make_sound(os.path.join(work, "ding.flac"), DING_SECONDS):
+        players["peldo-flac"] = commands(peldo, "ding.flac")["peldo"]
     if not shutil.which("valgrind"):
         print("\ninstructions: valgrind is not installed; left out")
         return
     counts = {name: [] for name in players}
+    peaks = {name: [] for name in players}
     for _ in range(runs):
         for name, command in players.items():
             counts[name].append(instructions(command, work))
-    print(f"\n{DING_SECONDS} s ding under callgrind: instructions, all threads; median of {runs} runs")
-    print(f"{'player':<11} {'instructions':>13} {'/ paplay':>9}")
+            peaks[name].append(peak_rss_kb(command, work))
+    print(f"\n{DING_SECONDS} s ding under callgrind: instructions, all threads, and peak RSS "
+          f"(GNU time); median of {runs} runs")
+    print(f"{'player':<11} {'instructions':>13} {'/ paplay':>9} {'peak RSS KB':>12}")
     base = median(counts.get("paplay", []))
     for name, values in counts.items():
         count = median(values)
         ratio = count / base if count and base else None
-        print(f"{name:<11} {show(count, '%.0f'):>13} {show(ratio, '%.2f'):>9}")
+        print(f"{name:<11} {show(count, '%.0f'):>13} {show(ratio, '%.2f'):>9} "
+              f"{show(median(peaks[name]), '%.0f'):>12}")
 
 
 def main():

@@ -138,6 +138,8 @@ TEST(SoundErrorsTest, DamagedFilesPrintNothingOnStandardError) {
       {"MP3 sync bytes followed by noise", "junk.mp3", kDamagedLine},
       {"a read that failed once is tried again", "tone.wav", kUnreadableLine, "/r3", "eio-once"},
       {"a sound of no frames, five times, at once", "empty.wav", "", "/r5"},
+      {"without libasound there is no output", "tone.wav", kNoOutputLine, "/r1", "no-libraries"},
+      {"without libsndfile an MP3 is no sound to play", "bad.mp3", kNotSoundLine, "/r1", "no-libraries"},
   };
   for (const DamagedCase& row : cases) {
     ProcessOptions options;

@@ -46,6 +46,8 @@ struct EncodingCase {
 TEST_P(SoundPlaybackTest, EveryEncodingPlaysWholeAtItsLevel) {
   const EncodingCase cases[] = {
       {"16-bit PCM", "tone16.wav", "-b 16", "tone16"},
+      {"8-bit unsigned PCM", "tone8.wav", "-b 8", "tone8"},
+      {"32-bit integer PCM", "tone32.wav", "-e signed-integer -b 32", "tone32"},
       {"24-bit PCM, in an extensible header", "tone24.wav", "-b 24", "tone24"},
       {"32-bit float, which a 16-bit read turns to silence", "tonef.wav", "-e floating-point -b 32",
        "tonef"},

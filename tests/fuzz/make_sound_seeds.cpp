@@ -23,6 +23,8 @@ int main(int argc, char** argv) {
       {"s16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100},
       {"s24.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 48000},
       {"s32.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_32, 22050},
+      {"x16.wav", SF_FORMAT_WAVEX | SF_FORMAT_PCM_16, 44100},
+      {"x24.wav", SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, 96000, 6},
       {"float.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100},
       {"ulaw.wav", SF_FORMAT_WAV | SF_FORMAT_ULAW, 8000},
       {"alaw.wav", SF_FORMAT_WAV | SF_FORMAT_ALAW, 8000},

@@ -2,7 +2,8 @@
 // whose names end in ".wav" hang, fail or print, as PELDO_READ_SHIM says:
 // "hang", "eio" (every read fails), "eio-once" (the first read fails) or
 // "printf" (a library's complaint on standard output), or "crash" (a fault);
-// "hang-dirs": opening any directory hangs, "slow-dirs": it takes 250 ms. PELDO_STOP_AT_SET=N: the N-th
+// "hang-dirs": opening any directory hangs, "slow-dirs": it takes 250 ms;
+// "no-libraries": libasound and libsndfile cannot be loaded. PELDO_STOP_AT_SET=N: the N-th
 // change of the terminal's mode stops the process (SIGSTOP) first.
 #include <dirent.h>
 #include <dlfcn.h>
@@ -30,11 +31,8 @@ bool IsSoundFile(int fd) {
 
 std::atomic<bool> failed_once{false};
 
-}  // namespace
-
-extern "C" ssize_t read(int fd, void* buffer, size_t size) {
-  using Read = ssize_t (*)(int, void*, size_t);
-  static const Read real = reinterpret_cast<Read>(dlsym(RTLD_NEXT, "read"));
+// What PELDO_READ_SHIM does to a read of `fd`: false when it fails.
+bool ShimRead(int fd) {
   const char* mode = std::getenv("PELDO_READ_SHIM");
   if (mode != nullptr && IsSoundFile(fd)) {
     if (std::strcmp(mode, "hang") == 0) {
@@ -42,7 +40,7 @@ extern "C" ssize_t read(int fd, void* buffer, size_t size) {
     }
     if (std::strcmp(mode, "eio") == 0 || (std::strcmp(mode, "eio-once") == 0 && !failed_once.exchange(true))) {
       errno = EIO;
-      return -1;
+      return false;
     }
     if (std::strcmp(mode, "crash") == 0) *static_cast<volatile int*>(nullptr) = 0;
     if (std::strcmp(mode, "printf") == 0) {
@@ -50,7 +48,30 @@ extern "C" ssize_t read(int fd, void* buffer, size_t size) {
       std::fflush(stdout);
     }
   }
-  return real(fd, buffer, size);
+  return true;
+}
+
+}  // namespace
+
+extern "C" ssize_t read(int fd, void* buffer, size_t size) {
+  using Read = ssize_t (*)(int, void*, size_t);
+  static const Read real = reinterpret_cast<Read>(dlsym(RTLD_NEXT, "read"));
+  return ShimRead(fd) ? real(fd, buffer, size) : -1;
+}
+
+// The built-in WAV reader reads with pread (pread64 with 64-bit offsets).
+extern "C" ssize_t pread64(int fd, void* buffer, size_t size, off64_t offset) {
+  using Read = ssize_t (*)(int, void*, size_t, off64_t);
+  static const Read real = reinterpret_cast<Read>(dlsym(RTLD_NEXT, "pread64"));
+  return ShimRead(fd) ? real(fd, buffer, size, offset) : -1;
+}
+
+extern "C" void* dlopen(const char* name, int flags) {
+  static const auto real = reinterpret_cast<void* (*)(const char*, int)>(dlsym(RTLD_NEXT, "dlopen"));
+  const char* mode = std::getenv("PELDO_READ_SHIM");
+  const bool hidden = name != nullptr && (std::strstr(name, "libasound") || std::strstr(name, "libsndfile"));
+  if (hidden && mode != nullptr && std::strcmp(mode, "no-libraries") == 0) return nullptr;
+  return real(name, flags);
 }
 
 extern "C" DIR* opendir(const char* name) {

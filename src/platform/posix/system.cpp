@@ -2,7 +2,6 @@
 // storage, errno, the clock, and quiet libraries.
 #include "platform/posix/system.h"
 
-#include <alsa/asoundlib.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -16,8 +15,6 @@
 namespace {
 
 const char* command_line = "";
-
-void IgnoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
 
 }  // namespace
 
@@ -34,10 +31,10 @@ void PrepareStandardDescriptors() {
 void SetProcessCommandLine(const char* line) { command_line = line; }
 
 // The sound libraries print their complaints to standard error unless told
-// not to; some offer no way to tell them.
+// not to; some offer no way to tell them. (libasound is told when it is
+// loaded: alsa_library.cpp.)
 void SilenceLibraries() {
   static const bool silenced = [] {
-    snd_lib_error_set_handler(IgnoreAlsaError);
     // The program itself never uses the stream; swapping the pointer keeps
     // descriptor 2 open and untouched for anything that writes it directly.
     if (FILE* nowhere = std::fopen("/dev/null", "we")) stderr = nowhere;

@@ -1,9 +1,8 @@
 // The media layer on POSIX: the player's command strings carried out with
-// libsndfile for decoding and the sound output (output.h).
-#include <sndfile.h>
-
+// a sound decoder (sound_file.h) and the sound output (output.h).
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,7 +40,7 @@ constexpr int kAnswerWaitMs = 5000;
 // The one sound the player has open at a time.
 struct CurrentSound {
   std::string name;
-  SNDFILE* file = nullptr;
+  std::unique_ptr<SoundDecoder> decoder;
   bool played = false;
   bool int16 = false;  // no more than 16 bits a sample
   // Esc came while the file or the output was being opened: the sound stays
@@ -99,25 +98,17 @@ class MediaLayer {
       case WaitEnd::kTimedOut:
         return kMediaFileUnreadable;
     }
-    if (opened.file == nullptr) return opened.code;
-    SoundFormat format;
-    format.rate = static_cast<unsigned>(opened.info.samplerate);
-    format.channels = static_cast<unsigned>(opened.info.channels);
-    format.int16 = HasAtMostSixteenBits(opened.info);
-    format.channel_map = std::move(opened.channel_map);
-    format.frames = opened.info.frames > 0 ? static_cast<uint64_t>(opened.info.frames) : 0;
-    const bool int16 = format.int16;
+    if (opened.decoder == nullptr) return opened.code;
+    const SoundFormat& format = opened.format;
     // The output is opened on the sound thread; meanwhile `wait` watches the
     // keys, so that Esc is heard however long the sound server takes.
     uint32_t error = 0;
     const WaitEnd end = output_.Prepare(format, wanted, wait, kAnswerWaitMs, &error);
     // Esc first is no error: the sound stays open, silent.
     if (end == WaitEnd::kEscPressed) error = 0;
-    if (error != 0) {
-      sf_close(opened.file);
-      return error;
-    }
-    sound_ = CurrentSound{std::move(wanted), opened.file, false, int16, end == WaitEnd::kEscPressed};
+    if (error != 0) return error;
+    sound_ = CurrentSound{std::move(wanted), std::move(opened.decoder), false, format.int16,
+                          end == WaitEnd::kEscPressed};
     return 0;
   }
 
@@ -126,13 +117,13 @@ class MediaLayer {
     // The file is the sound thread's until the last feed has let go of it.
     if (!output_.Finish()) return kMediaNoOutput;
     // A second play starts the sound again from its beginning.
-    if (sound_->played && sf_seek(sound_->file, 0, SEEK_SET) < 0) return kMediaFileDamaged;
+    if (sound_->played && !sound_->decoder->Rewind()) return kMediaFileDamaged;
     sound_->played = true;
-    SNDFILE* file = sound_->file;
+    SoundDecoder* decoder = sound_->decoder.get();
     FrameSource source;
-    source.floats = [file](float* out, long frames) { return DecodeFrames(file, out, frames); };
+    source.floats = [decoder](float* out, long frames) { return decoder->Decode(out, frames); };
     if (sound_->int16) {
-      source.int16s = [file](int16_t* out, long frames) { return DecodeFrames(file, out, frames); };
+      source.int16s = [decoder](int16_t* out, long frames) { return decoder->Decode(out, frames); };
     }
     return output_.Start(std::move(source));
   }
@@ -141,7 +132,7 @@ class MediaLayer {
     if (!sound_) return;
     // A device that does not let go in time may still read the file, so it
     // stays open (and the sound thread's) for the rest of the process.
-    if (output_.Finish() && sound_->file != nullptr) sf_close(sound_->file);
+    if (!output_.Finish()) (void)sound_->decoder.release();
     sound_.reset();
   }
 

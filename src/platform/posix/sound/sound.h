@@ -1,12 +1,13 @@
-// Sound on POSIX: the media commands carried out with libsndfile for
-// decoding, and for output and volume a sound server's own protocol or ALSA
-// (output.h). The functions below run on the main thread; every call to the
-// output runs on the sound thread and the opening of sound files on a thread
-// of their own, both Workers (worker.h), which the main thread waits for
-// only with a bound. Signal handlers touch nothing
-// here, and the workers block every signal but a fault's (worker.h). Calls only the libraries, the
-// system and the files room; where it must wait for a file or the output it
-// uses the wait its caller hands in, which watches the keys.
+// Sound on POSIX: the media commands carried out with a decoder (the
+// built-in WAV reader or libsndfile), and for output and volume a sound
+// server's own protocol or ALSA (output.h). The functions below run on the
+// main thread; every call to the output runs on the sound thread and the
+// opening of sound files on a thread of their own, both Workers (worker.h),
+// which the main thread waits for only with a bound. Signal handlers touch
+// nothing here, and the workers block every signal but a fault's (worker.h).
+// Calls only the libraries, the system and the files room; where it must
+// wait for a file or the output it uses the wait its caller hands in, which
+// watches the keys.
 #pragma once
 
 #include <cstdint>

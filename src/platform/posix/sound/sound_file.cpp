@@ -1,6 +1,7 @@
 #include "platform/posix/sound/sound_file.h"
 
 #include <fcntl.h>
+#include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,10 +9,13 @@
 #include <exception>
 #include <new>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/posix/files/files.h"
 #include "platform/posix/sound/media_errors.h"
+#include "platform/posix/sound/wav_reader.h"
 
 int OpenRegularFile(const std::string& path, struct stat* status, uint32_t* code) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -29,22 +33,10 @@ int OpenRegularFile(const std::string& path, struct stat* status, uint32_t* code
   return fd;
 }
 
-SNDFILE* OpenSoundDecoder(int fd, SF_INFO* info, uint32_t* code) {
-  *info = SF_INFO{};
-  errno = 0;
-  SNDFILE* file = sf_open_fd(fd, SFM_READ, info, SF_TRUE);
-  if (file == nullptr) {
-    *code = CodeForDecoderError(sf_error(nullptr), errno);
-    return nullptr;
-  }
-  if (info->channels <= 0 || info->samplerate <= 0) {
-    sf_close(file);
-    *code = kMediaFileDamaged;
-    return nullptr;
-  }
-  return file;
-}
+namespace {
 
+// Whether the sound's samples have no more than 16 bits, so that 16-bit
+// integers hold them whole.
 bool HasAtMostSixteenBits(const SF_INFO& info) {
   switch (info.format & SF_FORMAT_SUBMASK) {
     case SF_FORMAT_PCM_S8:
@@ -63,6 +55,8 @@ bool HasAtMostSixteenBits(const SF_INFO& info) {
   }
 }
 
+// The speaker of each channel as the file names it (SF_CHANNEL_MAP_*
+// values), or nothing when it names none.
 std::vector<int> ChannelMap(SNDFILE* file, const SF_INFO& info) {
   std::vector<int> map(static_cast<size_t>(info.channels));
   const int bytes = static_cast<int>(map.size() * sizeof(int));
@@ -70,12 +64,54 @@ std::vector<int> ChannelMap(SNDFILE* file, const SF_INFO& info) {
   return map;
 }
 
-long DecodeFrames(SNDFILE* file, float* out, long frames) {
-  return static_cast<long>(sf_readf_float(file, out, frames));
+class LibsndfileDecoder final : public SoundDecoder {
+ public:
+  explicit LibsndfileDecoder(SNDFILE* file) : file_(file) {}
+  ~LibsndfileDecoder() override { sf_close(file_); }
+  long Decode(float* out, long frames) override { return static_cast<long>(sf_readf_float(file_, out, frames)); }
+  long Decode(int16_t* out, long frames) override { return static_cast<long>(sf_readf_short(file_, out, frames)); }
+  bool Rewind() override { return sf_seek(file_, 0, SEEK_SET) >= 0; }
+
+ private:
+  SNDFILE* const file_;
+};
+
+std::unique_ptr<SoundDecoder> OpenLibsndfileDecoder(int fd, SoundFormat* format, uint32_t* code) {
+  SF_INFO info{};
+  errno = 0;
+  SNDFILE* file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
+  if (file == nullptr) {
+    *code = CodeForDecoderError(sf_error(nullptr), errno);
+    return nullptr;
+  }
+  auto decoder = std::make_unique<LibsndfileDecoder>(file);
+  if (info.channels <= 0 || info.samplerate <= 0) {
+    *code = kMediaFileDamaged;
+    return nullptr;
+  }
+  format->rate = static_cast<unsigned>(info.samplerate);
+  format->channels = static_cast<unsigned>(info.channels);
+  format->int16 = HasAtMostSixteenBits(info);
+  format->channel_map = ChannelMap(file, info);
+  format->frames = info.frames > 0 ? static_cast<uint64_t>(info.frames) : 0;
+  return decoder;
 }
 
-long DecodeFrames(SNDFILE* file, int16_t* out, long frames) {
-  return static_cast<long>(sf_readf_short(file, out, frames));
+}  // namespace
+
+std::unique_ptr<SoundDecoder> OpenSoundDecoder(int fd, SoundFormat* format, uint32_t* code) {
+  *format = SoundFormat{};
+  int read_error = 0;
+  std::unique_ptr<SoundDecoder> decoder = OpenWavDecoder(fd, format, &read_error);
+  if (decoder != nullptr) return decoder;
+  // A read that failed is the disk's, whichever reader met it.
+  if (read_error != 0) {
+    close(fd);
+    *code = CodeForFileError(read_error);
+    return nullptr;
+  }
+  *format = SoundFormat{};
+  return OpenLibsndfileDecoder(fd, format, code);
 }
 
 namespace {
@@ -96,17 +132,15 @@ bool Lasting(uint32_t code) { return code == kMediaNotSound || code == kMediaFil
 
 WaitEnd SoundFileOpener::Open(const std::string& name, DescriptorWait wait, int timeout_ms,
                               OpenedFile* opened) {
-  *opened = OpenedFile{nullptr, {}, kMediaFileUnreadable, {}};
+  *opened = OpenedFile{nullptr, {}, kMediaFileUnreadable};
   bool posted = false;
   try {
     posted = worker_.Post([this, name] { OpenOnWorker(name); });
   } catch (const std::exception&) {
   }
   if (!posted) return WaitEnd::kReady;
-  const WaitEnd end = worker_.Await(wait, timeout_ms, [this] {
-    if (answer_.file != nullptr) sf_close(answer_.file);
-  });
-  if (end == WaitEnd::kReady) *opened = answer_;
+  const WaitEnd end = worker_.Await(wait, timeout_ms, [this] { answer_.decoder.reset(); });
+  if (end == WaitEnd::kReady) *opened = std::move(answer_);
   return end;
 }
 
@@ -115,9 +149,9 @@ void SoundFileOpener::OpenOnWorker(const std::string& name) {
   try {
     OpenOnWorkerOrThrow(name);
   } catch (const std::bad_alloc&) {
-    answer_ = OpenedFile{nullptr, {}, kMediaNoMemory, {}};
+    answer_ = OpenedFile{nullptr, {}, kMediaNoMemory};
   } catch (...) {
-    answer_ = OpenedFile{nullptr, {}, kMediaFileUnreadable, {}};
+    answer_ = OpenedFile{nullptr, {}, kMediaFileUnreadable};
   }
 }
 
@@ -126,12 +160,12 @@ void SoundFileOpener::OpenOnWorkerOrThrow(const std::string& name) {
   const std::optional<std::string> path = ResolveExistingPath(name.c_str());
   const std::optional<uint32_t> attributes = path ? EntryAttributes(*path) : std::nullopt;
   if (!attributes) {
-    answer_ = OpenedFile{nullptr, {}, kMediaFileNotFound, {}};
+    answer_ = OpenedFile{nullptr, {}, kMediaFileNotFound};
     return;
   }
   // A directory, or a FIFO or device that could block the open or the read.
   if ((*attributes & (platform::kAttributeDirectory | platform::kAttributeSystem)) != 0) {
-    answer_ = OpenedFile{nullptr, {}, kMediaNotSound, {}};
+    answer_ = OpenedFile{nullptr, {}, kMediaNotSound};
     return;
   }
   struct stat status{};
@@ -140,12 +174,11 @@ void SoundFileOpener::OpenOnWorkerOrThrow(const std::string& name) {
     close(fd);
     opened.code = failed_code_;
   } else if (fd >= 0) {
-    opened.file = OpenSoundDecoder(fd, &opened.info, &opened.code);
-    if (opened.file != nullptr) opened.channel_map = ChannelMap(opened.file, opened.info);
-    if (opened.file == nullptr && Lasting(opened.code)) {
+    opened.decoder = OpenSoundDecoder(fd, &opened.format, &opened.code);
+    if (opened.decoder == nullptr && Lasting(opened.code)) {
       failed_status_ = status;
       failed_code_ = opened.code;
     }
   }
-  answer_ = opened;
+  answer_ = std::move(opened);
 }

@@ -1,13 +1,14 @@
-// Opening a sound file for decoding with libsndfile.
+// Opening a sound file for decoding, by the built-in WAV reader or by
+// libsndfile.
 #pragma once
 
-#include <sndfile.h>
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
-#include <vector>
 
+#include "platform/posix/sound/driver.h"
 #include "platform/posix/worker.h"
 
 // Opens `path` for reading without blocking on it and makes sure it is a
@@ -16,32 +17,33 @@
 // or -1 with the media error in *code.
 int OpenRegularFile(const std::string& path, struct stat* status, uint32_t* code);
 
+// A sound being decoded, whichever reader does it: the built-in one for
+// plain WAV files (wav_reader.h) or libsndfile for everything else. It holds
+// the file open until it is destroyed. Used by one thread at a time.
+class SoundDecoder {
+ public:
+  virtual ~SoundDecoder() = default;
+  // Decodes up to `frames` frames into `out` as interleaved samples, floats
+  // in -1..1 or 16-bit integers; 0 or less at the end of the sound.
+  virtual long Decode(float* out, long frames) = 0;
+  virtual long Decode(int16_t* out, long frames) = 0;
+  // Goes back to the first frame; false when the file cannot be read there.
+  virtual bool Rewind() = 0;
+};
+
 // Opens the sound held in the file `fd` for decoding, taking the descriptor
-// over (it is closed on failure too). Returns the decoder, with the sound's
-// rate and channels in *info, or nullptr with the media error in *code.
-SNDFILE* OpenSoundDecoder(int fd, SF_INFO* info, uint32_t* code);
+// over (it is closed on failure too): with the built-in reader when it takes
+// the file, else with libsndfile. Returns the decoder, with the sound's rate,
+// channels, sample width, channel map and length in *format, or nullptr
+// with the media error in *code.
+std::unique_ptr<SoundDecoder> OpenSoundDecoder(int fd, SoundFormat* format, uint32_t* code);
 
-// Whether the sound's samples have no more than 16 bits, so that 16-bit
-// integers hold them whole.
-bool HasAtMostSixteenBits(const SF_INFO& info);
-
-// Decodes up to `frames` frames into `out` as interleaved samples, floats in
-// -1..1 or 16-bit integers; 0 or less at the end of the sound.
-long DecodeFrames(SNDFILE* file, float* out, long frames);
-long DecodeFrames(SNDFILE* file, int16_t* out, long frames);
-
-// The speaker of each channel as the file names it (SF_CHANNEL_MAP_*
-// values), or nothing when it names none.
-std::vector<int> ChannelMap(SNDFILE* file, const SF_INFO& info);
-
-// What opening a sound file gave: the decoder, with the sound's rate and
-// channels in `info` and its channel map, or nullptr and a media error in
-// `code`.
+// What opening a sound file gave: the decoder and the sound's format, or
+// nullptr and a media error in `code`.
 struct OpenedFile {
-  SNDFILE* file = nullptr;
-  SF_INFO info{};
+  std::unique_ptr<SoundDecoder> decoder;
+  SoundFormat format;
   uint32_t code = 0;
-  std::vector<int> channel_map;
 };
 
 // Opens sound files on a worker of its own, so that a folder or a file whose
