@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <string>
 
 #include "platform/platform.h"
@@ -23,14 +24,41 @@ void Check(bool holds) {
   if (!holds) __builtin_trap();
 }
 
-// A socket whose other end has said `data` and no more.
-int Saying(const uint8_t* data, size_t size) {
-  int ends[2];
-  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, ends) != 0) return -1;
-  const bool said = write(ends[1], data, size) == static_cast<ssize_t>(size) && shutdown(ends[1], SHUT_WR) == 0;
+// A socket pair whose server's end (ends[1]) has said `data` and no more,
+// and still takes what the client sends.
+bool Saying(const uint8_t* data, size_t size, int ends[2]) {
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, ends) != 0) return false;
+  if (write(ends[1], data, size) == static_cast<ssize_t>(size) && shutdown(ends[1], SHUT_WR) == 0) return true;
+  close(ends[0]);
   close(ends[1]);
-  if (!said) close(ends[0]);
-  return said ? ends[0] : -1;
+  return false;
+}
+
+// What the server says to the driver: the bytes as messages, each a length
+// byte, a kind byte and that many bytes: kind 0 answers the driver's next
+// call with those values, kind 1 refuses it, any other kind is bytes as
+// they are, framing and all (a request for samples, a stream moved).
+std::string Conversation(const uint8_t* data, size_t size) {
+  std::string said;
+  uint32_t tag = 0;
+  for (size_t i = 0; i + 2 <= size;) {
+    const size_t length = std::min<size_t>(data[i], size - i - 2);
+    const uint8_t kind = data[i + 1];
+    const std::string values(reinterpret_cast<const char*>(data + i + 2), length);
+    i += 2 + length;
+    if (kind > 1) {
+      said += values;
+      continue;
+    }
+    TagWriter head;
+    head.U32(kind == 0 ? protocol::kReply : protocol::kError);
+    head.U32(tag++);
+    for (const uint32_t word : {static_cast<uint32_t>(head.Bytes().size() + length), protocol::kCommandChannel, 0u, 0u, 0u}) {
+      AppendBe32(&said, word);
+    }
+    said += head.Bytes() + values;
+  }
+  return said;
 }
 
 }  // namespace
@@ -44,10 +72,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The connection: the answer to the first call has tag 0; the stream is
   // on channel 0.
-  const int socket = Saying(data, size);
-  if (socket < 0) return 0;
+  int ends[2];
+  if (!Saying(data, size, ends)) return 0;
   ServerConnection connection;
-  connection.Attach(socket, protocol::kVersion);
+  connection.Attach(ends[0], protocol::kVersion);
   connection.Follow(0, 0, false, protocol::kNoIndex);
   std::string reply;
   using End = ServerConnection::End;
@@ -60,14 +88,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   Check(end == End::kLost);
   connection.Close();
+  close(ends[1]);
 
-  // The driver, from the first byte on: /V (a stream made to learn the
-  // sink, the sink's description), a sound of four channels, its feed and
-  // tail, its drain. Each call ends well within its own bound.
-  const int driver_socket = Saying(data, size);
-  if (driver_socket < 0) return 0;
+  // The driver, over the same bytes read as a conversation: /V (a stream
+  // made to learn the sink, the sink's description), a sound of four
+  // channels, its feed and tail, its drain. Each call ends well within its
+  // own bound.
+  const std::string conversation = Conversation(data, size);
+  if (!Saying(reinterpret_cast<const uint8_t*>(conversation.data()), conversation.size(), ends)) return 0;
   const uint64_t start = platform::MonotonicMilliseconds();
-  std::unique_ptr<OutputDriver> output = AttachPulseOutput(driver_socket, protocol::kVersion);
+  std::unique_ptr<OutputDriver> output = AttachPulseOutput(ends[0], protocol::kVersion);
   output->SetVolume(0x80008000);
   if (output->Prepare(SoundFormat{48000, 4, true, {2, 3, 9, 10}, 0}, "fuzz") == 0) {
     long left = 64;
@@ -82,5 +112,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   output->Drain();
   Check(platform::MonotonicMilliseconds() - start < 2000);
+  close(ends[1]);
   return 0;
 }
