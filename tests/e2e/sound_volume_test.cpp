@@ -104,7 +104,7 @@ TEST(FlatVolumeTest, TheStreamLeavesTheSinkAndTheRememberedVolumeAlone) {
 // remembers that route (PulseAudio's module-stream-restore, WirePlumber on
 // PipeWire): /V sets that sink, also when no sound plays, and no other.
 // PULSE_PROP_* reach the stream's properties, as the client library's do.
-TEST(RoutedVolumeTest, VolumeSetsTheSinkTheServerRoutesTheProgramTo) {
+TEST(SoundVolumeTest, VolumeSetsTheSinkTheServerRoutesTheProgramTo) {
   std::string why;
   if (!UsePrivateServer(&why)) GTEST_SKIP() << why;
   PrivateServer server;
