@@ -277,7 +277,7 @@ uint32_t PulseOutput::StreamSink() {
   // Where the next stream would play is the server's to say (the sink the
   // user named, else the route it remembers for the program, else its
   // default), and it says so only for a stream: one is made corked, so
-  // that it plays nothing and wakes no sink, and deleted again.
+  // that it plays nothing, and deleted again.
   MadeStream made;
   const std::vector<uint8_t> stereo = {1, 2};
   if (MakeStream(StreamRequest(server_.Version(), kSigned16, 44100, stereo, "PELDO", {kBufferUs, kStartUs, kRequestUs},
