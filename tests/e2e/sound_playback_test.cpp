@@ -100,6 +100,29 @@ TEST_P(SoundPlaybackTest, EveryEncodingPlaysWholeAtItsLevel) {
   }
 }
 
+// A file of four channels (sox writes the mask 0x33: front left and right,
+// rear left and right) with a tone on its fourth alone: on a stereo sink the
+// rear right is heard on the right and not on the left.
+TEST_P(SoundPlaybackTest, AChannelIsHeardWhereTheFilesMaskPutsIt) {
+  bool made = false;
+  Command("sox", {"-n", "-r", "44100", "-c", "4", "-b", "16", dir_ / "quad.wav", "synth", "1", "sine", "440", "vol",
+                  "0.9", "remix", "0", "0", "0", "1"},
+          &made);
+  ASSERT_TRUE(made);
+  MonitorRecorder left(sink_->Name(), 0), right(sink_->Name(), 1);
+  ASSERT_TRUE(left.Started() && right.Started());
+  const double start = MonotonicSeconds();
+  const ProcessResult run = Play({"quad", "/q"});
+  const double end = MonotonicSeconds();
+  EXPECT_TRUE(run.ExitedWith(0)) << Describe(run);
+  for (MonitorRecorder* side : {&left, &right}) {
+    ASSERT_TRUE(side->WaitUntilRecorded(end + 0.05, 5000));
+    side->Stop();
+  }
+  EXPECT_FALSE(left.Hear(start - 0.05, end + 0.05).any) << "heard on the left";
+  EXPECT_GT(right.Hear(start - 0.05, end + 0.05).span_ms, 900.0) << "not heard on the right";
+}
+
 TEST_P(SoundPlaybackTest, RepetitionsFollowEachOtherWithoutAGap) {
   MonitorRecorder recorder(sink_->Name());
   ASSERT_TRUE(recorder.Started());

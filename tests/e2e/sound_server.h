@@ -254,14 +254,15 @@ class NullSink {
   std::string module_;
 };
 
-// Records a sink's monitor (the left channel) from construction to Stop,
+// Records a sink's monitor (the left channel, or the right one: `channel`
+// 1) from construction to Stop,
 // noting when each block arrived so that a sample's index maps to its time
 // on the sink's clock. The null sink renders ahead of its clock, so a sound
 // that starts before the monitor's stream runs loses its start: a recorder
 // counts as started once its first block has come.
 class MonitorRecorder {
  public:
-  explicit MonitorRecorder(const std::string& sink) : parec_(Parec(sink)) {
+  explicit MonitorRecorder(const std::string& sink, size_t channel = 0) : parec_(Parec(sink)), channel_(channel) {
     if (!parec_.Started()) return;
     reader_ = std::thread([this] { Read(); });
     started_ = WaitFor(5000, [this] { return !marks_.empty(); });
@@ -327,7 +328,7 @@ class MonitorRecorder {
       const std::string& bytes = parec_.Out();
       std::lock_guard lock(mutex_);
       const size_t before = left_.size();
-      for (size_t i = before * 4; i + 3 < bytes.size(); i += 4) {
+      for (size_t i = before * 4 + channel_ * 2; i + 1 < bytes.size(); i += 4) {
         left_.push_back(static_cast<int16_t>(static_cast<uint16_t>(
             static_cast<uint8_t>(bytes[i]) | (static_cast<uint8_t>(bytes[i + 1]) << 8))));
       }
@@ -337,6 +338,7 @@ class MonitorRecorder {
   }
 
   Process parec_;
+  size_t channel_;
   std::thread reader_;
   std::mutex mutex_;
   std::condition_variable changed_;

@@ -5,6 +5,8 @@
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "e2e/e2e_support.h"
 #include "e2e/sound_server.h"
@@ -96,6 +98,58 @@ TEST(FlatVolumeTest, TheStreamLeavesTheSinkAndTheRememberedVolumeAlone) {
             "26214\n")
       << "the remembered 40 percent";
   EXPECT_TRUE(second->WaitForExit(10000));
+}
+
+// Once the user has moved the program's stream to another sink, the server
+// remembers that route (PulseAudio's module-stream-restore, WirePlumber on
+// PipeWire): /V sets that sink, also when no sound plays, and no other.
+// PULSE_PROP_* reach the stream's properties, as the client library's do.
+TEST(SoundVolumeTest, VolumeSetsTheSinkTheServerRoutesTheProgramTo) {
+  std::string why;
+  if (!UsePrivateServer(&why)) GTEST_SKIP() << why;
+  PrivateServer server;
+  ASSERT_TRUE(server.Running());
+  for (const auto& [name, value] : server.Environment()) setenv(name.c_str(), value.c_str(), 1);
+  if (Command("pactl", {"info"}).find("PipeWire") == std::string::npos) {
+    bool restoring = false;
+    Command("pactl", {"load-module", "module-stream-restore"}, &restoring);
+    if (!restoring) GTEST_SKIP() << "this PulseAudio has no module-stream-restore";
+  }
+  NullSink second("peldo_second");
+  ASSERT_TRUE(second.Made());
+  ScratchDir dir;
+  ASSERT_TRUE(MakeTone(dir / "tone.wav", "-b 16", 3.0));
+  const auto play = [&](std::vector<std::string> args, SoundEnvironment env = {}) {
+    ProcessOptions options;
+    options.args = std::move(args);
+    options.working_dir = dir.path();
+    options.set = std::move(env);
+    return std::make_unique<Process>(options);
+  };
+  const auto sink_inputs = [] { return Command("pactl", {"list", "sink-inputs"}); };
+  const auto moved = play({"tone", "/q"});
+  ASSERT_TRUE(server.WaitForPlayer(5000));
+  // Moved until the server says it plays there: WirePlumber may link a new
+  // stream after the move.
+  bool moved_there = false;
+  Command("sh", {"-c", "for try in $(seq 100); do s=$(pactl list short sinks | awk '$2 == \"peldo_second\" {print $1}');"
+                       " pactl list short sink-inputs | awk -v s=$s '$2 == s {f = 1} END {exit !f}' && exit 0;"
+                       " pactl move-sink-input $(pactl list short sink-inputs | cut -f1) peldo_second; sleep 0.05; done;"
+                       " exit 1"},
+          &moved_there);
+  ASSERT_TRUE(moved_there);
+  EXPECT_TRUE(moved->WaitForExit(10000));
+  for (const char* sink : {kSink, "peldo_second"}) Command("pactl", {"set-sink-volume", sink, "65536"});
+  EXPECT_TRUE(play({"no-such-sound", "/q", "/V30"})->WaitForExit(10000));
+  EXPECT_EQ(SinkVolume(), std::make_pair(65536L, 65536L)) << "the default sink is left alone";
+  EXPECT_NE(Command("pactl", {"get-sink-volume", "peldo_second"}).find("front-left: 19660 "), std::string::npos)
+      << "the remembered sink at 30 percent";
+  const auto with_role = play({"tone", "/q"}, {{"PULSE_PROP_media.role", "event"}});
+  ASSERT_TRUE(server.WaitForPlayer(5000));
+  const std::string properties = sink_inputs();
+  EXPECT_NE(properties.find("media.role = \"event\""), std::string::npos) << properties;
+  EXPECT_NE(properties.find("application.process.binary = \"peldo\""), std::string::npos) << properties;
+  EXPECT_TRUE(with_role->WaitForExit(10000));
 }
 
 }  // namespace

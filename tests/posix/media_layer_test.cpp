@@ -265,7 +265,7 @@ TEST_F(MediaLayerTest, SoundThreadKeepsTheSourceUntilFinishReturnsTrue) {
 
 TEST(MediaErrorTextTest, EachCodeHasItsOwnTextThatFitsThePlayersBuffer) {
   std::set<std::string> texts;
-  for (uint32_t code = kMediaFileNotFound; code <= kMediaAlreadyOpen; ++code) {
+  for (uint32_t code = kMediaFileNotFound; code <= kMediaServerRefused; ++code) {
     char buffer[64];
     std::memset(buffer, 'x', sizeof buffer);
     ASSERT_TRUE(platform::DescribeMediaError(code, buffer, sizeof buffer)) << code;
@@ -284,7 +284,7 @@ TEST(MediaErrorTextTest, TextIsCutAndUnknownCodesWriteNothing) {
   EXPECT_EQ(buffer[9], 'x');
 
   std::memset(buffer, 'x', sizeof buffer);
-  for (uint32_t code : {0u, 1u, 263u, kMediaFileNotFound - 1, kMediaAlreadyOpen + 1}) {
+  for (uint32_t code : {0u, 1u, 263u, kMediaFileNotFound - 1, kMediaServerRefused + 1}) {
     EXPECT_FALSE(platform::DescribeMediaError(code, buffer, sizeof buffer)) << code;
   }
   EXPECT_FALSE(platform::DescribeMediaError(kMediaFileNotFound, buffer, 0));

@@ -1,14 +1,20 @@
 // The sound server driver on a scripted server: the answers it turns into
-// the program's error codes, a stall, and a suspended sink.
+// the program's error codes, a stall, a suspended sink and a refused login;
+// and where it puts each channel of a file.
 #include "platform/posix/sound/server/pulse_output.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <fstream>
 #include <memory>
 
 #include "platform/platform.h"
 #include "platform/posix/sound/media_errors.h"
+#include "platform/posix/sound/output.h"
+#include "platform/posix/sound/server/stream_request.h"
+#include "platform/posix/waits.h"
 #include "posix/scripted_server.h"
 
 namespace {
@@ -32,7 +38,7 @@ TEST(PulseOutputTest, AnswersAsTheServerDoes) {
   const auto made = [](bool suspended, std::vector<Step> rest) {  // stream 0, 44100 Hz stereo, nothing asked yet
     TagWriter values;
     for (const uint32_t word : {0u, 0u, 0u, 176400u, 176400u, 1764u, 44100u}) values.U32(word);
-    values.SampleSpec(3, 2, 44100);
+    values.SampleFormat(3, 2, 44100);
     values.ChannelMap({1, 2});
     values.U32(0);
     values.String("sink");
@@ -78,6 +84,59 @@ TEST(PulseOutputTest, AnswersAsTheServerDoes) {
     EXPECT_GE(took, static_cast<uint64_t>(row.at_least_ms)) << row.why;
     EXPECT_LE(took, static_cast<uint64_t>(row.at_most_ms)) << row.why;
   }
+}
+
+// A server that refuses the program access has its own line where no
+// other output plays; where ALSA plays instead, nothing is said.
+TEST(PulseOutputTest, AccessRefusedIsSaidOnlyWhereNothingElsePlays) {
+  const struct {
+    const char* why;
+    const char* alsa_config;
+    uint32_t error;
+  } cases[] = {
+      {"ALSA has no device either", "", kMediaServerRefused},
+      {"ALSA plays instead", "pcm.!default { type null }\n", 0},
+  };
+  static std::vector<SoundOutput*> outputs;  // never destroyed, as in the player
+  for (const auto& row : cases) {
+    char folder[] = "/tmp/peldo-refused-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string config = std::string(folder) + "/alsa.conf";
+    std::ofstream(config) << row.alsa_config;
+    setenv("ALSA_CONFIG_PATH", config.c_str(), 1);
+    unsetenv("AUDIODEV");
+    TagWriter access;
+    access.U32(protocol::kErrorAccess);
+    ScriptedServer server({{Step::kRead}, {Step::kSend, Packet(protocol::kError, 0, access)}});
+    outputs.push_back(new SoundOutput);
+    uint32_t error = 1;
+    EXPECT_EQ(outputs.back()->Prepare(SoundFormat{44100, 2, true, {}, 0}, "t", WaitForDescriptor, 5000, &error),
+              WaitEnd::kReady);
+    EXPECT_EQ(error, row.error) << row.why;
+    unlink(config.c_str());
+    rmdir(folder);
+  }
+}
+
+struct PositionsCase {
+  const char* why;
+  SoundFormat format;
+  std::vector<uint8_t> positions;
+};
+
+TEST(PulseOutputTest, ChannelsGoWhereTheFileSaysElseWhereTheClientLibraryPutsThem) {
+  const PositionsCase cases[] = {
+      {"a quad file's mask 0x33: the front pair, then the rear pair", {44100, 4, true, {2, 3, 9, 10}, 0},
+       {1, 2, 5, 6}},
+      {"7.1: the side pair on the sides", {44100, 8, true, {5, 6, 7, 11, 9, 10, 14, 15}, 0},
+       {1, 2, 3, 7, 5, 6, 10, 11}},
+      {"five channels without a map: no LFE", {44100, 5, true, {}, 0}, {1, 2, 3, 5, 6}},
+      {"six without a map", {44100, 6, true, {}, 0}, {1, 8, 3, 2, 9, 4}},
+      {"eight without a map: six, then auxiliaries", {44100, 8, true, {}, 0}, {1, 8, 3, 2, 9, 4, 12, 13}},
+      {"an ambisonic channel has no speaker: the default", {44100, 2, true, {23, 24}, 0}, {1, 2}},
+      {"mono", {44100, 1, true, {1}, 0}, {0}},
+  };
+  for (const PositionsCase& row : cases) EXPECT_EQ(ChannelPositions(row.format), row.positions) << row.why;
 }
 
 }  // namespace

@@ -26,6 +26,7 @@ constexpr ErrorText kTexts[] = {
     {kMediaBadCommand, "The sound command is not understood."},
     {kMediaNotOpen, "No sound of that name is open."},
     {kMediaAlreadyOpen, "Another sound is already open."},
+    {kMediaServerRefused, "The sound server refused access to its output."},
 };
 
 // libsndfile gives its failed allocation no public error code, only a

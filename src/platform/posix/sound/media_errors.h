@@ -14,6 +14,7 @@ constexpr uint32_t kMediaNoMemory = 308;
 constexpr uint32_t kMediaBadCommand = 309;
 constexpr uint32_t kMediaNotOpen = 310;      // play, status or close of a name not open
 constexpr uint32_t kMediaAlreadyOpen = 311;  // open while another sound is open
+constexpr uint32_t kMediaServerRefused = 312;  // the sound server refused access, and nothing else plays
 
 // The text for `code`, or nullptr when the code is not ours.
 const char* MediaErrorText(uint32_t code);

@@ -43,6 +43,9 @@ WaitEnd SoundOutput::Prepare(const SoundFormat& format, const std::string& name,
     posted = end_event_.Open() && stop_event_.Open() && worker_.Post([this, format, name] {
       try {
         prepare_answer_ = ChosenDriver().Prepare(format, name);
+        // Where the server turned the program away and no other output
+        // plays either, the refusal is what the user needs to hear of.
+        if (server_refused_ && prepare_answer_ == kMediaNoOutput) prepare_answer_ = kMediaServerRefused;
       } catch (const std::bad_alloc&) {
         prepare_answer_ = kMediaNoMemory;
       } catch (...) {
@@ -125,6 +128,7 @@ OutputDriver& SoundOutput::ChosenDriver() {
   // A server that is there but does not answer decides nothing yet: this
   // job has no output, and the next one asks again.
   if (answer == ServerAnswer::kSilent) return NoOutput();
+  server_refused_ = answer == ServerAnswer::kRefused;
   if (driver_ == nullptr) driver_ = std::make_unique<AlsaOutput>();
   return *driver_;
 }

@@ -100,4 +100,5 @@ class SoundOutput {
 
   // Sound thread only.
   std::unique_ptr<OutputDriver> driver_;
+  bool server_refused_ = false;  // the sound server turned the program away when the driver was chosen
 };

@@ -58,9 +58,19 @@ uint32_t CodeForServerError(uint32_t error) {
   }
 }
 
+// What the server says of a stream it made: its channel, what it asks for
+// first, whether its sink is suspended, and which sink that is.
+struct MadeStream {
+  uint32_t channel = kNoIndex;
+  uint32_t requested = 0;
+  bool suspended = false;
+  uint32_t sink = kNoIndex;
+};
+
 class PulseOutput final : public OutputDriver {
  public:
   ServerConnection::Opened Connect() { return server_.Open(DeadlineAfter(kAnswerWaitMs)); }
+  void Attach(int socket, uint32_t version) { server_.Attach(socket, version); }
   uint32_t Prepare(const SoundFormat& format, const std::string& name) override;
   bool Feed(const FrameSource& source, int stop) override;
   void Close() override;
@@ -69,8 +79,12 @@ class PulseOutput final : public OutputDriver {
 
  private:
   bool StreamOpen() const { return server_.IsOpen() && stream_ != kNoIndex && !server_.StreamLost(); }
-  ServerConnection::End CreateStream(uint8_t format, unsigned rate, unsigned channels, const std::string& name,
-                                     uint32_t* error);
+  ServerConnection::End CreateStream(uint8_t format, unsigned rate, const std::vector<uint8_t>& positions,
+                                     const std::string& name, uint32_t* error);
+  ServerConnection::End MakeStream(const TagWriter& request, MadeStream* made, uint32_t* error);
+  // The sink a stream of ours plays on: the open stream's, else the one the
+  // server gives a new one.
+  uint32_t StreamSink();
   // Lets the stream play out and deletes it, keeping the connection.
   void DrainStream();
   bool WaitForTail(int stop);
@@ -80,6 +94,7 @@ class PulseOutput final : public OutputDriver {
   uint8_t format_ = 0;
   unsigned rate_ = 0;
   unsigned channels_ = 0;
+  std::vector<uint8_t> positions_;
   // Read from the source, floats or 16-bit; left uninitialised, as every
   // sample sent is written first.
   std::unique_ptr<float[]> samples_;
@@ -90,60 +105,66 @@ uint32_t PulseOutput::Prepare(const SoundFormat& sound, const std::string& name)
   const unsigned channels = sound.channels;
   const uint8_t format = sound.int16 ? kSigned16 : kFloat32;
   if (channels == 0 || channels > 32 || rate == 0 || rate > 384000) return kMediaOutputFormat;
-  if (StreamOpen() && format == format_ && rate == rate_ && channels == channels_) return 0;
+  const std::vector<uint8_t> positions = ChannelPositions(sound);
+  if (StreamOpen() && format == format_ && rate == rate_ && positions == positions_) return 0;
   // The connection the driver was chosen on carries every stream of the
   // run: one handshake, however many sounds.
   if (StreamOpen()) DrainStream();
   // A stream the server killed is forgotten; its connection carries on.
   stream_ = kNoIndex;
-  server_.Follow(kNoIndex, 0, false);
+  server_.Follow(kNoIndex, 0, false, kNoIndex);
   if (!server_.IsOpen() && Connect() != ServerConnection::Opened::kReady) return kMediaNoOutput;
   uint32_t error = 0;
-  ServerConnection::End end = CreateStream(format, rate, channels, name, &error);
+  ServerConnection::End end = CreateStream(format, rate, positions, name, &error);
   // A server that went away since may be back.
   if (end == ServerConnection::End::kLost) {
     Close();
     if (Connect() != ServerConnection::Opened::kReady) return kMediaNoOutput;
-    end = CreateStream(format, rate, channels, name, &error);
+    end = CreateStream(format, rate, positions, name, &error);
   }
   if (end == ServerConnection::End::kDone) return 0;
   if (end != ServerConnection::End::kRefused) Close();
   return end == ServerConnection::End::kRefused ? CodeForServerError(error) : kMediaNoOutput;
 }
 
-ServerConnection::End PulseOutput::CreateStream(uint8_t format, unsigned rate, unsigned channels,
+ServerConnection::End PulseOutput::CreateStream(uint8_t format, unsigned rate, const std::vector<uint8_t>& positions,
                                                 const std::string& name, uint32_t* error) {
+  MadeStream made;
+  const ServerConnection::End end = MakeStream(
+      StreamRequest(server_.Version(), format, rate, positions, name, {kBufferUs, kStartUs, kRequestUs}), &made, error);
+  if (end != ServerConnection::End::kDone) return end;
+  server_.Follow(made.channel, made.requested, made.suspended, made.sink);
+  stream_ = made.channel;
+  format_ = format;
+  rate_ = rate;
+  channels_ = static_cast<unsigned>(positions.size());
+  positions_ = positions;
+  return end;
+}
+
+ServerConnection::End PulseOutput::MakeStream(const TagWriter& request, MadeStream* made, uint32_t* error) {
   const uint32_t version = server_.Version();
   std::string reply;
-  ServerConnection::End end = server_.Call(kCreatePlaybackStream, StreamRequest(version, format, rate, channels, name, {kBufferUs, kStartUs, kRequestUs}),
-                                           DeadlineAfter(kAnswerWaitMs), -1, &reply, error);
+  ServerConnection::End end =
+      server_.Call(kCreatePlaybackStream, request, DeadlineAfter(kAnswerWaitMs), -1, &reply, error);
   if (end != ServerConnection::End::kDone) return end;
-  // The stream's channel, what the server asks for first, the buffer it
-  // granted, the sample format and channel map it took, and the sink it
-  // plays on: whether that is suspended; from version 13 the sink's latency
-  // as configured, from 21 the format it took (plain samples, as no other
-  // was offered), neither needed here.
+  // The stream's channel, its sink input, what the server asks for first,
+  // the buffer it granted, the sample format and channel map it took, and
+  // the sink it plays on: whether that is suspended; from version 13 the
+  // sink's latency as configured, from 21 the format it took (plain
+  // samples, as no other was offered), neither needed here.
   TagReader values(reply);
-  uint32_t stream = 0;
   uint32_t sink_input = 0;
-  uint32_t requested = 0;
   uint32_t granted[4] = {};
-  uint32_t sink_index = 0;
-  bool suspended = false;
   uint64_t sink_latency = 0;
-  if (!values.U32(&stream) || !values.U32(&sink_input) || !values.U32(&requested) || !values.U32(&granted[0]) ||
-      !values.U32(&granted[1]) || !values.U32(&granted[2]) || !values.U32(&granted[3]) || !values.SampleSpec() ||
-      !values.ChannelMap(nullptr) || !values.U32(&sink_index) || !values.String() || !values.Bool(&suspended) ||
-      (version >= 13 && !values.U64('U', &sink_latency))) {
+  if (!values.U32(&made->channel) || !values.U32(&sink_input) || !values.U32(&made->requested) ||
+      !values.U32(&granted[0]) || !values.U32(&granted[1]) || !values.U32(&granted[2]) || !values.U32(&granted[3]) ||
+      !values.SampleFormat() || !values.ChannelMap(nullptr) || !values.U32(&made->sink) || !values.String() ||
+      !values.Bool(&made->suspended) || (version >= 13 && !values.U64('U', &sink_latency))) {
     // A reply this client cannot read: the server is not one it can play on.
     Close();
     return ServerConnection::End::kTimedOut;
   }
-  server_.Follow(stream, requested, suspended);
-  stream_ = stream;
-  format_ = format;
-  rate_ = rate;
-  channels_ = channels;
   return end;
 }
 
@@ -251,16 +272,38 @@ void PulseOutput::DrainStream() {
   if (deleted != ServerConnection::End::kDone && deleted != ServerConnection::End::kRefused) Close();
 }
 
-// The volume of the sink the stream plays on (the one the user named, else
-// the server's default), each channel set from the side it is on: the
-// right ones from the high word, all others from the low one, in the
-// server's own scale.
+uint32_t PulseOutput::StreamSink() {
+  if (StreamOpen()) return server_.StreamSink();
+  // Where the next stream would play is the server's to say (the sink the
+  // user named, else the route it remembers for the program, else its
+  // default), and it says so only for a stream: one is made corked, so
+  // that it plays nothing, and deleted again.
+  MadeStream made;
+  const std::vector<uint8_t> stereo = {1, 2};
+  if (MakeStream(StreamRequest(server_.Version(), kSigned16, 44100, stereo, "PELDO", {kBufferUs, kStartUs, kRequestUs},
+                               true),
+                 &made, nullptr) != ServerConnection::End::kDone) {
+    return kNoIndex;
+  }
+  TagWriter request;
+  request.U32(made.channel);
+  std::string reply;
+  server_.Call(kDeletePlaybackStream, request, DeadlineAfter(kAnswerWaitMs), -1, &reply);
+  return made.sink;
+}
+
+// The volume of the sink a stream of ours plays on, each channel set from
+// the side it is on: the right ones from the high word, all others from the
+// low one, in the server's own scale. A sink the server does not say is
+// taken by name: the one the user named, else the default.
 void PulseOutput::SetVolume(uint32_t volume_word) {
   if (!server_.IsOpen() && Connect() != ServerConnection::Opened::kReady) return;
+  const uint32_t stream_sink = StreamSink();
+  if (!server_.IsOpen()) return;
   const std::string configured = ConfiguredSink();
   TagWriter sink;
-  sink.U32(kNoIndex);
-  sink.String(configured.empty() ? "@DEFAULT_SINK@" : configured.c_str());
+  sink.U32(stream_sink);
+  sink.String(stream_sink != kNoIndex ? nullptr : configured.empty() ? "@DEFAULT_SINK@" : configured.c_str());
   std::string reply;
   if (server_.Call(kGetSinkInfo, sink, DeadlineAfter(kAnswerWaitMs), -1, &reply) != ServerConnection::End::kDone) {
     return;
@@ -268,7 +311,7 @@ void PulseOutput::SetVolume(uint32_t volume_word) {
   TagReader values(reply);
   uint32_t index = 0;
   std::vector<uint8_t> positions;
-  if (!values.U32(&index) || !values.String() || !values.String() || !values.SampleSpec() ||
+  if (!values.U32(&index) || !values.String() || !values.String() || !values.SampleFormat() ||
       !values.ChannelMap(&positions)) {
     return;
   }
@@ -295,9 +338,18 @@ std::unique_ptr<OutputDriver> ConnectPulseOutput(ServerAnswer* answer) {
     case ServerConnection::Opened::kSilent:
       *answer = ServerAnswer::kSilent;
       return nullptr;
+    case ServerConnection::Opened::kRefused:
+      *answer = ServerAnswer::kRefused;
+      return nullptr;
     case ServerConnection::Opened::kNone:
       break;
   }
   *answer = ServerAnswer::kNone;
   return nullptr;
+}
+
+std::unique_ptr<OutputDriver> AttachPulseOutput(int socket, uint32_t version) {
+  auto output = std::make_unique<PulseOutput>();
+  output->Attach(socket, version);
+  return output;
 }

@@ -9,6 +9,7 @@
 // through; a stream the server kills ends its sound. On the sound thread.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include "platform/posix/sound/driver.h"
@@ -18,9 +19,14 @@ enum class ServerAnswer {
   kReady,   // it answered: its driver plays on it
   kNone,    // there is no server (no socket, or nobody listens): known at once
   kSilent,  // one is there but did not answer in time
+  kRefused,  // one is there and refused the program access (a wrong cookie)
 };
 
 // Connects to the server the environment names (PULSE_SERVER, or the
 // user's own), never starting one. Its driver when it answered; otherwise
 // nullptr, and *answer says why.
 std::unique_ptr<OutputDriver> ConnectPulseOutput(ServerAnswer* answer);
+
+// The driver over `socket`, a connected socket whose other end is a server
+// that has let the program in at `version` (for tests and the fuzzer).
+std::unique_ptr<OutputDriver> AttachPulseOutput(int socket, uint32_t version);

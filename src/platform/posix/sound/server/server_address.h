@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/sound/server/server_connection.h"
+
 // The local sockets of the servers to try, in order. PULSE_SERVER, else
 // client.conf's default-server, is a list of entries separated by blanks:
 // "unix:PATH" or "/PATH" is a socket; an entry that starts with "{ID}" counts
@@ -46,3 +48,12 @@ std::string ConfiguredSink();
 // first line of /etc/machine-id, else of /var/lib/dbus/machine-id, else the
 // host's name.
 std::string MachineId();
+
+// The properties the program introduces itself with, as the client library
+// makes them: application.name "PELDO"; then each PULSE_PROP_key=value, and
+// PULSE_PROP's list ("key=value key2='a b' key3=hex:00ff"; one that does not
+// parse is left out whole) over them; then, where not named already, the
+// process's id, user, host, binary and language, the display, and the
+// machine's id. A mixer's rules and the server's remembered routes match
+// the program by these.
+PropertyList ClientProperties();

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <exception>
 #include <iterator>
 
@@ -44,15 +45,17 @@ ServerConnection::Opened ServerConnection::Open(uint64_t deadline) {
   // The servers the environment names, in order, as the client library
   // tries them; one whose queue is full is tried again after the others.
   const std::vector<std::string> paths = ServerSocketPaths();
+  bool refused = false;
   for (;;) {
     bool full = false;
     for (const std::string& path : paths) {
       const Reached reached = Connect(path);
       full = full || reached == Reached::kFull;
       const Opened opened = reached == Reached::kConnected ? Introduce(deadline) : Opened::kNone;
-      if (opened != Opened::kNone) return opened;
+      refused = refused || opened == Opened::kRefused;
+      if (opened == Opened::kReady || opened == Opened::kSilent) return opened;
     }
-    if (!full) return Opened::kNone;
+    if (!full) return refused ? Opened::kRefused : Opened::kNone;
     if (platform::MonotonicMilliseconds() >= deadline) return Opened::kSilent;
     PollUntil(nullptr, 0, std::min(deadline, DeadlineAfter(kRetryConnectMs)));
   }
@@ -84,7 +87,11 @@ ServerConnection::Opened ServerConnection::Introduce(uint64_t deadline) {
   TagWriter auth;
   auth.U32(kVersion);
   auth.Arbitrary(ServerCookie());
-  End end = Call(kAuth, auth, deadline, -1, &reply);
+  // The login carries who we are, as the client library's does: a server
+  // that lets in its own user or a group judges by these, and the kernel
+  // attaches none of its own once the server has taken the connection.
+  uint32_t error = 0;
+  End end = Call(kAuth, auth, deadline, -1, &reply, &error, true);
   if (end == End::kDone) {
     // The lower of the two versions; the server's high bits are flags.
     uint32_t server_version = 0;
@@ -92,19 +99,22 @@ ServerConnection::Opened ServerConnection::Introduce(uint64_t deadline) {
     version_ = values.U32(&server_version) ? std::min(server_version & 0xFFFF, kVersion) : 0;
     if (version_ < kOldestVersion) end = End::kRefused;
   }
+  const bool denied = end == End::kRefused && (error == kErrorAccess || error == kErrorAuthKey);
   if (end == End::kDone) {
     // Before version 13 a client gives its name as a plain string.
     TagWriter name;
+    const PropertyList properties = ClientProperties();
     if (version_ < 13) {
-      name.String("PELDO");
+      name.String(properties.front().second.c_str());
     } else {
-      name.Properties("application.name", "PELDO");
+      name.Properties(properties);
     }
     end = Call(kSetClientName, name, deadline, -1, &reply);
   }
   if (end == End::kDone) return Opened::kReady;
   Close();
-  return end == End::kTimedOut ? Opened::kSilent : Opened::kNone;
+  if (end == End::kTimedOut) return Opened::kSilent;
+  return denied ? Opened::kRefused : Opened::kNone;
 }
 
 void ServerConnection::Close() {
@@ -116,25 +126,32 @@ void ServerConnection::Close() {
   requested_ = 0;
   stream_lost_ = false;
   stream_suspended_ = false;
+  stream_sink_ = kNoIndex;
   version_ = 0;
 }
 
-void ServerConnection::Follow(uint32_t channel, size_t requested, bool suspended) {
+void ServerConnection::Follow(uint32_t channel, size_t requested, bool suspended, uint32_t sink) {
   channel_ = channel;
   requested_ = requested;
   stream_lost_ = false;
   stream_suspended_ = suspended;
+  stream_sink_ = sink;
 }
 
 ServerConnection::End ServerConnection::Call(uint32_t command, const TagWriter& values, uint64_t deadline,
                                              int stop, std::string* reply, uint32_t* error) {
+  return Call(command, values, deadline, stop, reply, error, false);
+}
+
+ServerConnection::End ServerConnection::Call(uint32_t command, const TagWriter& values, uint64_t deadline,
+                                             int stop, std::string* reply, uint32_t* error, bool credentials) {
   if (fd_ < 0) return End::kLost;
   TagWriter head;
   head.U32(command);
   awaited_tag_ = next_tag_++;
   head.U32(awaited_tag_);
   answered_ = false;
-  End end = SendPacket(kCommandChannel, {head.Bytes(), values.Bytes()}, deadline, stop);
+  End end = SendPacket(kCommandChannel, head.Bytes(), values.Bytes(), deadline, stop, credentials);
   if (end == End::kDone) end = ReadUntil([this] { return answered_; }, deadline, stop);
   if (end != End::kDone) return end;
   if (refused_) {
@@ -148,7 +165,7 @@ ServerConnection::End ServerConnection::Call(uint32_t command, const TagWriter& 
 ServerConnection::End ServerConnection::Send(uint32_t channel, const char* data, size_t size, uint64_t deadline,
                                              int stop) {
   if (fd_ < 0) return End::kLost;
-  return SendPacket(channel, {std::string_view(data, size)}, deadline, stop);
+  return SendPacket(channel, std::string_view(data, size), {}, deadline, stop);
 }
 
 ServerConnection::End ServerConnection::Wait(uint64_t deadline, int stop) {
@@ -165,21 +182,30 @@ ServerConnection::End ServerConnection::Lose() {
   return End::kLost;
 }
 
-ServerConnection::End ServerConnection::SendPacket(uint32_t channel, std::initializer_list<std::string_view> parts,
-                                                   uint64_t deadline, int stop) {
+ServerConnection::End ServerConnection::SendPacket(uint32_t channel, std::string_view head, std::string_view body,
+                                                   uint64_t deadline, int stop, bool credentials) {
   char header[kHeaderSize] = {};
-  size_t size = 0;
-  for (const std::string_view part : parts) size += part.size();
-  PutBe32(header, static_cast<uint32_t>(size));
+  PutBe32(header, static_cast<uint32_t>(head.size() + body.size()));
   PutBe32(header + 4, channel);
-  iovec pieces[3] = {{header, kHeaderSize}};
-  size_t count = 1;
-  for (const std::string_view part : parts) {
-    if (count < std::size(pieces)) pieces[count++] = {const_cast<char*>(part.data()), part.size()};
-  }
+  iovec pieces[] = {{header, kHeaderSize},
+                    {const_cast<char*>(head.data()), head.size()},
+                    {const_cast<char*>(body.data()), body.size()}};
   msghdr message{};
   message.msg_iov = pieces;
-  message.msg_iovlen = count;
+  message.msg_iovlen = std::size(pieces);
+  // The credentials go with the packet's first bytes, as the server reads
+  // them with its header.
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))] = {};
+  if (credentials) {
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* attached = CMSG_FIRSTHDR(&message);
+    attached->cmsg_level = SOL_SOCKET;
+    attached->cmsg_type = SCM_CREDENTIALS;
+    attached->cmsg_len = CMSG_LEN(sizeof(ucred));
+    const ucred ids = {getpid(), getuid(), getgid()};
+    std::memcpy(CMSG_DATA(attached), &ids, sizeof ids);
+  }
   // Every pass looks at the clock and the stop descriptor, also when the
   // socket takes a little at a time.
   for (bool first = true;; first = false) {
@@ -191,6 +217,10 @@ ServerConnection::End ServerConnection::SendPacket(uint32_t channel, std::initia
     if (ready == 0) return End::kTimedOut;
     const ssize_t written = sendmsg(fd_, &message, MSG_NOSIGNAL);
     if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return End::kLost;
+    if (written > 0) {
+      message.msg_control = nullptr;
+      message.msg_controllen = 0;
+    }
     for (size_t left = written > 0 ? static_cast<size_t>(written) : 0; message.msg_iovlen > 0;) {
       iovec& piece = message.msg_iov[0];
       if (left < piece.iov_len) {
@@ -280,5 +310,6 @@ void ServerConnection::Handle(uint32_t channel, std::string_view packet) {
   if (command == kPlaybackStreamMoved && values.U32(&stream) && stream == channel_ && values.U32(&sink) &&
       values.String() && values.Bool(&suspended)) {
     stream_suspended_ = suspended;
+    stream_sink_ = sink;
   }
 }

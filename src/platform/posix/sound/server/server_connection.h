@@ -14,14 +14,18 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // Numbers in the protocol's byte order (server_values.cpp).
 uint32_t ReadBe32(const char* bytes);
 void AppendBe32(std::string* bytes, uint32_t value);
+
+// Properties by name: each value's bytes as sent, a text with its closing
+// zero, in the order they are sent.
+using PropertyList = std::vector<std::pair<std::string, std::string>>;
 
 // The values of a message, each behind its type byte, as the protocol
 // writes them.
@@ -33,11 +37,11 @@ class TagWriter {
   void Bool(bool value);
   void Usec(uint64_t value);
   void Timeval(uint64_t microseconds);
-  void SampleSpec(uint8_t format, uint8_t channels, uint32_t rate);
+  void SampleFormat(uint8_t format, uint8_t channels, uint32_t rate);
   void ChannelMap(const std::vector<uint8_t>& positions);
   void Volume(const std::vector<uint32_t>& channels);
   void Arbitrary(std::string_view data);
-  void Properties(std::string_view key, std::string_view value);  // one property
+  void Properties(const PropertyList& properties);
   const std::string& Bytes() const { return bytes_; }
 
  private:
@@ -54,9 +58,11 @@ class TagReader {
   bool U64(char type, uint64_t* value);  // 'U' microseconds, 'R' and 'r' 64-bit numbers
   bool Bool(bool* value);
   bool Timeval();
-  bool String();
-  bool SampleSpec();
+  bool String(std::string* text = nullptr);  // "no string" reads as empty
+  bool SampleFormat();
   bool ChannelMap(std::vector<uint8_t>* positions);  // positions may be null
+  bool Volume();
+  bool Properties(PropertyList* properties);  // properties may be null
 
  private:
   bool Take(char type, size_t size, std::string_view* taken);
@@ -65,7 +71,9 @@ class TagReader {
 
 class ServerConnection {
  public:
-  enum class Opened { kReady, kNone, kSilent };
+  // kRefused: a server is there and turned the program away (a wrong
+  // cookie, no access to it).
+  enum class Opened { kReady, kNone, kSilent, kRefused };
   // How a call or a wait ended.
   enum class End { kDone, kRefused, kStopped, kTimedOut, kLost };
 
@@ -77,9 +85,14 @@ class ServerConnection {
   // Connects to the first server the environment names that answers
   // (server_address.h) and introduces the program. kNone at once when there
   // is no such socket, nobody listens, or every server turns the program
-  // away; kSilent when one is there but does not answer by `deadline`, or
-  // takes no more connections until then.
+  // away (kRefused when one of them refused it access); kSilent when one is
+  // there but does not answer by `deadline`, or takes no more connections
+  // until then.
   Opened Open(uint64_t deadline);
+  // Introduces the program on the socket just connected or attached: the
+  // cookie with the process's credentials, then its name and properties
+  // (ClientProperties()) once the version is agreed. Hangs up unless kReady.
+  Opened Introduce(uint64_t deadline);
   // Speaks over `socket`, a connected non-blocking stream socket whose
   // other end is a server that has already let the program in, at
   // `version` (one end of a socket pair, for tests and the fuzzer).
@@ -106,22 +119,28 @@ class ServerConnection {
   uint32_t Version() const { return version_; }
 
   // Follows the stream on `channel` once the server has made it: what it
-  // has asked for and not yet been sent, and whether its sink is
-  // suspended. The server tells of both unasked; Wait returns when either
-  // changes.
-  void Follow(uint32_t channel, size_t requested, bool suspended);
+  // has asked for and not yet been sent, whether its sink is suspended, and
+  // which sink that is. The server tells of all three unasked; Wait returns
+  // when what it asked for or the suspension changes.
+  void Follow(uint32_t channel, size_t requested, bool suspended, uint32_t sink);
   size_t Requested() const { return requested_; }
   void Took(size_t size) { requested_ -= std::min(size, requested_); }
   bool StreamLost() const { return stream_lost_; }
   bool StreamSuspended() const { return stream_suspended_; }
+  // The index of the sink the stream plays on, as the server last said;
+  // protocol::kNoIndex when it did not say.
+  uint32_t StreamSink() const { return stream_sink_; }
 
  private:
   // How a try to reach a server's socket ended.
   enum class Reached { kConnected, kFull, kNone };
   Reached Connect(const std::string& path);
-  Opened Introduce(uint64_t deadline);
-  // Sends one packet on `channel`: a header, then `parts` one after another.
-  End SendPacket(uint32_t channel, std::initializer_list<std::string_view> parts, uint64_t deadline, int stop);
+  // Sends one packet on `channel`: a header, then `head` and `body`; with
+  // the process's credentials when `credentials` is set.
+  End SendPacket(uint32_t channel, std::string_view head, std::string_view body, uint64_t deadline, int stop,
+                 bool credentials = false);
+  End Call(uint32_t command, const TagWriter& values, uint64_t deadline, int stop, std::string* reply,
+           uint32_t* error, bool credentials);
   // Reads and handles packets until `done()` or the wait ends.
   template <typename Done>
   End ReadUntil(Done done, uint64_t deadline, int stop);
@@ -143,4 +162,5 @@ class ServerConnection {
   size_t requested_ = 0;
   bool stream_lost_ = false;
   bool stream_suspended_ = false;
+  uint32_t stream_sink_ = UINT32_MAX;
 };

@@ -1,6 +1,8 @@
 // The values of the sound server's protocol messages.
 #include "platform/posix/sound/server/server_connection.h"
 
+#include <utility>
+
 #include "platform/posix/sound/server/protocol.h"
 
 uint32_t ReadBe32(const char* bytes) {
@@ -49,7 +51,7 @@ void TagWriter::Timeval(uint64_t microseconds) {
   Raw32(static_cast<uint32_t>(microseconds % 1000000));
 }
 
-void TagWriter::SampleSpec(uint8_t format, uint8_t channels, uint32_t rate) {
+void TagWriter::SampleFormat(uint8_t format, uint8_t channels, uint32_t rate) {
   bytes_ += 'a';
   bytes_ += static_cast<char>(format);
   bytes_ += static_cast<char>(channels);
@@ -74,11 +76,13 @@ void TagWriter::Arbitrary(std::string_view data) {
   bytes_ += data;
 }
 
-void TagWriter::Properties(std::string_view key, std::string_view value) {
+void TagWriter::Properties(const PropertyList& properties) {
   bytes_ += 'P';
-  String(std::string(key).c_str());
-  U32(static_cast<uint32_t>(value.size() + 1));
-  Arbitrary(std::string(value) + '\0');
+  for (const auto& [key, value] : properties) {
+    String(key.c_str());
+    U32(static_cast<uint32_t>(value.size()));
+    Arbitrary(value);
+  }
   String(nullptr);
 }
 
@@ -121,7 +125,8 @@ bool TagReader::Timeval() {
   return Take('T', 8, &taken);
 }
 
-bool TagReader::String() {
+bool TagReader::String(std::string* text) {
+  if (text != nullptr) text->clear();
   if (!rest_.empty() && rest_[0] == 'N') {
     rest_.remove_prefix(1);
     return true;
@@ -131,11 +136,12 @@ bool TagReader::String() {
     rest_ = {};
     return false;
   }
+  if (text != nullptr) text->assign(rest_.substr(1, end - 1));
   rest_.remove_prefix(end + 1);
   return true;
 }
 
-bool TagReader::SampleSpec() {
+bool TagReader::SampleFormat() {
   std::string_view taken;
   return Take('a', 6, &taken);
 }
@@ -149,4 +155,37 @@ bool TagReader::ChannelMap(std::vector<uint8_t>* positions) {
   }
   if (positions != nullptr) positions->assign(taken.begin() + 1, taken.end());
   return true;
+}
+
+bool TagReader::Volume() {
+  const auto count = rest_.size() < 2 ? 0 : static_cast<uint8_t>(rest_[1]);
+  std::string_view taken;
+  if (count > protocol::kMaxChannels || !Take('v', 1u + 4u * count, &taken)) {
+    rest_ = {};
+    return false;
+  }
+  return true;
+}
+
+// A key, the value's length, then the value; "no string" ends the list.
+bool TagReader::Properties(PropertyList* properties) {
+  std::string_view taken;
+  if (!Take('P', 0, &taken)) return false;
+  if (properties != nullptr) properties->clear();
+  for (;;) {
+    if (!rest_.empty() && rest_[0] == 'N') {
+      rest_.remove_prefix(1);
+      return true;
+    }
+    std::string key;
+    uint32_t size = 0;
+    std::string_view value;
+    if (!String(&key) || key.empty() || !U32(&size) || rest_.size() < 5 || ReadBe32(rest_.data() + 1) != size ||
+        size > rest_.size() ||
+        !Take('x', 4 + size_t{size}, &value)) {
+      rest_ = {};
+      return false;
+    }
+    if (properties != nullptr) properties->emplace_back(std::move(key), std::string(value.substr(4)));
+  }
 }

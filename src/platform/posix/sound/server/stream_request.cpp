@@ -2,6 +2,8 @@
 // reads it.
 #include "platform/posix/sound/server/stream_request.h"
 
+#include <algorithm>
+#include <iterator>
 #include <vector>
 
 #include "platform/posix/sound/server/protocol.h"
@@ -11,24 +13,50 @@ namespace {
 
 using namespace protocol;
 
-// Channel positions: a WAV file's order, as far as it goes.
+// The server's positions.
 constexpr uint8_t kMono = 0;
-constexpr uint8_t kWaveOrder[] = {1, 2, 3, 7, 5, 6, 8, 9, 4, 10, 11};  // FL FR FC LFE RL RR FLC FRC RC SL SR
-constexpr uint8_t kFirstAux = 12;
+constexpr uint8_t kFrontLeft = 1, kFrontRight = 2, kFrontCenter = 3, kRearCenter = 4, kRearLeft = 5,
+                  kRearRight = 6, kLfe = 7, kFrontLeftOfCenter = 8, kFrontRightOfCenter = 9, kSideLeft = 10,
+                  kSideRight = 11, kFirstAux = 12, kTopCenter = 44, kTopFrontLeft = 45, kTopFrontRight = 46,
+                  kTopFrontCenter = 47, kTopRearLeft = 48, kTopRearRight = 49, kTopRearCenter = 50;
+// What each of libsndfile's speakers is on the server, by its number (0
+// is none); ambisonic channels have no place.
+constexpr uint8_t kNoPosition = 0xFF;
+constexpr uint8_t kFileSpeakers[] = {
+    kNoPosition, kMono, kFrontLeft, kFrontRight, kFrontCenter,      // none, mono, left, right, centre
+    kFrontLeft, kFrontRight, kFrontCenter, kRearCenter, kRearLeft,  // front left to rear left
+    kRearRight, kLfe, kFrontLeftOfCenter, kFrontRightOfCenter, kSideLeft, kSideRight, kTopCenter,
+    kTopFrontLeft, kTopFrontRight, kTopFrontCenter, kTopRearLeft, kTopRearRight, kTopRearCenter};
+// The library's default layouts, by count; past six, six and auxiliaries.
+constexpr uint8_t kDefaultLayouts[][6] = {
+    {kMono},
+    {kFrontLeft, kFrontRight},
+    {kFrontLeft, kFrontRight, kFrontCenter},
+    {kFrontLeft, kFrontCenter, kFrontRight, kRearCenter},
+    {kFrontLeft, kFrontRight, kFrontCenter, kRearLeft, kRearRight},
+    {kFrontLeft, kFrontLeftOfCenter, kFrontCenter, kFrontRight, kFrontRightOfCenter, kRearCenter}};
 
-std::vector<uint8_t> ChannelPositions(unsigned channels) {
-  if (channels == 1) return {kMono};
+}  // namespace
+
+std::vector<uint8_t> ChannelPositions(const SoundFormat& format) {
   std::vector<uint8_t> positions;
-  for (unsigned i = 0; i < channels; ++i) {
-    positions.push_back(i < std::size(kWaveOrder) ? kWaveOrder[i] : static_cast<uint8_t>(kFirstAux + i));
+  for (const int speaker : format.channel_map) {
+    const bool known = speaker > 0 && static_cast<size_t>(speaker) < std::size(kFileSpeakers);
+    if (!known || format.channel_map.size() != format.channels) break;
+    positions.push_back(kFileSpeakers[speaker]);
+  }
+  if (!positions.empty() && positions.size() == format.channels) return positions;
+  positions.clear();
+  const size_t named = std::min<size_t>(format.channels, std::size(kDefaultLayouts));
+  for (size_t i = 0; i < format.channels; ++i) {
+    positions.push_back(i < named ? kDefaultLayouts[named - 1][i] : static_cast<uint8_t>(kFirstAux + i - named));
   }
   return positions;
 }
 
-}  // namespace
-
-TagWriter StreamRequest(uint32_t version, uint8_t format, unsigned rate, unsigned channels, const std::string& name,
-                        const StreamBuffer& buffer) {
+TagWriter StreamRequest(uint32_t version, uint8_t format, unsigned rate, const std::vector<uint8_t>& positions,
+                        const std::string& name, const StreamBuffer& buffer, bool corked) {
+  const auto channels = static_cast<unsigned>(positions.size());
   const uint64_t bytes_per_second = uint64_t{rate} * channels * (format == kSigned16 ? 2 : 4);
   const auto bytes_for = [&](uint64_t us) {
     const uint64_t frames = us * rate / 1000000;
@@ -36,13 +64,13 @@ TagWriter StreamRequest(uint32_t version, uint8_t format, unsigned rate, unsigne
   };
   TagWriter request;
   if (version < 13) request.String(name.c_str());
-  request.SampleSpec(format, static_cast<uint8_t>(channels), rate);
-  request.ChannelMap(ChannelPositions(channels));
+  request.SampleFormat(format, static_cast<uint8_t>(channels), rate);
+  request.ChannelMap(positions);
   request.U32(kNoIndex);
   const std::string sink_name = ConfiguredSink();
   request.String(sink_name.empty() ? nullptr : sink_name.c_str());  // the user's sink, else the default one
   request.U32(kUnset);                        // longest queue: the server's
-  request.Bool(false);                        // not paused
+  request.Bool(corked);
   request.U32(bytes_for(buffer.length_us));
   request.U32(bytes_for(buffer.start_us));
   request.U32(bytes_for(buffer.request_us));
@@ -55,7 +83,7 @@ TagWriter StreamRequest(uint32_t version, uint8_t format, unsigned rate, unsigne
   if (version >= 13) {
     request.Bool(false);  // not muted
     request.Bool(false);  // the buffer as asked
-    request.Properties("media.name", name);
+    request.Properties({{"media.name", name + '\0'}});
   }
   if (version >= 14) {
     request.Bool(false);  // the volume is not set

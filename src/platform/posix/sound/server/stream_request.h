@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "platform/posix/sound/driver.h"
 #include "platform/posix/sound/server/server_connection.h"
 
 // How much sound the server holds at most, how much it waits for before it
@@ -16,10 +18,19 @@ struct StreamBuffer {
   uint64_t request_us = 0;
 };
 
-// A stream of `channels` channels at `rate` frames a second in `format`
-// (protocol.h), called `name`, on the sink server_address.h's
-// ConfiguredSink names, else the server's default. Its volume is left to
-// the server where the version allows (from 14): the one the mixer
-// remembers for the program, else the sink's.
-TagWriter StreamRequest(uint32_t version, uint8_t format, unsigned rate, unsigned channels, const std::string& name,
-                        const StreamBuffer& buffer);
+// The server's channel positions for a sound: the speakers its file names
+// (SoundFormat::channel_map), else, and where any of them has no position
+// of the server's, the layout the server's client library gives that many
+// channels: mono; left, right; then centre, rear or sides as its default
+// (AIFF's) order has them, and auxiliary channels past six.
+std::vector<uint8_t> ChannelPositions(const SoundFormat& format);
+
+// A stream of one channel for each of `positions` at `rate` frames a
+// second in `format` (protocol.h), called `name`, on the sink
+// server_address.h's ConfiguredSink names, else the server's choice (the
+// route it remembers for the program, else its default). Its volume is left
+// to the server where the version allows (from 14): the one the mixer
+// remembers for the program, else the sink's. A corked stream plays nothing
+// until it is uncorked.
+TagWriter StreamRequest(uint32_t version, uint8_t format, unsigned rate, const std::vector<uint8_t>& positions,
+                        const std::string& name, const StreamBuffer& buffer, bool corked = false);
