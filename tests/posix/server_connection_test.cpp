@@ -5,6 +5,7 @@
 #include <sys/eventfd.h>
 
 #include "platform/platform.h"
+#include "platform/posix/sound/feed.h"
 #include "platform/posix/sound/media_errors.h"
 #include "platform/posix/sound/server/pulse_output.h"
 #include "platform/posix/waits.h"
@@ -151,9 +152,11 @@ TEST(ServerConnectionTest, DriverAnswersAsTheServerDoes) {
   for (const DriverCase& row : cases) {
     ScriptedServer server(LetIn(row.script));
     ServerAnswer answer = ServerAnswer::kNone;
-    std::unique_ptr<OutputDriver> output = ConnectPulseOutput(&answer);
+    VolumeControl* volume = nullptr;
+    std::unique_ptr<OutputDriver> output = ConnectPulseOutput(DeadlineAfter(5000), &answer, &volume);
     ASSERT_NE(output, nullptr) << row.why;
-    EXPECT_EQ(output->Prepare(SoundFormat{44100, 2, true, {}, 0}, "tone"), row.prepared) << row.why;
+    const SoundFormat format{44100, 2, true, {}, 0};
+    EXPECT_EQ(output->Open(format, BufferingFor(format), "tone", DeadlineAfter(5000)), row.prepared) << row.why;
     if (row.prepared != 0) continue;
     long left = 100;  // frames, whatever they hold
     FrameSource source;
@@ -163,7 +166,8 @@ TEST(ServerConnectionTest, DriverAnswersAsTheServerDoes) {
       return frames;
     };
     const uint64_t start = platform::MonotonicMilliseconds();
-    EXPECT_EQ(output->Feed(source, -1), row.played) << row.why;
+    FeedLoop loop;
+    EXPECT_EQ(loop.Play(*output, format, BufferingFor(format), source, -1), row.played) << row.why;
     const uint64_t took = platform::MonotonicMilliseconds() - start;
     EXPECT_GE(took, static_cast<uint64_t>(row.at_least_ms)) << row.why;
     EXPECT_LE(took, static_cast<uint64_t>(row.at_most_ms)) << row.why;
