@@ -164,7 +164,7 @@ TEST(ServerConnectionTest, DriverAnswersAsTheServerDoes) {
     std::unique_ptr<OutputDriver> output = ConnectPulseOutput(DeadlineAfter(5000), &answer, &volume);
     ASSERT_NE(output, nullptr) << row.why;
     const SoundFormat format{44100, 2, true, {}, 0};
-    EXPECT_EQ(output->Open(format, BufferingFor(format), "tone", DeadlineAfter(5000)), row.prepared) << row.why;
+    EXPECT_EQ(output->Open(format, BufferingFor(format, true), "tone", DeadlineAfter(5000)), row.prepared) << row.why;
     if (row.prepared != 0) continue;
     long left = row.frames;  // whatever they hold
     FrameSource source;
@@ -175,13 +175,13 @@ TEST(ServerConnectionTest, DriverAnswersAsTheServerDoes) {
     };
     const uint64_t start = platform::MonotonicMilliseconds();
     FeedLoop loop;
-    EXPECT_EQ(loop.Play(*output, format, BufferingFor(format), source, -1), row.played) << row.why;
+    EXPECT_EQ(loop.Play(*output, format, BufferingFor(format, true), source, -1), row.played) << row.why;
     const uint64_t took = platform::MonotonicMilliseconds() - start;
     EXPECT_GE(took, static_cast<uint64_t>(row.at_least_ms)) << row.why;
     EXPECT_LE(took, static_cast<uint64_t>(row.at_most_ms)) << row.why;
     // Played through, the stream carries on: no new handshake for the next sound.
     if (row.played) {
-      EXPECT_EQ(output->Open(format, BufferingFor(format), "tone", DeadlineAfter(1000)), 0u) << row.why;
+      EXPECT_EQ(output->Open(format, BufferingFor(format, true), "tone", DeadlineAfter(1000)), 0u) << row.why;
     }
   }
 }

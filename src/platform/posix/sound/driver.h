@@ -47,8 +47,8 @@ struct Buffering {
 };
 
 // The buffering a sound of `format` asks for: a short one for a sound
-// known to be short, else the long one.
-Buffering BufferingFor(const SoundFormat& format);
+// known to be short on an output that allows it, else the long one.
+Buffering BufferingFor(const SoundFormat& format, bool short_allowed);
 
 // How a driver's wait ended.
 enum class Outcome {
@@ -85,6 +85,9 @@ class OutputDriver {
   // else floats. Blocks until done or `deadline`. 0 or a media error code.
   virtual uint32_t Open(const SoundFormat& format, const Buffering& buffering, const std::string& name,
                         uint64_t deadline) = 0;
+  // Whether a short buffer is safe on this output: it keeps up with a
+  // server's short cycles. Does not block. Optional: yes by default.
+  virtual bool TakesShortBuffer() const { return true; }
   // Whether the open output takes 16-bit samples (else floats). Does not block.
   virtual bool TakesInt16() const = 0;
   // Queues up to `frames` frames of `data`, as many as the output has room

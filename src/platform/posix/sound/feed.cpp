@@ -26,8 +26,10 @@ int16_t ToInt16(float sample) {
 
 }  // namespace
 
-Buffering BufferingFor(const SoundFormat& format) {
-  static_cast<void>(format);
+Buffering BufferingFor(const SoundFormat& format, bool short_allowed) {
+  const bool short_sound = short_allowed && format.frames != 0 && format.rate != 0 &&
+                           format.frames < kShortSoundUs * format.rate / 1000000;
+  if (short_sound) return {kShortBufferUs, kShortPeriodUs, kStartUs};
   return {kBufferUs, kPeriodUs, kStartUs};
 }
 

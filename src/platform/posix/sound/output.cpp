@@ -44,9 +44,9 @@ WaitEnd SoundOutput::Prepare(const SoundFormat& format, const std::string& name,
   try {
     posted = end_event_.Open() && stop_event_.Open() && worker_.Post([this, format, name, deadline] {
       try {
-        format_ = format;
-        buffering_ = BufferingFor(format);
         Choose(deadline);
+        format_ = format;
+        buffering_ = BufferingFor(format, CurrentDriver().TakesShortBuffer());
         prepare_answer_ = CurrentDriver().Open(format, buffering_, name, deadline);
       } catch (const std::bad_alloc&) {
         prepare_answer_ = kMediaNoMemory;

@@ -29,6 +29,9 @@ class AlsaOutput final : public OutputDriver {
   // bound covers.
   uint32_t Open(const SoundFormat& format, const Buffering& buffering, const std::string& name,
                 uint64_t deadline) override;
+  // A device behind ALSA may be a plug-in that feeds a server in its own
+  // cycles (pulse, pipewire): a short buffer there lets a cycle pass empty.
+  bool TakesShortBuffer() const override { return false; }
   bool TakesInt16() const override { return int16_samples_; }
   Written Write(const void* data, long frames, uint64_t deadline, int stop) override;
   void Start() override;
