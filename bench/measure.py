@@ -12,9 +12,11 @@ every 50 ms while it runs.
 
 Start, repetitions and Esc: a short tone while the sink's monitor is
 recorded in 10 ms blocks. First sound of a ding: on PipeWire a recorder
-that asks for 10 ms would set the graph's cycle itself, so there pw-record
-asks for more than the longest cycle, leaves the cycle to the player, and
-gets a block each cycle. The null sink renders a block of samples when the
+that runs sets the graph's cycle itself (and a player that asks for another
+one pauses the graph while it changes), so there pw-record records passively:
+the graph runs only while a player plays, at the cycle the player asks for,
+as on a desktop where nothing else plays, and the recorder gets a block each
+cycle. The null sink renders a block of samples when the
 first of them is due, so a recorded block can hold samples that are not yet
 due: placing a sample by the sink's clock (the block that arrived soonest
 after its start fixes the clock) can put it early, and gives a lower bound;
@@ -52,7 +54,7 @@ Run = collections.namedtuple("Run", "start end cpu switches peak_kb esc")
 
 PAREC = ["parec", "--latency-msec=10", "-d", "peldo_test.monitor", "--raw",
          "--format=s16le", "--rate=44100", "--channels=2"]
-PW_RECORD = ["pw-record", "--target", "peldo_test", "-P", "{ stream.capture.sink=true }",
+PW_RECORD = ["pw-record", "--target", "peldo_test", "-P", "{ stream.capture.sink=true node.passive=true }",
              "--latency", "2048", "--rate", "44100", "--channels", "2", "--format", "s16", "-"]
 
 
@@ -108,12 +110,18 @@ class Monitor:
         if first is None:
             return None
         last = next(i for i in range(hi - 1, first - 1, -1) if abs(left[i]) > LOUD)
+        # A graph that pauses (PipeWire changing its cycle for a new stream)
+        # moves its clock later: the sound is placed by its own block and
+        # those after it.
+        arrival = self._arrival(first)
+        since = [t - n / RATE for t, n in self.marks if arrival <= t <= end + 1]
+        offset = min(since) if since else offset
         longest = run = 0
         for i in range(first, last + 1):
             run = run + 1 if abs(left[i]) <= LOUD else 0
             longest = max(longest, run)
         gap_ms = 1000 * longest / RATE if longest > 4 else 0.0
-        return offset + first / RATE, self._arrival(first), offset + (last + 1) / RATE, gap_ms
+        return offset + first / RATE, arrival, offset + (last + 1) / RATE, gap_ms
 
 
 def peak_memory_kb(pid):
