@@ -11,7 +11,12 @@ about 0.5 ms and one switch. Peak memory is the VmHWM of its process, read
 every 50 ms while it runs.
 
 Start, repetitions and Esc: a short tone while the sink's monitor is
-recorded in 10 ms blocks. The null sink renders a block of samples when the
+recorded in 10 ms blocks. First sound of a ding: on PipeWire a recorder
+that runs sets the graph's cycle itself (and a player that asks for another
+one pauses the graph while it changes), so there pw-record records passively:
+the graph runs only while a player plays, at the cycle the player asks for,
+as on a desktop where nothing else plays, and the recorder gets a block each
+cycle. The null sink renders a block of samples when the
 first of them is due, so a recorded block can hold samples that are not yet
 due: placing a sample by the sink's clock (the block that arrived soonest
 after its start fixes the clock) can put it early, and gives a lower bound;
@@ -47,12 +52,15 @@ ALSA = {"AUDIODEV": "default"}
 Run = collections.namedtuple("Run", "start end cpu switches peak_kb esc")
 
 
+PAREC = ["parec", "--latency-msec=10", "-d", "peldo_test.monitor", "--raw",
+         "--format=s16le", "--rate=44100", "--channels=2"]
+PW_RECORD = ["pw-record", "--target", "peldo_test", "-P", "{ stream.capture.sink=true node.passive=true }",
+             "--latency", "2048", "--rate", "44100", "--channels", "2", "--format", "s16", "-"]
+
+
 class Monitor:
-    def __init__(self):
-        self.proc = subprocess.Popen(
-            ["parec", "--latency-msec=10", "-d", "peldo_test.monitor", "--raw",
-             "--format=s16le", "--rate=44100", "--channels=2"],
-            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    def __init__(self, command=PAREC):
+        self.proc = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         self.chunks = []
         self.marks = []
         self.frames = 0
@@ -102,12 +110,44 @@ class Monitor:
         if first is None:
             return None
         last = next(i for i in range(hi - 1, first - 1, -1) if abs(left[i]) > LOUD)
+        # A graph that pauses (PipeWire changing its cycle for a new stream)
+        # moves its clock later: the sound is placed by its own block and
+        # those after it.
+        arrival = self._arrival(first)
+        since = [t - n / RATE for t, n in self.marks if arrival <= t <= end + 1]
+        offset = min(since) if since else offset
         longest = run = 0
         for i in range(first, last + 1):
             run = run + 1 if abs(left[i]) <= LOUD else 0
             longest = max(longest, run)
         gap_ms = 1000 * longest / RATE if longest > 4 else 0.0
-        return offset + first / RATE, self._arrival(first), offset + (last + 1) / RATE, gap_ms
+        return offset + first / RATE, arrival, offset + (last + 1) / RATE, gap_ms
+
+
+    def heard_by_arrival(self, start, end):
+        """As heard(), for a recorder that gets blocks only while a player
+        plays (its frames then keep no clock between runs): each block is
+        placed at its arrival, which the null sink makes the moment its first
+        frame is due."""
+        blocks = [(t, n) for t, n in self.marks if start <= t <= end]
+        if not blocks:
+            return None
+        left = self.left
+        lo = blocks[0][1]
+        hi = min(len(left), self.marks[self.marks.index(blocks[-1]) + 1][1]
+                 if blocks[-1] != self.marks[-1] else len(left))
+        first = next((i for i in range(lo, hi) if abs(left[i]) > LOUD), None)
+        if first is None:
+            return None
+        last = next(i for i in range(hi - 1, first - 1, -1) if abs(left[i]) > LOUD)
+        longest = run = 0
+        for i in range(first, last + 1):
+            run = run + 1 if abs(left[i]) <= LOUD else 0
+            longest = max(longest, run)
+        arrival = self._arrival(first)
+        block_start = self.block_starts[bisect.bisect_right(self.block_starts, first) - 1]
+        at = arrival + (first - block_start) / RATE
+        return at, arrival, at + (last + 1 - first) / RATE, 1000 * longest / RATE if longest > 4 else 0.0
 
 
 def peak_memory_kb(pid):
@@ -171,9 +211,12 @@ def commands(peldo, name):
     every = {"peldo": ([peldo, name, "/q"], {}), "peldo-alsa": ([peldo, name, "/q"], ALSA),
              "aplay": (["aplay", "-q", name], {}), "paplay": (["paplay", name], {}),
              "play": (["play", "-q", name], {}), "pw-play": (["pw-play", name], {})}
-    on_pipewire = b"PipeWire" in subprocess.run(["pactl", "info"], capture_output=True).stdout
     return {player: every[player] for player in PLAYERS
-            if shutil.which(every[player][0][0]) and (player != "pw-play" or on_pipewire)}
+            if shutil.which(every[player][0][0]) and (player != "pw-play" or on_pipewire())}
+
+
+def on_pipewire():
+    return b"PipeWire" in subprocess.run(["pactl", "info"], capture_output=True).stdout
 
 
 def players_for(peldo, work, extension):
@@ -325,6 +368,69 @@ def short_cases(peldo, work, runs):
               f"(each run: {', '.join('%.1f' % s for s in silences)})")
 
 
+def first_sounds(peldo, work, runs):
+    """How soon a ding is heard, and whether it is heard whole (a silence
+    inside it is an underflow; a run heard not at all is unheard), against
+    paplay and pw-play: interleaved runs on an idle machine, then with a busy
+    loop on every core."""
+    ding = "ding.wav"
+    make_sound(os.path.join(work, ding), DING_SECONDS)
+    subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", "-b", "16", os.path.join(work, "silence.wav"),
+                    "trim", "0", "0.05"], check=True)
+    players = {name: command for name, command in commands(peldo, ding).items()
+               if name in ("peldo", "peldo-alsa", "paplay", "pw-play")}
+    # The recorder at a real-time priority where that is allowed: the load
+    # must reach the players, not the figures.
+    passive = on_pipewire()
+    recorder = PW_RECORD if passive else PAREC
+    if os.geteuid() == 0 and shutil.which("chrt"):
+        recorder = ["chrt", "-f", "10"] + recorder
+    monitor = Monitor(recorder)
+    time.sleep(2)  # the null sink renders ahead: a late recorder loses the start
+    plays = {(name, load): [] for load in (False, True) for name in players}
+    for load in (False, True):
+        spinners = [subprocess.Popen([sys.executable, "-c", "while True: pass"])
+                    for _ in range(os.cpu_count() if load else 0)]
+        try:
+            for _ in range(runs):
+                for name, command in players.items():
+                    done = run(command, work)
+                    if passive:
+                        # A passive recorder gets a run's last cycle only when
+                        # the graph runs again: a moment of silence brings it
+                        # in before the next run.
+                        time.sleep(GAP / 2)
+                        run((["paplay", "silence.wav"], {}), work)
+                        done = done._replace(end=time.monotonic())
+                    plays[(name, load)].append(done)
+                    time.sleep(GAP)
+        finally:
+            for spinner in spinners:
+                spinner.kill()
+                spinner.wait()
+    time.sleep(0.5)
+    monitor.stop()
+    print(f"\n{DING_SECONDS} s ding, first sound (by the sink's clock and by block arrival) and "
+          f"underflows (a silence inside it); median of {runs} interleaved runs; "
+          f"{'PipeWire' if on_pipewire() else 'PulseAudio'}")
+    print(f"{'player':<11} {'load':<5} {'first sound ms':>15} {'(block arrival)':>16} {'heard ms':>9} "
+          f"{'switches':>9} {'underflows':>11} {'unheard':>8}")
+    for (name, load), player_runs in plays.items():
+        firsts, arrivals, spans, gaps = [], [], [], 0
+        for r in player_runs:
+            found = (monitor.heard_by_arrival(r.start, r.end) if passive
+                     else monitor.heard(r.start - GAP / 2, r.end + GAP / 2))
+            if found:
+                firsts.append(1000 * (found[0] - r.start))
+                arrivals.append(1000 * (found[1] - r.start))
+                spans.append(1000 * (found[2] - found[0]))
+                gaps += found[3] > 0
+        print(f"{name:<11} {'busy' if load else 'idle':<5} {show(median(firsts), '%.1f'):>15} "
+              f"{show(median(arrivals), '%.1f'):>16} {show(median(spans), '%.1f'):>9} "
+              f"{median([r.switches for r in player_runs]):>9.0f} "
+              f"{gaps:>11} {len(player_runs) - len(spans):>8}")
+
+
 def dings(peldo, work, runs):
     """A short ding, as a script plays it many times a day: CPU and wall
     time of the whole process, in interleaved runs."""
@@ -410,6 +516,7 @@ def main():
     parser.add_argument("--long-runs", type=int, default=1)
     parser.add_argument("--short-runs", type=int, default=10)
     parser.add_argument("--ding-runs", type=int, default=20)
+    parser.add_argument("--first-runs", type=int, default=0)
     args = parser.parse_args()
     peldo = os.path.abspath(args.peldo)
 
@@ -423,6 +530,8 @@ def main():
         if args.ding_runs > 0:
             dings(peldo, work, args.ding_runs)
             ding_instructions(peldo, work, min(args.ding_runs, 5))
+        if args.first_runs > 0:
+            first_sounds(peldo, work, args.first_runs)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     print(f"\n(bench took {(time.monotonic() - began) / 60:.1f} min)")

@@ -13,6 +13,8 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/posix/sound/bounds.h"
+#include "platform/posix/sound/feed.h"
 #include "platform/posix/sound/server/protocol.h"
 #include "platform/posix/sound/server/pulse_output.h"
 #include "platform/posix/sound/server/server_connection.h"
@@ -97,9 +99,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string conversation = Conversation(data, size);
   if (!Saying(reinterpret_cast<const uint8_t*>(conversation.data()), conversation.size(), ends)) return 0;
   const uint64_t start = platform::MonotonicMilliseconds();
-  std::unique_ptr<OutputDriver> output = AttachPulseOutput(ends[0], protocol::kVersion);
-  output->SetVolume(0x80008000);
-  if (output->Prepare(SoundFormat{48000, 4, true, {2, 3, 9, 10}, 0}, "fuzz") == 0) {
+  VolumeControl* volume = nullptr;
+  std::unique_ptr<OutputDriver> output = AttachPulseOutput(ends[0], protocol::kVersion, &volume);
+  volume->SetVolume(0x80008000, DeadlineAfter(sound_bounds::kAnswerMs));
+  const SoundFormat format{48000, 4, true, {2, 3, 9, 10}, 0};
+  const Buffering buffering = BufferingFor(format, true);
+  if (output->Open(format, buffering, "fuzz", DeadlineAfter(sound_bounds::kAnswerMs)) == 0) {
     long left = 64;
     FrameSource source;
     source.int16s = [&left](int16_t* out, long frames) {
@@ -108,9 +113,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       left -= frames;
       return frames;
     };
-    output->Feed(source, -1);
+    FeedLoop loop;
+    loop.Play(*output, format, buffering, source, -1);
   }
-  output->Drain();
+  output->Drain(DeadlineAfter(sound_bounds::kAnswerMs));
   Check(platform::MonotonicMilliseconds() - start < 2000);
   close(ends[1]);
   return 0;

@@ -1,5 +1,6 @@
 // The sound server driver on a scripted server: the answers it turns into
-// the program's error codes, a stall, a suspended sink and a refused login;
+// the program's error codes, a stall, a suspended sink, a refused latency
+// query and a refused login;
 // and where it puts each channel of a file.
 #include "platform/posix/sound/server/pulse_output.h"
 
@@ -11,6 +12,7 @@
 #include <memory>
 
 #include "platform/platform.h"
+#include "platform/posix/sound/feed.h"
 #include "platform/posix/sound/media_errors.h"
 #include "platform/posix/sound/output.h"
 #include "platform/posix/sound/server/stream_request.h"
@@ -25,10 +27,12 @@ struct DriverCase {
   uint32_t prepared;
   bool played;
   int at_least_ms, at_most_ms;  // how long the feed takes
+  long frames = 100;             // of the sound, 44100 a second
 };
 
 // The driver on a scripted server: the stream refused with the protocol's
-// codes, made and then asked for a byte a second, made on a suspended sink.
+// codes, made and then asked for a byte a second, made on a suspended sink,
+// asked for the whole sound and then refusing to say what it still holds.
 TEST(PulseOutputTest, AnswersAsTheServerDoes) {
   const auto refused = [](uint32_t code) {
     TagWriter values;
@@ -47,9 +51,11 @@ TEST(PulseOutputTest, AnswersAsTheServerDoes) {
     rest.insert(rest.begin(), {{Step::kRead}, {Step::kSend, Packet(protocol::kReply, 2, values)}});
     return rest;
   };
-  TagWriter one_byte, resumed, more;  // stream 0: asked for a byte; resumed; asked for 200 frames
+  TagWriter one_byte, resumed, more, whole, refused_code;  // stream 0: asked for a byte; resumed; 200 frames; 0.5 s
   for (const uint32_t word : {0u, 1u}) one_byte.U32(word);
   for (const uint32_t word : {0u, 800u}) more.U32(word);
+  for (const uint32_t word : {0u, 88200u}) whole.U32(word);
+  refused_code.U32(protocol::kErrorNotSupported);
   resumed.U32(0);
   resumed.Bool(false);
   const DriverCase cases[] = {
@@ -63,15 +69,21 @@ TEST(PulseOutputTest, AnswersAsTheServerDoes) {
        made(true, {{Step::kPause, "", 3000}, {Step::kSend, Packet(76, UINT32_MAX, resumed) + Packet(61, UINT32_MAX, more)},
                    {Step::kRead}, {Step::kRead}, {Step::kSend, Packet(protocol::kReply, 3)}}),
        0, true, 2900, 4500},
+      {"a refused latency query leaves the tail to the clock: 0.5 s less the last 0.1 s",
+       made(false, {{Step::kSend, Packet(61, UINT32_MAX, whole)}, {Step::kRead}, {Step::kRead}, {Step::kRead},
+                    {Step::kSend, Packet(protocol::kError, 3, refused_code)}}),
+       0, true, 350, 1000, 22050},
   };
   for (const DriverCase& row : cases) {
     ScriptedServer server(LetIn(row.script));
     ServerAnswer answer = ServerAnswer::kNone;
-    std::unique_ptr<OutputDriver> output = ConnectPulseOutput(&answer);
+    VolumeControl* volume = nullptr;
+    std::unique_ptr<OutputDriver> output = ConnectPulseOutput(DeadlineAfter(5000), &answer, &volume);
     ASSERT_NE(output, nullptr) << row.why;
-    EXPECT_EQ(output->Prepare(SoundFormat{44100, 2, true, {}, 0}, "tone"), row.prepared) << row.why;
+    const SoundFormat format{44100, 2, true, {}, 0};
+    EXPECT_EQ(output->Open(format, BufferingFor(format, true), "tone", DeadlineAfter(5000)), row.prepared) << row.why;
     if (row.prepared != 0) continue;
-    long left = 100;  // frames, whatever they hold
+    long left = row.frames;  // whatever they hold
     FrameSource source;
     source.int16s = [&left](int16_t*, long frames) {
       frames = std::min(left, frames);
@@ -79,10 +91,15 @@ TEST(PulseOutputTest, AnswersAsTheServerDoes) {
       return frames;
     };
     const uint64_t start = platform::MonotonicMilliseconds();
-    EXPECT_EQ(output->Feed(source, -1), row.played) << row.why;
+    FeedLoop loop;
+    EXPECT_EQ(loop.Play(*output, format, BufferingFor(format, true), source, -1), row.played) << row.why;
     const uint64_t took = platform::MonotonicMilliseconds() - start;
     EXPECT_GE(took, static_cast<uint64_t>(row.at_least_ms)) << row.why;
     EXPECT_LE(took, static_cast<uint64_t>(row.at_most_ms)) << row.why;
+    // Played through, the stream carries on: no new handshake for the next sound.
+    if (row.played) {
+      EXPECT_EQ(output->Open(format, BufferingFor(format, true), "tone", DeadlineAfter(1000)), 0u) << row.why;
+    }
   }
 }
 

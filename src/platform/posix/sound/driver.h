@@ -1,6 +1,7 @@
 // The contract every driver of the sound output fulfils (alsa/ for ALSA,
 // server/ for a server that speaks the PulseAudio protocol): what a sound
-// hands the driver, and what the driver does with it. Drivers include this
+// hands the output, the primitives a driver gives the one feed loop
+// (feed.h), and the volume, a contract of its own. Drivers include this
 // header and never the output that picks them (output.h). Every call runs
 // on the sound thread.
 #pragma once
@@ -35,25 +36,88 @@ struct SoundFormat {
   uint64_t frames = 0;
 };
 
-// What a driver does, every call on the sound thread.
+// How much sound an output holds and how it asks for more, in microseconds
+// of sound (bounds.h gives the figures; BufferingFor picks them).
+struct Buffering {
+  uint64_t buffer_us = 0;  // the most it holds
+  uint64_t period_us = 0;  // how much it asks for at a time, and the feed loop reads at a time
+  uint64_t start_us = 0;   // how much it waits for before it starts to play
+
+  bool operator==(const Buffering&) const = default;
+};
+
+// The buffering a sound of `format` asks for: a short one for a sound
+// known to be short on an output that allows it, else the long one.
+Buffering BufferingFor(const SoundFormat& format, bool short_allowed);
+
+// How a driver's wait ended.
+enum class Outcome {
+  kDone,     // it did what was asked, or the wait ended by its deadline or a change of state
+  kStopped,  // the stop descriptor polled readable
+  kFailed,   // the output failed: the sound cannot go on
+};
+
+// What a write took.
+struct Written {
+  Outcome outcome = Outcome::kDone;
+  long frames = 0;  // frames taken, 0 or more
+};
+
+// What is still queued in an output.
+struct Queued {
+  Outcome outcome = Outcome::kDone;
+  bool known = false;  // false when the output cannot tell: then the clock tells
+  uint64_t us = 0;     // how long what is queued takes to play
+};
+
+// The primitives of an output. The feed loop (feed.h) is built on them and
+// owns the waking, the tail, the stall rule and the wait through a suspend;
+// a driver only says what its output does. Every call runs on the sound
+// thread and returns by the deadline it is given; none throws across the
+// sound thread's jobs.
 class OutputDriver {
  public:
   virtual ~OutputDriver() = default;
-  // Makes the output ready for a sound called `name` of the given format:
-  // the open stream is kept, still playing, when it already has these
-  // settings; otherwise it plays out and a new one is opened, taking 16-bit
-  // samples when `format.int16` is set and the output allows, else floats.
-  // 0 or a media error code.
-  virtual uint32_t Prepare(const SoundFormat& format, const std::string& name) = 0;
-  // Plays `source` on the prepared output until all but the last moment of
-  // it has played (true), or `stop` polls readable or the output fails
-  // (false: what is queued has been dropped and the output closed).
-  virtual bool Feed(const FrameSource& source, int stop) = 0;
-  // Drops what is queued and closes the output.
-  virtual void Close() = 0;
-  // Lets what is queued play out and closes the output.
-  virtual void Drain() = 0;
-  // Sets the output's volume: the low 16 bits are the left channel, the
-  // high 16 bits the right one. Failures are silent.
-  virtual void SetVolume(uint32_t volume_word) = 0;
+  // Opens the output for a sound called `name` of the given format and
+  // buffering, by `deadline`. An output already open with these settings is
+  // kept, still playing; otherwise it plays out and a new one is opened,
+  // taking 16-bit samples when `format.int16` is set and the output allows,
+  // else floats. Blocks until done or `deadline`. 0 or a media error code.
+  virtual uint32_t Open(const SoundFormat& format, const Buffering& buffering, const std::string& name,
+                        uint64_t deadline) = 0;
+  // Whether a short buffer is safe on this output: it keeps up with a
+  // server's short cycles. Does not block. Optional: yes by default.
+  virtual bool TakesShortBuffer() const { return true; }
+  // Whether the open output takes 16-bit samples (else floats). Does not block.
+  virtual bool TakesInt16() const = 0;
+  // Queues up to `frames` frames of `data`, as many as the output has room
+  // for, waiting while it has room for none until `deadline`, `stop` polls
+  // readable or its state changes (suspended, resumed). Blocks that long at
+  // most. With `frames` 0 it only waits, for the same things.
+  virtual Written Write(const void* data, long frames, uint64_t deadline, int stop) = 0;
+  // Plays what is queued even when it is less than the output waits for
+  // before it starts: no more is coming. Does not block. Optional.
+  virtual void Start() {}
+  // How long what is queued still takes to play, asked by `deadline`.
+  // Blocks that long at most.
+  virtual Queued QueuedTime(uint64_t deadline, int stop) = 0;
+  // Whether the output is suspended: it plays nothing, and nothing is a
+  // stall, until it resumes. Does not block.
+  virtual bool Suspended() const = 0;
+  // Drops what is queued and closes the output: the fastest silence. Blocks
+  // for a moment at most (a frozen server can hold a device's drop).
+  virtual void Drop() = 0;
+  // Lets what is queued play out and closes the output, by `deadline`.
+  // Blocks that long at most.
+  virtual void Drain(uint64_t deadline) = 0;
+};
+
+// The volume of the device an output plays on, apart from the output
+// itself: it is set before any sound plays, and when none can.
+class VolumeControl {
+ public:
+  virtual ~VolumeControl() = default;
+  // Sets the volume: the low 16 bits are the left channel, the high 16 bits
+  // the right one. Failures are silent. Blocks until done or `deadline`.
+  virtual void SetVolume(uint32_t volume_word, uint64_t deadline) = 0;
 };

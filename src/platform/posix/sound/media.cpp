@@ -9,6 +9,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/files/files.h"
+#include "platform/posix/sound/bounds.h"
 #include "platform/posix/sound/media_errors.h"
 #include "platform/posix/sound/output.h"
 #include "platform/posix/sound/sound.h"
@@ -35,7 +36,7 @@ void StoreReply(const char* text, char* reply, uint32_t capacity) {
 // How long an open waits for the sound output to answer: a server that
 // accepts the connection and then says nothing counts as no output. A file
 // whose header takes as long to read counts as one that cannot be read.
-constexpr int kAnswerWaitMs = 5000;
+constexpr int kAnswerWaitMs = sound_bounds::kAnswerMs;
 
 // The one sound the player has open at a time.
 struct CurrentSound {

@@ -6,28 +6,29 @@
 #include <new>
 
 #include "platform/posix/sound/alsa/alsa_output.h"
+#include "platform/posix/sound/bounds.h"
 #include "platform/posix/sound/media_errors.h"
 #include "platform/posix/sound/alsa/mixer.h"
 #include "platform/posix/sound/server/pulse_output.h"
 
 namespace {
 
-// How long the main thread waits for a sound to stop before it leaves the
-// output to the sound thread and goes on: Esc must end the program at once
-// whatever the output does.
-constexpr int kStopWaitMs = 60;
+using namespace sound_bounds;
 
 // Where nothing can be played for now.
-class NoOutputDriver final : public OutputDriver {
+class NoOutputDriver final : public OutputDriver, public VolumeControl {
  public:
-  uint32_t Prepare(const SoundFormat&, const std::string&) override { return kMediaNoOutput; }
-  bool Feed(const FrameSource&, int) override { return false; }
-  void Close() override {}
-  void Drain() override {}
-  void SetVolume(uint32_t) override {}
+  uint32_t Open(const SoundFormat&, const Buffering&, const std::string&, uint64_t) override { return kMediaNoOutput; }
+  bool TakesInt16() const override { return false; }
+  Written Write(const void*, long, uint64_t, int) override { return {Outcome::kFailed, 0}; }
+  Queued QueuedTime(uint64_t, int) override { return {Outcome::kFailed, false, 0}; }
+  bool Suspended() const override { return false; }
+  void Drop() override {}
+  void Drain(uint64_t) override {}
+  void SetVolume(uint32_t, uint64_t) override {}
 };
 
-OutputDriver& NoOutput() {
+NoOutputDriver& NoOutput() {
   static NoOutputDriver none;
   return none;
 }
@@ -39,10 +40,14 @@ WaitEnd SoundOutput::Prepare(const SoundFormat& format, const std::string& name,
   *error = kMediaNoOutput;
   used_ = true;
   bool posted = false;
+  const uint64_t deadline = DeadlineAfter(timeout_ms);
   try {
-    posted = end_event_.Open() && stop_event_.Open() && worker_.Post([this, format, name] {
+    posted = end_event_.Open() && stop_event_.Open() && worker_.Post([this, format, name, deadline] {
       try {
-        prepare_answer_ = ChosenDriver().Prepare(format, name);
+        Choose(deadline);
+        format_ = format;
+        buffering_ = BufferingFor(format, CurrentDriver().TakesShortBuffer());
+        prepare_answer_ = CurrentDriver().Open(format, buffering_, name, deadline);
         // Where the server turned the program away and no other output
         // plays either, the refusal is what the user needs to hear of.
         if (server_refused_ && prepare_answer_ == kMediaNoOutput) prepare_answer_ = kMediaServerRefused;
@@ -56,7 +61,7 @@ WaitEnd SoundOutput::Prepare(const SoundFormat& format, const std::string& name,
   }
   if (!posted) return WaitEnd::kReady;
   // Given up on, the output the request opens is closed again when it comes.
-  const WaitEnd end = worker_.Await(wait, timeout_ms, [this] { CloseQuietly(); });
+  const WaitEnd end = worker_.Await(wait, timeout_ms + kHandOverMs, [this] { DropQuietly(); });
   if (end == WaitEnd::kReady) *error = prepare_answer_;
   return end;
 }
@@ -90,26 +95,29 @@ bool SoundOutput::Finish() {
 void SoundOutput::Drain(int timeout_ms, DescriptorWait wait) {
   if (!used_ || !Finish()) return;
   bool posted = false;
+  const uint64_t deadline = DeadlineAfter(timeout_ms);
   try {
-    posted = worker_.Post([this] {
+    posted = worker_.Post([this, deadline] {
       try {
-        CurrentDriver().Drain();
+        CurrentDriver().Drain(deadline);
       } catch (...) {
-        CloseQuietly();
+        DropQuietly();
       }
     });
   } catch (const std::exception&) {
   }
-  if (posted) worker_.Await(wait, timeout_ms);
+  if (posted) worker_.Await(wait, timeout_ms + kHandOverMs);
 }
 
 void SoundOutput::SetVolume(uint32_t volume_word) {
   used_ = true;
+  const uint64_t deadline = DeadlineAfter(kAnswerMs);
   try {
     // The volume is left as it is when it cannot be set.
-    worker_.Post([this, volume_word] {
+    worker_.Post([this, volume_word, deadline] {
       try {
-        ChosenDriver().SetVolume(volume_word);
+        Choose(deadline);
+        if (volume_ != nullptr) volume_->SetVolume(volume_word, deadline);
       } catch (...) {
       }
     });
@@ -121,33 +129,37 @@ void SoundOutput::SetVolume(uint32_t volume_word) {
 
 OutputDriver& SoundOutput::CurrentDriver() { return driver_ != nullptr ? *driver_ : NoOutput(); }
 
-OutputDriver& SoundOutput::ChosenDriver() {
-  if (driver_ != nullptr) return *driver_;
+void SoundOutput::Choose(uint64_t deadline) {
+  if (driver_ != nullptr) return;
   ServerAnswer answer = ServerAnswer::kNone;
-  if (!DeviceNamedByUser()) driver_ = ConnectPulseOutput(&answer);
+  if (!DeviceNamedByUser()) driver_ = ConnectPulseOutput(deadline, &answer, &volume_);
   // A server that is there but does not answer decides nothing yet: this
   // job has no output, and the next one asks again.
-  if (answer == ServerAnswer::kSilent) return NoOutput();
+  if (answer == ServerAnswer::kSilent) return;
   server_refused_ = answer == ServerAnswer::kRefused;
-  if (driver_ == nullptr) driver_ = std::make_unique<AlsaOutput>();
-  return *driver_;
+  if (driver_ == nullptr) {
+    static AlsaVolume mixer;
+    driver_ = std::make_unique<AlsaOutput>();
+    volume_ = &mixer;
+  }
 }
 
 // After an exception the driver may hold anything: what it has is dropped.
-void SoundOutput::CloseQuietly() {
+void SoundOutput::DropQuietly() {
   try {
-    CurrentDriver().Close();
+    CurrentDriver().Drop();
   } catch (...) {
     driver_.reset();
+    volume_ = nullptr;
   }
 }
 
 void SoundOutput::Feed(const FrameSource& source) {
   // A feed that throws (memory that ran out) ends as an output that failed.
   try {
-    CurrentDriver().Feed(source, stop_event_.Get());
+    feed_loop_.Play(CurrentDriver(), format_, buffering_, source, stop_event_.Get());
   } catch (...) {
-    CloseQuietly();
+    DropQuietly();
   }
   // The hand-off: after this store the source is the main thread's again.
   feeding_.store(false, std::memory_order_release);

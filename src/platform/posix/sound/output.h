@@ -1,5 +1,6 @@
 // Sound output on POSIX: the main thread's side, and the drivers it hands the
-// device to. The drivers fulfil driver.h, each in a folder of its own:
+// device to. The drivers fulfil driver.h, each in a folder of its own, and
+// one feed loop (feed.h) plays every sound on whichever is chosen:
 // alsa/ (ALSA's "default" device, or the one AUDIODEV names) and server/ (a
 // server that speaks the PulseAudio protocol, PulseAudio itself or
 // PipeWire). The first job on the sound thread picks one: ALSA when AUDIODEV names a device
@@ -21,6 +22,7 @@
 #include <string>
 
 #include "platform/posix/sound/driver.h"
+#include "platform/posix/sound/feed.h"
 #include "platform/posix/waits.h"
 #include "platform/posix/worker.h"
 
@@ -34,9 +36,10 @@ class SoundOutput {
   // lives until the process ends.
   ~SoundOutput() = delete;
 
-  // Makes the output ready (OutputDriver::Prepare), waiting through `wait`
-  // at most `timeout_ms`. kReady with 0 or a media error code in *error
-  // (kMediaNoOutput when the sound thread is stuck or cannot be had);
+  // Makes the output ready (OutputDriver::Open), waiting through `wait`.
+  // The sound thread gives up on the opening `timeout_ms` from now, and this
+  // wait kHandOverMs later (bounds.h). kReady with 0 or a media error code in
+  // *error (kMediaNoOutput when the sound thread is stuck or cannot be had);
   // kEscPressed or kTimedOut when the wait gave up, and then an output the
   // request still opens is closed again.
   WaitEnd Prepare(const SoundFormat& format, const std::string& name, DescriptorWait wait, int timeout_ms,
@@ -65,8 +68,9 @@ class SoundOutput {
   bool Finish();
 
   // Lets what is queued play out and closes the output, waiting through
-  // `wait` (which gives up on Esc) at most `timeout_ms` for it, and not at
-  // all while the sound thread is stuck.
+  // `wait` (which gives up on Esc) for it; the sound thread gives up
+  // `timeout_ms` from now, this wait kHandOverMs later, and it does not wait
+  // at all while the sound thread is stuck.
   void Drain(int timeout_ms, DescriptorWait wait);
 
   // Sets the output's volume on the sound thread, after the jobs posted
@@ -74,12 +78,13 @@ class SoundOutput {
   void SetVolume(uint32_t volume_word);
 
  private:
-  // On the sound thread: the driver, picked by the first job that opens the
-  // output or sets its volume; until then, and while a server does not
-  // answer, one that has no output. Closing and draining never connect.
-  OutputDriver& ChosenDriver();
+  // On the sound thread: the driver and its volume, picked by the first job
+  // that opens the output or sets its volume, connecting by `deadline`;
+  // until then, and while a server does not answer, one that has no output.
+  // Closing and draining never connect.
+  void Choose(uint64_t deadline);
   OutputDriver& CurrentDriver();
-  void CloseQuietly();
+  void DropQuietly();
   void Feed(const FrameSource& source);
 
   Worker worker_;
@@ -101,4 +106,8 @@ class SoundOutput {
   // Sound thread only.
   std::unique_ptr<OutputDriver> driver_;
   bool server_refused_ = false;  // the sound server turned the program away when the driver was chosen
+  VolumeControl* volume_ = nullptr;  // driver_'s or a mixer's own
+  SoundFormat format_;  // of the sound the output was opened for
+  Buffering buffering_;
+  FeedLoop feed_loop_;
 };

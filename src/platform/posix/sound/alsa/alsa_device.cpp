@@ -12,15 +12,9 @@
 
 namespace {
 
-// Each period costs the feeder and the sound server a wake-up, so periods
-// are long; a drop discards the whole buffer at once whatever its length, so
-// Esc silences as fast with a long buffer as with a short one.
-constexpr unsigned kBufferMicroseconds = 1000000;
-constexpr unsigned kPeriodMicroseconds = 250000;
-
 // Settings the device accepted; a negative ALSA result when it refused.
-int ApplySettings(snd_pcm_t* pcm, unsigned rate, unsigned channels, bool* int16_samples,
-                  long* period_frames, long* buffer_frames) {
+int ApplySettings(snd_pcm_t* pcm, unsigned rate, unsigned channels, const Buffering& buffering,
+                  bool* int16_samples) {
   snd_pcm_hw_params_t* hw = nullptr;
   snd_pcm_hw_params_alloca(&hw);
   int result = snd_pcm_hw_params_any(pcm, hw);
@@ -40,8 +34,8 @@ int ApplySettings(snd_pcm_t* pcm, unsigned rate, unsigned channels, bool* int16_
   snd_pcm_hw_params_set_rate_resample(pcm, hw, 1);
   result = snd_pcm_hw_params_set_rate(pcm, hw, rate, 0);
   if (result < 0) return result;
-  unsigned buffer_time = kBufferMicroseconds;
-  unsigned period_time = kPeriodMicroseconds;
+  unsigned buffer_time = static_cast<unsigned>(buffering.buffer_us);
+  unsigned period_time = static_cast<unsigned>(buffering.period_us);
   snd_pcm_hw_params_set_buffer_time_near(pcm, hw, &buffer_time, nullptr);
   snd_pcm_hw_params_set_period_time_near(pcm, hw, &period_time, nullptr);
   result = snd_pcm_hw_params(pcm, hw);
@@ -62,19 +56,15 @@ int ApplySettings(snd_pcm_t* pcm, unsigned rate, unsigned channels, bool* int16_
   if (result < 0) return result;
   snd_pcm_sw_params_set_start_threshold(pcm, sw, period);
   snd_pcm_sw_params_set_avail_min(pcm, sw, period);
-  result = snd_pcm_sw_params(pcm, sw);
-  if (result < 0) return result;
-  *period_frames = static_cast<long>(period);
-  *buffer_frames = static_cast<long>(buffer);
-  return 0;
+  return snd_pcm_sw_params(pcm, sw);
 }
 
 }  // namespace
 
-uint32_t AlsaOutput::Prepare(const SoundFormat& format, const std::string&) {
+uint32_t AlsaOutput::Open(const SoundFormat& format, const Buffering& buffering, const std::string&, uint64_t deadline) {
   const unsigned rate = format.rate;
   const unsigned channels = format.channels;
-  if (pcm_ != nullptr && (rate != rate_ || channels != channels_)) Drain();
+  if (pcm_ != nullptr && (rate != rate_ || channels != channels_ || !(buffering == buffering_))) Drain(deadline);
   if (pcm_ != nullptr) {
     switch (snd_pcm_state(pcm_)) {
       case SND_PCM_STATE_PREPARED:
@@ -87,31 +77,25 @@ uint32_t AlsaOutput::Prepare(const SoundFormat& format, const std::string&) {
       default:
         break;
     }
-    Close();
+    Drop();
   }
-  return Open(rate, channels, format.int16);
+  return OpenDevice(rate, channels, format.int16, buffering);
 }
 
-uint32_t AlsaOutput::Open(unsigned rate, unsigned channels, bool int16) {
+uint32_t AlsaOutput::OpenDevice(unsigned rate, unsigned channels, bool int16, const Buffering& buffering) {
   SilenceLibraries();
   snd_pcm_t* pcm = nullptr;
   // Non-blocking, so that a device in use fails at once instead of waiting.
   int result = snd_pcm_open(&pcm, OutputDeviceName(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
   if (result < 0) return CodeForOutputOpenError(result);
   bool int16_samples = int16;
-  long period = 0;
-  long buffer = 0;
-  result = ApplySettings(pcm, rate, channels, &int16_samples, &period, &buffer);
+  result = ApplySettings(pcm, rate, channels, buffering, &int16_samples);
   if (result < 0) {
     snd_pcm_close(pcm);
     return CodeForOutputSetupError(result);
   }
   const int descriptors = snd_pcm_poll_descriptors_count(pcm);
   try {
-    const size_t samples = static_cast<size_t>(period) * channels;
-    // A 16-bit sound on a 16-bit device is never read as floats.
-    floats_.resize(int16 && int16_samples ? 0 : samples);
-    int16s_.resize(int16_samples ? samples : 0);
     poll_fds_.assign(1 + static_cast<size_t>(std::max(descriptors, 0)), pollfd{});
   } catch (const std::exception&) {
     snd_pcm_close(pcm);
@@ -120,28 +104,22 @@ uint32_t AlsaOutput::Open(unsigned rate, unsigned channels, bool int16) {
   pcm_ = pcm;
   rate_ = rate;
   channels_ = channels;
+  buffering_ = buffering;
   int16_samples_ = int16_samples;
-  period_frames_ = period;
-  buffer_frames_ = buffer;
   return 0;
 }
 
-void AlsaOutput::Close() {
+void AlsaOutput::Drop() {
   if (pcm_ == nullptr) return;
   snd_pcm_drop(pcm_);
   snd_pcm_close(pcm_);
   pcm_ = nullptr;
-  failed_ = false;
 }
 
-void AlsaOutput::Drain() {
+void AlsaOutput::Drain(uint64_t) {
   if (pcm_ == nullptr) return;
   snd_pcm_nonblock(pcm_, 0);
-  // A sound shorter than the buffer has not started the device yet.
-  if (snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED) snd_pcm_start(pcm_);
+  Start();
   snd_pcm_drain(pcm_);
-  Close();
+  Drop();
 }
-
-
-void AlsaOutput::SetVolume(uint32_t volume_word) { ApplyVolume(volume_word); }

@@ -1,7 +1,8 @@
 // The ALSA driver of the sound output (output.h): ALSA's "default" device,
 // or the one AUDIODEV names (mixer.h). alsa_device.cpp opens the device and
-// settles its settings, alsa_feed.cpp feeds it and waits for the tail.
-// Everything here runs on the sound thread.
+// settles its settings, alsa_feed.cpp writes to it and tells what it holds;
+// the feed loop (feed.h) drives both. Everything here runs on the sound
+// thread.
 #pragma once
 
 #include <poll.h>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/sound/alsa/mixer.h"
 #include "platform/posix/sound/driver.h"
 #include "platform/posix/waits.h"
 
@@ -20,28 +22,41 @@ class AlsaOutput final : public OutputDriver {
   AlsaOutput() = default;
   AlsaOutput(const AlsaOutput&) = delete;
   AlsaOutput& operator=(const AlsaOutput&) = delete;
-  ~AlsaOutput() override { Close(); }
+  ~AlsaOutput() override { Drop(); }
 
-  uint32_t Prepare(const SoundFormat& format, const std::string& name) override;
-  bool Feed(const FrameSource& source, int stop) override;
-  void Close() override;
-  void Drain() override;
-  void SetVolume(uint32_t volume_word) override;
+  // Opening a device does not wait, and ALSA's calls take no deadline: a
+  // plug-in whose server is frozen holds them, which the main thread's own
+  // bound covers.
+  uint32_t Open(const SoundFormat& format, const Buffering& buffering, const std::string& name,
+                uint64_t deadline) override;
+  // A device behind ALSA may be a plug-in that feeds a server in its own
+  // cycles (pulse, pipewire): a short buffer there lets a cycle pass empty.
+  bool TakesShortBuffer() const override { return false; }
+  bool TakesInt16() const override { return int16_samples_; }
+  Written Write(const void* data, long frames, uint64_t deadline, int stop) override;
+  void Start() override;
+  Queued QueuedTime(uint64_t deadline, int stop) override;
+  bool Suspended() const override;
+  void Drop() override;
+  // ALSA's drain blocks until what is queued has played: no more than the
+  // tail once a sound has played through.
+  void Drain(uint64_t deadline) override;
 
  private:
-  uint32_t Open(unsigned rate, unsigned channels, bool int16);
-  bool WriteFrames(const void* data, long frames, int stop);
-  bool WaitWritable(int stop);
-  bool WaitForTail(int stop);
+  uint32_t OpenDevice(unsigned rate, unsigned channels, bool int16, const Buffering& buffering);
+  Outcome WaitWritable(uint64_t deadline, int stop);
+  Outcome WaitForResume(uint64_t deadline, int stop);
 
   snd_pcm_t* pcm_ = nullptr;
   unsigned rate_ = 0;
   unsigned channels_ = 0;
+  Buffering buffering_;
   bool int16_samples_ = false;  // else floats
-  long period_frames_ = 0;
-  long buffer_frames_ = 0;
-  bool failed_ = false;  // the device gave up during the current feed
-  std::vector<float> floats_;  // read as floats
-  std::vector<int16_t> int16s_;  // written as 16-bit samples
   std::vector<pollfd> poll_fds_;  // the stop descriptor, then the device's
+};
+
+// The volume of the device's mixer (mixer.h).
+class AlsaVolume final : public VolumeControl {
+ public:
+  void SetVolume(uint32_t volume_word, uint64_t) override { ApplyVolume(volume_word); }
 };

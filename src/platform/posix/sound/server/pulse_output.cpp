@@ -22,23 +22,6 @@ using namespace protocol;
 // The channels /V sets from the high word.
 constexpr uint8_t kRightSide[] = {2, 6, 9, 11, 46, 49};  // FR RR FRC SR, top front right, top rear right
 
-// A server that says nothing for this long counts as no output, as a device
-// that does not open does.
-constexpr int kAnswerWaitMs = 5000;
-// The server holds up to a second of sound and asks for a quarter at a time:
-// few wake-ups. It starts playing once 10 ms are there, so the first sound
-// comes at once; after an underrun it waits for as much again.
-constexpr uint64_t kBufferUs = 1000000;
-constexpr uint64_t kRequestUs = 250000;
-constexpr uint64_t kStartUs = 10000;
-// The end of a sound is announced when this much of it is left to play: time
-// enough for the next sound to be queued behind it without a gap.
-constexpr uint64_t kTailUs = 100000;
-// A server that asks for no whole frame for this long while its sink runs
-// has hung: the sound ends, as it would on a device that stopped. A
-// suspended sink is waited through for as long as it stays so.
-constexpr int kStallMs = static_cast<int>(kBufferUs / 1000) * 2 + 500;
-constexpr uint64_t kNoDeadline = UINT64_MAX;
 // Samples are sent in packets of at most this many bytes.
 constexpr size_t kPacketBytes = 65536;
 
@@ -67,27 +50,34 @@ struct MadeStream {
   uint32_t sink = kNoIndex;
 };
 
-class PulseOutput final : public OutputDriver {
+class PulseOutput final : public OutputDriver, public VolumeControl {
  public:
-  ServerConnection::Opened Connect() { return server_.Open(DeadlineAfter(kAnswerWaitMs)); }
+  ServerConnection::Opened Connect(uint64_t deadline) { return server_.Open(deadline); }
   void Attach(int socket, uint32_t version) { server_.Attach(socket, version); }
-  uint32_t Prepare(const SoundFormat& format, const std::string& name) override;
-  bool Feed(const FrameSource& source, int stop) override;
-  void Close() override;
-  void Drain() override;
-  void SetVolume(uint32_t volume_word) override;
+  uint32_t Open(const SoundFormat& format, const Buffering& buffering, const std::string& name,
+                uint64_t deadline) override;
+  bool TakesInt16() const override { return format_ == kSigned16; }
+  Written Write(const void* data, long frames, uint64_t deadline, int stop) override;
+  Queued QueuedTime(uint64_t deadline, int stop) override;
+  bool Suspended() const override { return server_.StreamSuspended(); }
+  void Drop() override;
+  void Drain(uint64_t deadline) override;
+  void SetVolume(uint32_t volume_word, uint64_t deadline) override;
 
  private:
   bool StreamOpen() const { return server_.IsOpen() && stream_ != kNoIndex && !server_.StreamLost(); }
+  size_t FrameBytes() const { return channels_ * (format_ == kSigned16 ? 2u : 4u); }
   ServerConnection::End CreateStream(uint8_t format, unsigned rate, const std::vector<uint8_t>& positions,
-                                     const std::string& name, uint32_t* error);
-  ServerConnection::End MakeStream(const TagWriter& request, MadeStream* made, uint32_t* error);
+                                     const Buffering& buffering, const std::string& name, uint64_t deadline,
+                                     uint32_t* error);
+  ServerConnection::End MakeStream(const TagWriter& request, uint64_t deadline, MadeStream* made, uint32_t* error);
   // The sink a stream of ours plays on: the open stream's, else the one the
   // server gives a new one.
-  uint32_t StreamSink();
+  uint32_t StreamSink(uint64_t deadline);
   // Lets the stream play out and deletes it, keeping the connection.
-  void DrainStream();
-  bool WaitForTail(int stop);
+  void DrainStream(uint64_t deadline);
+  // Hangs up: the server drops the stream and what it holds at once.
+  void Close();
 
   ServerConnection server_;
   uint32_t stream_ = kNoIndex;  // the stream's channel
@@ -95,32 +85,33 @@ class PulseOutput final : public OutputDriver {
   unsigned rate_ = 0;
   unsigned channels_ = 0;
   std::vector<uint8_t> positions_;
-  // Read from the source, floats or 16-bit; left uninitialised, as every
-  // sample sent is written first.
-  std::unique_ptr<float[]> samples_;
+  Buffering buffering_;
 };
 
-uint32_t PulseOutput::Prepare(const SoundFormat& sound, const std::string& name) {
+uint32_t PulseOutput::Open(const SoundFormat& sound, const Buffering& buffering, const std::string& name,
+                          uint64_t deadline) {
   const unsigned rate = sound.rate;
   const unsigned channels = sound.channels;
   const uint8_t format = sound.int16 ? kSigned16 : kFloat32;
   if (channels == 0 || channels > 32 || rate == 0 || rate > 384000) return kMediaOutputFormat;
   const std::vector<uint8_t> positions = ChannelPositions(sound);
-  if (StreamOpen() && format == format_ && rate == rate_ && positions == positions_) return 0;
+  if (StreamOpen() && format == format_ && rate == rate_ && positions == positions_ && buffering == buffering_) {
+    return 0;
+  }
   // The connection the driver was chosen on carries every stream of the
   // run: one handshake, however many sounds.
-  if (StreamOpen()) DrainStream();
+  if (StreamOpen()) DrainStream(deadline);
   // A stream the server killed is forgotten; its connection carries on.
   stream_ = kNoIndex;
   server_.Follow(kNoIndex, 0, false, kNoIndex);
-  if (!server_.IsOpen() && Connect() != ServerConnection::Opened::kReady) return kMediaNoOutput;
+  if (!server_.IsOpen() && Connect(deadline) != ServerConnection::Opened::kReady) return kMediaNoOutput;
   uint32_t error = 0;
-  ServerConnection::End end = CreateStream(format, rate, positions, name, &error);
+  ServerConnection::End end = CreateStream(format, rate, positions, buffering, name, deadline, &error);
   // A server that went away since may be back.
   if (end == ServerConnection::End::kLost) {
     Close();
-    if (Connect() != ServerConnection::Opened::kReady) return kMediaNoOutput;
-    end = CreateStream(format, rate, positions, name, &error);
+    if (Connect(deadline) != ServerConnection::Opened::kReady) return kMediaNoOutput;
+    end = CreateStream(format, rate, positions, buffering, name, deadline, &error);
   }
   if (end == ServerConnection::End::kDone) return 0;
   if (end != ServerConnection::End::kRefused) Close();
@@ -128,10 +119,12 @@ uint32_t PulseOutput::Prepare(const SoundFormat& sound, const std::string& name)
 }
 
 ServerConnection::End PulseOutput::CreateStream(uint8_t format, unsigned rate, const std::vector<uint8_t>& positions,
-                                                const std::string& name, uint32_t* error) {
+                                                const Buffering& buffering, const std::string& name,
+                                                uint64_t deadline, uint32_t* error) {
   MadeStream made;
-  const ServerConnection::End end = MakeStream(
-      StreamRequest(server_.Version(), format, rate, positions, name, {kBufferUs, kStartUs, kRequestUs}), &made, error);
+  const StreamBuffer asked = {buffering.buffer_us, buffering.start_us, buffering.period_us};
+  const ServerConnection::End end =
+      MakeStream(StreamRequest(server_.Version(), format, rate, positions, name, asked), deadline, &made, error);
   if (end != ServerConnection::End::kDone) return end;
   server_.Follow(made.channel, made.requested, made.suspended, made.sink);
   stream_ = made.channel;
@@ -139,14 +132,15 @@ ServerConnection::End PulseOutput::CreateStream(uint8_t format, unsigned rate, c
   rate_ = rate;
   channels_ = static_cast<unsigned>(positions.size());
   positions_ = positions;
+  buffering_ = buffering;
   return end;
 }
 
-ServerConnection::End PulseOutput::MakeStream(const TagWriter& request, MadeStream* made, uint32_t* error) {
+ServerConnection::End PulseOutput::MakeStream(const TagWriter& request, uint64_t deadline, MadeStream* made,
+                                              uint32_t* error) {
   const uint32_t version = server_.Version();
   std::string reply;
-  ServerConnection::End end =
-      server_.Call(kCreatePlaybackStream, request, DeadlineAfter(kAnswerWaitMs), -1, &reply, error);
+  ServerConnection::End end = server_.Call(kCreatePlaybackStream, request, deadline, -1, &reply, error);
   if (end != ServerConnection::End::kDone) return end;
   // The stream's channel, its sink input, what the server asks for first,
   // the buffer it granted, the sample format and channel map it took, and
@@ -168,83 +162,53 @@ ServerConnection::End PulseOutput::MakeStream(const TagWriter& request, MadeStre
   return end;
 }
 
-bool PulseOutput::Feed(const FrameSource& source, int stop) {
-  const size_t frame_bytes = channels_ * (format_ == kSigned16 ? 2u : 4u);
-  const bool as_int16 = format_ == kSigned16;
-  bool played_through = StreamOpen() && frame_bytes != 0 && (as_int16 ? bool(source.int16s) : bool(source.floats));
-  if (played_through && samples_ == nullptr) samples_.reset(new float[kPacketBytes / sizeof(float)]);
-  // Only whole frames asked for count as the server taking sound: a server
-  // that asks for a byte at a time stalls as one that asks for nothing.
-  uint64_t stall_deadline = DeadlineAfter(kStallMs);
-  while (played_through) {
-    if (server_.Requested() < frame_bytes) {
-      const bool suspended = server_.StreamSuspended();
-      played_through = server_.Wait(suspended ? kNoDeadline : stall_deadline, stop) == ServerConnection::End::kDone;
-      // Time spent suspended is no stall.
-      if (suspended) stall_deadline = DeadlineAfter(kStallMs);
-      continue;
-    }
-    const long frames = static_cast<long>(std::min(server_.Requested(), kPacketBytes) / frame_bytes);
-    const long taken = as_int16 ? source.int16s(reinterpret_cast<int16_t*>(samples_.get()), frames)
-                                : source.floats(samples_.get(), frames);
-    if (taken <= 0) break;
-    const size_t size = static_cast<size_t>(taken) * frame_bytes;
-    played_through = server_.Send(stream_, reinterpret_cast<const char*>(samples_.get()), size,
-                                  DeadlineAfter(kStallMs), stop) == ServerConnection::End::kDone;
-    server_.Took(size);
-    stall_deadline = DeadlineAfter(kStallMs);
+// Waits while the server asks for no whole frame; sends as much as it asks
+// for, in packets of a bounded size.
+Written PulseOutput::Write(const void* data, long frames, uint64_t deadline, int stop) {
+  using End = ServerConnection::End;
+  const size_t frame_bytes = FrameBytes();
+  if (!StreamOpen() || frame_bytes == 0) return {Outcome::kFailed, 0};
+  if (frames == 0 || server_.Requested() < frame_bytes) {
+    const End end = server_.Wait(deadline, stop);
+    if (end == End::kStopped) return {Outcome::kStopped, 0};
+    return {end == End::kDone || end == End::kTimedOut ? Outcome::kDone : Outcome::kFailed, 0};
   }
-  if (played_through) played_through = WaitForTail(stop);
-  // A stream the server killed is gone, and the connection still good for
-  // the next one; any other cut hangs up, which silences the stream at once.
-  if (!played_through && server_.IsOpen() && server_.StreamLost()) {
-    stream_ = kNoIndex;
-  } else if (!played_through) {
-    Close();
-  }
-  return played_through;
+  const size_t taken = std::min({server_.Requested(), kPacketBytes, static_cast<size_t>(frames) * frame_bytes});
+  const size_t size = taken / frame_bytes * frame_bytes;
+  const End sent = server_.Send(stream_, static_cast<const char*>(data), size, deadline, stop);
+  server_.Took(size);
+  if (sent == End::kStopped) return {Outcome::kStopped, 0};
+  return {sent == End::kDone ? Outcome::kDone : Outcome::kFailed, static_cast<long>(size / frame_bytes)};
 }
 
-// Asks the server how much of the stream is still to be heard, and waits
-// until no more than the tail is left.
-bool PulseOutput::WaitForTail(int stop) {
-  uint64_t deadline = DeadlineAfter(kStallMs);
-  const uint64_t bytes_per_second = uint64_t{rate_} * channels_ * (format_ == kSigned16 ? 2 : 4);
-  while (platform::MonotonicMilliseconds() < deadline) {
-    // A suspended sink plays nothing: its tail waits for the resume.
-    if (server_.StreamSuspended()) {
-      const ServerConnection::End end = server_.Wait(kNoDeadline, stop);
-      if (end == ServerConnection::End::kStopped) return false;
-      if (end == ServerConnection::End::kLost) return true;
-      deadline = DeadlineAfter(kStallMs);
-      continue;
-    }
-    TagWriter request;
-    request.U32(stream_);
-    request.Timeval(platform::MonotonicMilliseconds() * 1000);
-    std::string reply;
-    if (server_.Call(kGetPlaybackLatency, request, deadline, stop, &reply) != ServerConnection::End::kDone) {
-      return false;
-    }
-    TagReader values(reply);
-    uint64_t sink_us = 0;
-    uint64_t source_us = 0;
-    bool playing = false;
-    uint64_t written = 0;
-    uint64_t read = 0;
-    if (!values.U64('U', &sink_us) || !values.U64('U', &source_us) || !values.Bool(&playing) ||
-        !values.Timeval() || !values.Timeval() || !values.U64('r', &written) || !values.U64('r', &read)) {
-      return true;
-    }
-    const int64_t queued = static_cast<int64_t>(written - read);
-    const uint64_t left_us = sink_us + (queued > 0 ? static_cast<uint64_t>(queued) * 1000000 / bytes_per_second : 0);
-    if (left_us <= kTailUs) return true;
-    const ServerConnection::End end = server_.Wait(
-        std::min(deadline, platform::MonotonicMilliseconds() + std::max<uint64_t>((left_us - kTailUs) / 1000, 10)), stop);
-    if (end == ServerConnection::End::kStopped) return false;
-    if (end == ServerConnection::End::kLost) return true;
+// Asks the server how much of the stream is still to be heard. A server that
+// refuses to say, or says what this client cannot read, leaves it to the
+// clock.
+Queued PulseOutput::QueuedTime(uint64_t deadline, int stop) {
+  using End = ServerConnection::End;
+  if (!StreamOpen()) return {Outcome::kFailed, false, 0};
+  TagWriter request;
+  request.U32(stream_);
+  request.Timeval(platform::MonotonicMilliseconds() * 1000);
+  std::string reply;
+  const End end = server_.Call(kGetPlaybackLatency, request, deadline, stop, &reply);
+  if (end == End::kStopped) return {Outcome::kStopped, false, 0};
+  if (end == End::kRefused) return {Outcome::kDone, false, 0};
+  if (end != End::kDone) return {Outcome::kFailed, false, 0};
+  TagReader values(reply);
+  uint64_t sink_us = 0;
+  uint64_t source_us = 0;
+  bool playing = false;
+  uint64_t written = 0;
+  uint64_t read = 0;
+  if (!values.U64('U', &sink_us) || !values.U64('U', &source_us) || !values.Bool(&playing) ||
+      !values.Timeval() || !values.Timeval() || !values.U64('r', &written) || !values.U64('r', &read)) {
+    return {Outcome::kDone, false, 0};
   }
-  return true;
+  const uint64_t bytes_per_second = uint64_t{rate_} * FrameBytes();
+  const int64_t queued = static_cast<int64_t>(written - read);
+  return {Outcome::kDone, true,
+          sink_us + (queued > 0 ? static_cast<uint64_t>(queued) * 1000000 / bytes_per_second : 0)};
 }
 
 void PulseOutput::Close() {
@@ -252,27 +216,37 @@ void PulseOutput::Close() {
   stream_ = kNoIndex;
 }
 
-void PulseOutput::Drain() {
-  if (StreamOpen()) DrainStream();
+// A stream the server killed is gone, and the connection still good for the
+// next one; otherwise the connection is hung up, which silences the stream
+// at once.
+void PulseOutput::Drop() {
+  if (server_.IsOpen() && server_.StreamLost()) {
+    stream_ = kNoIndex;
+  } else {
+    Close();
+  }
+}
+
+void PulseOutput::Drain(uint64_t deadline) {
+  if (StreamOpen()) DrainStream(deadline);
   Close();
 }
 
-void PulseOutput::DrainStream() {
+void PulseOutput::DrainStream(uint64_t deadline) {
   TagWriter request;
   request.U32(stream_);
   std::string reply;
-  const ServerConnection::End drained =
-      server_.Call(kDrainPlaybackStream, request, DeadlineAfter(kStallMs), -1, &reply);
+  const ServerConnection::End drained = server_.Call(kDrainPlaybackStream, request, deadline, -1, &reply);
   const ServerConnection::End deleted =
       drained == ServerConnection::End::kDone || drained == ServerConnection::End::kRefused
-          ? server_.Call(kDeletePlaybackStream, request, DeadlineAfter(kAnswerWaitMs), -1, &reply)
+          ? server_.Call(kDeletePlaybackStream, request, deadline, -1, &reply)
           : drained;
   stream_ = kNoIndex;
   // A server that did not answer is not asked again on this connection.
   if (deleted != ServerConnection::End::kDone && deleted != ServerConnection::End::kRefused) Close();
 }
 
-uint32_t PulseOutput::StreamSink() {
+uint32_t PulseOutput::StreamSink(uint64_t deadline) {
   if (StreamOpen()) return server_.StreamSink();
   // Where the next stream would play is the server's to say (the sink the
   // user named, else the route it remembers for the program, else its
@@ -280,15 +254,16 @@ uint32_t PulseOutput::StreamSink() {
   // that it plays nothing, and deleted again.
   MadeStream made;
   const std::vector<uint8_t> stereo = {1, 2};
-  if (MakeStream(StreamRequest(server_.Version(), kSigned16, 44100, stereo, "PELDO", {kBufferUs, kStartUs, kRequestUs},
-                               true),
-                 &made, nullptr) != ServerConnection::End::kDone) {
+  const Buffering buffering = BufferingFor(SoundFormat{44100, 2, true, {}, 0}, false);
+  const StreamBuffer asked = {buffering.buffer_us, buffering.start_us, buffering.period_us};
+  if (MakeStream(StreamRequest(server_.Version(), kSigned16, 44100, stereo, "PELDO", asked, true), deadline, &made,
+                 nullptr) != ServerConnection::End::kDone) {
     return kNoIndex;
   }
   TagWriter request;
   request.U32(made.channel);
   std::string reply;
-  server_.Call(kDeletePlaybackStream, request, DeadlineAfter(kAnswerWaitMs), -1, &reply);
+  server_.Call(kDeletePlaybackStream, request, deadline, -1, &reply);
   return made.sink;
 }
 
@@ -296,16 +271,16 @@ uint32_t PulseOutput::StreamSink() {
 // the side it is on: the right ones from the high word, all others from the
 // low one, in the server's own scale. A sink the server does not say is
 // taken by name: the one the user named, else the default.
-void PulseOutput::SetVolume(uint32_t volume_word) {
-  if (!server_.IsOpen() && Connect() != ServerConnection::Opened::kReady) return;
-  const uint32_t stream_sink = StreamSink();
+void PulseOutput::SetVolume(uint32_t volume_word, uint64_t deadline) {
+  if (!server_.IsOpen() && Connect(deadline) != ServerConnection::Opened::kReady) return;
+  const uint32_t stream_sink = StreamSink(deadline);
   if (!server_.IsOpen()) return;
   const std::string configured = ConfiguredSink();
   TagWriter sink;
   sink.U32(stream_sink);
   sink.String(stream_sink != kNoIndex ? nullptr : configured.empty() ? "@DEFAULT_SINK@" : configured.c_str());
   std::string reply;
-  if (server_.Call(kGetSinkInfo, sink, DeadlineAfter(kAnswerWaitMs), -1, &reply) != ServerConnection::End::kDone) {
+  if (server_.Call(kGetSinkInfo, sink, deadline, -1, &reply) != ServerConnection::End::kDone) {
     return;
   }
   TagReader values(reply);
@@ -324,16 +299,17 @@ void PulseOutput::SetVolume(uint32_t volume_word) {
   request.U32(index);
   request.String(nullptr);
   request.Volume(volume);
-  server_.Call(kSetSinkVolume, request, DeadlineAfter(kAnswerWaitMs), -1, &reply);
+  server_.Call(kSetSinkVolume, request, deadline, -1, &reply);
 }
 
 }  // namespace
 
-std::unique_ptr<OutputDriver> ConnectPulseOutput(ServerAnswer* answer) {
+std::unique_ptr<OutputDriver> ConnectPulseOutput(uint64_t deadline, ServerAnswer* answer, VolumeControl** volume) {
   auto output = std::make_unique<PulseOutput>();
-  switch (output->Connect()) {
+  switch (output->Connect(deadline)) {
     case ServerConnection::Opened::kReady:
       *answer = ServerAnswer::kReady;
+      *volume = output.get();
       return output;
     case ServerConnection::Opened::kSilent:
       *answer = ServerAnswer::kSilent;
@@ -348,8 +324,9 @@ std::unique_ptr<OutputDriver> ConnectPulseOutput(ServerAnswer* answer) {
   return nullptr;
 }
 
-std::unique_ptr<OutputDriver> AttachPulseOutput(int socket, uint32_t version) {
+std::unique_ptr<OutputDriver> AttachPulseOutput(int socket, uint32_t version, VolumeControl** volume) {
   auto output = std::make_unique<PulseOutput>();
   output->Attach(socket, version);
+  *volume = output.get();
   return output;
 }

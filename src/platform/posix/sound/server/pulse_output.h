@@ -2,11 +2,12 @@
 // PulseAudio protocol: PulseAudio, or PipeWire through pipewire-pulse, over
 // a ServerConnection (server_connection.h). The connection made when the
 // driver is chosen carries the whole run. One stream on it, kept from sound
-// to sound while rate, channels and sample format stay; for other settings
-// it plays out and is deleted, and a new one is made on the same
-// connection. Cut short, the connection is hung up, which silences it at
-// once, and the next sound connects again. A suspended sink is waited
-// through; a stream the server kills ends its sound. On the sound thread.
+// to sound while rate, channels, sample format and buffering stay; for other
+// settings it plays out and is deleted, and a new one is made on the same
+// connection. Dropped, the connection is hung up, which silences it at
+// once, and the next sound connects again. It tells the feed loop (feed.h)
+// when its sink is suspended; a stream the server kills ends its sound. The
+// volume is the sink's (VolumeControl). On the sound thread.
 #pragma once
 
 #include <cstdint>
@@ -23,10 +24,12 @@ enum class ServerAnswer {
 };
 
 // Connects to the server the environment names (PULSE_SERVER, or the
-// user's own), never starting one. Its driver when it answered; otherwise
-// nullptr, and *answer says why.
-std::unique_ptr<OutputDriver> ConnectPulseOutput(ServerAnswer* answer);
+// user's own), never starting one, by `deadline`. Its driver when it
+// answered, and in *volume the volume of the sink it plays on, which the
+// driver owns; otherwise nullptr, and *answer says why.
+std::unique_ptr<OutputDriver> ConnectPulseOutput(uint64_t deadline, ServerAnswer* answer, VolumeControl** volume);
 
 // The driver over `socket`, a connected socket whose other end is a server
-// that has let the program in at `version` (for tests and the fuzzer).
-std::unique_ptr<OutputDriver> AttachPulseOutput(int socket, uint32_t version);
+// that has let the program in at `version`, and in *volume its sink's
+// volume (for tests and the fuzzer).
+std::unique_ptr<OutputDriver> AttachPulseOutput(int socket, uint32_t version, VolumeControl** volume);

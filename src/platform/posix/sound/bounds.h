@@ -1,0 +1,62 @@
+// Every bound of the sound output, written once: how much sound a driver
+// holds, when the end of a sound is announced, when an output that takes
+// nothing has hung, and how long each wait lasts. The feed loop (feed.h) and
+// every driver take them from here.
+//
+// The waits nest, and an inner one always gives up before the one around
+// it, so that a wait that gives up has its answer read by the wait outside
+// it and never finds a job still running:
+//   1. the sound thread's opening of the output (a connect, a stream made,
+//      an old stream drained): one deadline for all of it, kAnswerMs after
+//      the main thread asked;
+//   2. the main thread's wait for that answer: kAnswerMs + kHandOverMs.
+// Jobs queued on the sound thread before an opening have deadlines that
+// end earlier still, since they were asked for earlier.
+#pragma once
+
+#include <cstdint>
+
+namespace sound_bounds {
+
+// A long sound: the output holds up to a second and asks for a quarter of
+// it at a time, so the feeder and the server wake four times a second; a
+// drop discards the whole buffer at once, so Esc silences as fast as with a
+// short one.
+constexpr uint64_t kBufferUs = 1000000;
+constexpr uint64_t kPeriodUs = 250000;
+// A sound shorter than kShortSoundUs gets a buffer of a few cycles: the
+// server then runs its graph at a short cycle and the first sound is heard
+// sooner; so short a sound wakes the feeder for a moment only.
+constexpr uint64_t kShortSoundUs = 2000000;
+constexpr uint64_t kShortBufferUs = 60000;
+constexpr uint64_t kShortPeriodUs = 20000;
+// The output starts playing once this much is queued, and again after an
+// underrun: the first sound comes at once.
+constexpr uint64_t kStartUs = 10000;
+
+// The end of a sound is announced when this much of it is left to play: time
+// enough for the next sound to be opened and queued behind it without a gap,
+// short enough that Esc is rarely too late to cut the rest.
+constexpr uint64_t kTailUs = 100000;
+
+// An output that takes no whole frame for this long while it is not
+// suspended has hung, and its sound ends; the wait for the tail has the
+// same bound. A suspended output is waited through for as long as it stays
+// so.
+constexpr int kStallMs = static_cast<int>(kBufferUs / 1000) * 2 + 500;
+
+// 1. How long the sound thread's opening of the output may take in all: a
+// server that says nothing for this long counts as no output, as a device
+// that does not open does. Also the bound of a drain, a volume change and
+// each call on a server.
+constexpr int kAnswerMs = 5000;
+// 2. How much longer the main thread waits for that answer than the sound
+// thread works on it: time for a given-up opening to hand its answer over.
+constexpr int kHandOverMs = 250;
+
+// How long the main thread waits for a sound to stop before it leaves the
+// output to the sound thread and goes on: Esc must end the program at once
+// whatever the output does.
+constexpr int kStopWaitMs = 60;
+
+}  // namespace sound_bounds
