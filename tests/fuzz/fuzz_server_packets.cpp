@@ -15,8 +15,8 @@
 #include "platform/platform.h"
 #include "platform/posix/sound/bounds.h"
 #include "platform/posix/sound/feed.h"
-#include "platform/posix/sound/server/protocol.h"
-#include "platform/posix/sound/server/pulse_output.h"
+#include "platform/posix/sound/server/server_protocol.h"
+#include "platform/posix/sound/server/server_output.h"
 #include "platform/posix/sound/server/server_connection.h"
 #include "platform/posix/waits.h"
 

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/posix/sound/server/protocol.h"
+#include "platform/posix/sound/server/server_protocol.h"
 #include "platform/posix/sound/server/server_connection.h"
 
 struct Step {

@@ -9,7 +9,7 @@
 #include "platform/posix/sound/bounds.h"
 #include "platform/posix/sound/media_errors.h"
 #include "platform/posix/sound/alsa/mixer.h"
-#include "platform/posix/sound/server/pulse_output.h"
+#include "platform/posix/sound/server/server_output.h"
 
 namespace {
 

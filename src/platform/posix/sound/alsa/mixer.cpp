@@ -1,6 +1,6 @@
 // The volume when ALSA plays: a playback volume of the device's mixer; for
 // ALSA's "default" with a sound server behind it, that server's own volume.
-// The server's driver sets its sink's volume itself (server/pulse_output.cpp).
+// The server's driver sets its sink's volume itself (server/server_output.cpp).
 #include "platform/posix/sound/alsa/mixer.h"
 
 #include <alsa/asoundlib.h>

@@ -16,8 +16,8 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/posix/sound/server/client_config.h"
-#include "platform/posix/sound/server/protocol.h"
+#include "platform/posix/sound/server/server_client_config.h"
+#include "platform/posix/sound/server/server_protocol.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <iterator>
 
 #include "platform/platform.h"
-#include "platform/posix/sound/server/protocol.h"
+#include "platform/posix/sound/server/server_protocol.h"
 #include "platform/posix/sound/server/server_address.h"
 #include "platform/posix/waits.h"
 

@@ -3,7 +3,7 @@
 
 #include <utility>
 
-#include "platform/posix/sound/server/protocol.h"
+#include "platform/posix/sound/server/server_protocol.h"
 
 uint32_t ReadBe32(const char* bytes) {
   const auto* b = reinterpret_cast<const unsigned char*>(bytes);

@@ -1,12 +1,12 @@
 // The request that makes a playback stream, as each version of the protocol
 // reads it.
-#include "platform/posix/sound/server/stream_request.h"
+#include "platform/posix/sound/server/server_stream_request.h"
 
 #include <algorithm>
 #include <iterator>
 #include <vector>
 
-#include "platform/posix/sound/server/protocol.h"
+#include "platform/posix/sound/server/server_protocol.h"
 #include "platform/posix/sound/server/server_address.h"
 
 namespace {

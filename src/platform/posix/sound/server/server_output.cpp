@@ -1,6 +1,6 @@
 // Sound on a server that speaks the PulseAudio protocol, every call on the
 // sound thread.
-#include "platform/posix/sound/server/pulse_output.h"
+#include "platform/posix/sound/server/server_output.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -9,10 +9,10 @@
 
 #include "platform/platform.h"
 #include "platform/posix/sound/media_errors.h"
-#include "platform/posix/sound/server/protocol.h"
+#include "platform/posix/sound/server/server_protocol.h"
 #include "platform/posix/sound/server/server_address.h"
 #include "platform/posix/sound/server/server_connection.h"
-#include "platform/posix/sound/server/stream_request.h"
+#include "platform/posix/sound/server/server_stream_request.h"
 #include "platform/posix/waits.h"
 
 namespace {

@@ -26,7 +26,7 @@ struct StreamBuffer {
 std::vector<uint8_t> ChannelPositions(const SoundFormat& format);
 
 // A stream of one channel for each of `positions` at `rate` frames a
-// second in `format` (protocol.h), called `name`, on the sink
+// second in `format` (server_protocol.h), called `name`, on the sink
 // server_address.h's ConfiguredSink names, else the server's choice (the
 // route it remembers for the program, else its default). Its volume is left
 // to the server where the version allows (from 14): the one the mixer

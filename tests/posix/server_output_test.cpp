@@ -2,7 +2,7 @@
 // the program's error codes, a stall, a suspended sink, a refused latency
 // query and a refused login;
 // and where it puts each channel of a file.
-#include "platform/posix/sound/server/pulse_output.h"
+#include "platform/posix/sound/server/server_output.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@
 #include "platform/posix/sound/feed.h"
 #include "platform/posix/sound/media_errors.h"
 #include "platform/posix/sound/output.h"
-#include "platform/posix/sound/server/stream_request.h"
+#include "platform/posix/sound/server/server_stream_request.h"
 #include "platform/posix/waits.h"
 #include "posix/scripted_server.h"
 

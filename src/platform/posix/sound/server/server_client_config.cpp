@@ -1,5 +1,5 @@
 // The user's configuration as the server's client library reads it.
-#include "platform/posix/sound/server/client_config.h"
+#include "platform/posix/sound/server/server_client_config.h"
 
 #include <dirent.h>
 #include <fcntl.h>
