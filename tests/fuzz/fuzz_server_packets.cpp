@@ -15,9 +15,10 @@
 #include "platform/platform.h"
 #include "platform/posix/sound/bounds.h"
 #include "platform/posix/sound/feed.h"
-#include "platform/posix/sound/server/server_protocol.h"
-#include "platform/posix/sound/server/server_output.h"
 #include "platform/posix/sound/server/server_connection.h"
+#include "platform/posix/sound/server/server_output.h"
+#include "platform/posix/sound/server/server_protocol.h"
+#include "platform/posix/sound/server/server_values.h"
 #include "platform/posix/waits.h"
 
 namespace {

@@ -16,8 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/posix/sound/server/server_protocol.h"
 #include "platform/posix/sound/server/server_connection.h"
+#include "platform/posix/sound/server/server_protocol.h"
+#include "platform/posix/sound/server/server_values.h"
 
 struct Step {
   enum Kind { kRead, kSend, kRepeat, kPause };

@@ -18,6 +18,7 @@
 
 #include "platform/posix/sound/server/server_client_config.h"
 #include "platform/posix/sound/server/server_protocol.h"
+#include "platform/posix/sound/server/server_values.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/sound/server/server_connection.h"
+#include "platform/posix/sound/server/server_values.h"
 
 // The local sockets of the servers to try, in order. PULSE_SERVER, else
 // client.conf's default-server, is a list of entries separated by blanks:

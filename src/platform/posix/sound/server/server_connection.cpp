@@ -13,8 +13,9 @@
 #include <iterator>
 
 #include "platform/platform.h"
-#include "platform/posix/sound/server/server_protocol.h"
 #include "platform/posix/sound/server/server_address.h"
+#include "platform/posix/sound/server/server_protocol.h"
+#include "platform/posix/sound/server/server_values.h"
 #include "platform/posix/waits.h"
 
 namespace {

@@ -9,10 +9,11 @@
 
 #include "platform/platform.h"
 #include "platform/posix/sound/media_errors.h"
-#include "platform/posix/sound/server/server_protocol.h"
 #include "platform/posix/sound/server/server_address.h"
 #include "platform/posix/sound/server/server_connection.h"
+#include "platform/posix/sound/server/server_protocol.h"
 #include "platform/posix/sound/server/server_stream_request.h"
+#include "platform/posix/sound/server/server_values.h"
 #include "platform/posix/waits.h"
 
 namespace {

@@ -6,8 +6,9 @@
 #include <iterator>
 #include <vector>
 
-#include "platform/posix/sound/server/server_protocol.h"
 #include "platform/posix/sound/server/server_address.h"
+#include "platform/posix/sound/server/server_protocol.h"
+#include "platform/posix/sound/server/server_values.h"
 
 namespace {
 

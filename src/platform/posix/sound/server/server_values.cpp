@@ -1,5 +1,5 @@
 // The values of the sound server's protocol messages.
-#include "platform/posix/sound/server/server_connection.h"
+#include "platform/posix/sound/server/server_values.h"
 
 #include <utility>
 
