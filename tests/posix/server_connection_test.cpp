@@ -54,7 +54,7 @@ TEST(ServerConnectionTest, ValuesReadBackInOrderAndAWrongTypeStopsTheReader) {
 struct ServerCase {
   const char* why;
   std::vector<Step> script;
-  ServerConnection::Opened opened;
+  ServerAnswer opened;
   std::vector<ServerConnection::End> waits = {};  // each Wait's end, 300 ms each
   size_t requested = 0;
   bool hung_up = false;  // the client hangs up on a broken frame
@@ -64,7 +64,6 @@ struct ServerCase {
 
 TEST(ServerConnectionTest, ConnectionAnswersAsTheServerDoes) {
   using End = ServerConnection::End;
-  using Opened = ServerConnection::Opened;
   TagWriter stream;  // stream 7: 100 bytes asked for, then the stream killed
   stream.U32(7);
   stream.U32(100);
@@ -78,23 +77,23 @@ TEST(ServerConnectionTest, ConnectionAnswersAsTheServerDoes) {
   std::string flood;
   for (int i = 0; i < 30000; ++i) flood += Packet(protocol::kRequest, UINT32_MAX, nothing_asked);
   const ServerCase cases[] = {
-      {"nobody listens", {}, Opened::kNone, {}, 0, false, false, ScriptedServer::Listening::kNobody},
-      {"a server whose queue is full", {}, Opened::kSilent, {}, 0, false, false, ScriptedServer::Listening::kFullQueue},
-      {"a server that says nothing", {{Step::kRead}}, Opened::kSilent},
-      {"a server that fails the login", {{Step::kRead}, {Step::kSend, Packet(protocol::kError, 0)}}, Opened::kNone},
+      {"nobody listens", {}, ServerAnswer::kNone, {}, 0, false, false, ScriptedServer::Listening::kNobody},
+      {"a server whose queue is full", {}, ServerAnswer::kSilent, {}, 0, false, false, ScriptedServer::Listening::kFullQueue},
+      {"a server that says nothing", {{Step::kRead}}, ServerAnswer::kSilent},
+      {"a server that fails the login", {{Step::kRead}, {Step::kSend, Packet(protocol::kError, 0)}}, ServerAnswer::kNone},
       {"a server that refuses access (a wrong cookie)",
-       {{Step::kRead}, {Step::kSend, Packet(protocol::kError, 0, access)}}, Opened::kRefused},
+       {{Step::kRead}, {Step::kSend, Packet(protocol::kError, 0, access)}}, ServerAnswer::kRefused},
       {"a server that answers", LetIn({{Step::kSend, Packet(61, UINT32_MAX, stream) + Packet(64, UINT32_MAX, killed)}},
                                       0x80000000 | 20),
-       Opened::kReady, {End::kDone, End::kLost}, 100},
-      {"a server that floods before it answers", {{Step::kRead}, {Step::kRepeat, flood}}, Opened::kSilent},
-      {"a server that floods the stream", LetIn({{Step::kRepeat, flood}}), Opened::kReady, {End::kTimedOut}},
-      {"a flood while the stop descriptor is set", LetIn({{Step::kRepeat, flood}}), Opened::kReady, {End::kStopped},
+       ServerAnswer::kReady, {End::kDone, End::kLost}, 100},
+      {"a server that floods before it answers", {{Step::kRead}, {Step::kRepeat, flood}}, ServerAnswer::kSilent},
+      {"a server that floods the stream", LetIn({{Step::kRepeat, flood}}), ServerAnswer::kReady, {End::kTimedOut}},
+      {"a flood while the stop descriptor is set", LetIn({{Step::kRepeat, flood}}), ServerAnswer::kReady, {End::kStopped},
        0, false, true},
       {"a length past the servers' bound", LetIn({{Step::kSend, Header(protocol::kMaxPacketSize + 1)}, {Step::kPause, "", 5000}}),
-       Opened::kReady, {End::kLost}, 0, true},
+       ServerAnswer::kReady, {End::kLost}, 0, true},
       {"samples in shared memory, never offered", LetIn({{Step::kSend, Header(8, 7, 0x80000000) + "12345678"}, {Step::kPause, "", 5000}}),
-       Opened::kReady, {End::kLost}, 0, true},
+       ServerAnswer::kReady, {End::kLost}, 0, true},
   };
   const int stop = eventfd(1, EFD_CLOEXEC);
   for (const ServerCase& row : cases) {
@@ -102,14 +101,14 @@ TEST(ServerConnectionTest, ConnectionAnswersAsTheServerDoes) {
     ServerConnection connection;
     const uint64_t start = platform::MonotonicMilliseconds();
     EXPECT_EQ(connection.Open(DeadlineAfter(300)), row.opened) << row.why;
-    if (row.opened == Opened::kReady) {
+    if (row.opened == ServerAnswer::kReady) {
       EXPECT_EQ(connection.Version(), row.requested == 100 ? 20u : protocol::kVersion) << "the lower of the two versions";
       connection.Follow(7, 0, false, protocol::kNoIndex);
     }
     for (const End end : row.waits) EXPECT_EQ(connection.Wait(DeadlineAfter(300), row.stopped ? stop : -1), end) << row.why;
     EXPECT_LT(platform::MonotonicMilliseconds() - start, 300 * (1 + row.waits.size()) + 1000) << row.why;
     EXPECT_EQ(connection.Requested(), row.requested) << row.why;
-    EXPECT_EQ(connection.IsOpen(), row.opened == Opened::kReady && !row.hung_up) << row.why;
+    EXPECT_EQ(connection.IsOpen(), row.opened == ServerAnswer::kReady && !row.hung_up) << row.why;
     connection.Close();
   }
   close(stop);
@@ -129,7 +128,7 @@ TEST(ServerConnectionTest, LoginCarriesTheProcessCredentialsAndProperties) {
   setenv("PULSE_PROP", "application.name='a b' window.x11.display=hex:3a30", 1);
   ServerConnection connection;
   connection.Attach(ends[0], 0);
-  EXPECT_EQ(connection.Introduce(DeadlineAfter(2000)), ServerConnection::Opened::kReady);
+  EXPECT_EQ(connection.Introduce(DeadlineAfter(2000)), ServerAnswer::kReady);
   unsetenv("PULSE_PROP_media.role");
   unsetenv("PULSE_PROP");
   const int on = 1;

@@ -42,7 +42,7 @@ bool HeaderAllowed(const char* header) {
 
 }  // namespace
 
-ServerConnection::Opened ServerConnection::Open(uint64_t deadline) {
+ServerAnswer ServerConnection::Open(uint64_t deadline) {
   // The servers the environment names, in order, as the client library
   // tries them; one whose queue is full is tried again after the others.
   const std::vector<std::string> paths = ServerSocketPaths();
@@ -52,12 +52,12 @@ ServerConnection::Opened ServerConnection::Open(uint64_t deadline) {
     for (const std::string& path : paths) {
       const Reached reached = Connect(path);
       full = full || reached == Reached::kFull;
-      const Opened opened = reached == Reached::kConnected ? Introduce(deadline) : Opened::kNone;
-      refused = refused || opened == Opened::kRefused;
-      if (opened == Opened::kReady || opened == Opened::kSilent) return opened;
+      const ServerAnswer opened = reached == Reached::kConnected ? Introduce(deadline) : ServerAnswer::kNone;
+      refused = refused || opened == ServerAnswer::kRefused;
+      if (opened == ServerAnswer::kReady || opened == ServerAnswer::kSilent) return opened;
     }
-    if (!full) return refused ? Opened::kRefused : Opened::kNone;
-    if (platform::MonotonicMilliseconds() >= deadline) return Opened::kSilent;
+    if (!full) return refused ? ServerAnswer::kRefused : ServerAnswer::kNone;
+    if (platform::MonotonicMilliseconds() >= deadline) return ServerAnswer::kSilent;
     PollUntil(nullptr, 0, std::min(deadline, DeadlineAfter(kRetryConnectMs)));
   }
 }
@@ -83,7 +83,7 @@ ServerConnection::Reached ServerConnection::Connect(const std::string& path) {
   return full ? Reached::kFull : Reached::kNone;
 }
 
-ServerConnection::Opened ServerConnection::Introduce(uint64_t deadline) {
+ServerAnswer ServerConnection::Introduce(uint64_t deadline) {
   std::string reply;
   TagWriter auth;
   auth.U32(kVersion);
@@ -112,10 +112,10 @@ ServerConnection::Opened ServerConnection::Introduce(uint64_t deadline) {
     }
     end = Call(kSetClientName, name, deadline, -1, &reply);
   }
-  if (end == End::kDone) return Opened::kReady;
+  if (end == End::kDone) return ServerAnswer::kReady;
   Close();
-  if (end == End::kTimedOut) return Opened::kSilent;
-  return denied ? Opened::kRefused : Opened::kNone;
+  if (end == End::kTimedOut) return ServerAnswer::kSilent;
+  return denied ? ServerAnswer::kRefused : ServerAnswer::kNone;
 }
 
 void ServerConnection::Close() {

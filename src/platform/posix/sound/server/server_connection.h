@@ -19,11 +19,16 @@
 
 #include "platform/posix/sound/server/server_values.h"
 
+// How the server answered a connection.
+enum class ServerAnswer {
+  kReady,   // it answered: its driver plays on it
+  kNone,    // there is no server (no socket, or nobody listens): known at once
+  kSilent,  // one is there but did not answer in time
+  kRefused,  // one is there and refused the program access (a wrong cookie)
+};
+
 class ServerConnection {
  public:
-  // kRefused: a server is there and turned the program away (a wrong
-  // cookie, no access to it).
-  enum class Opened { kReady, kNone, kSilent, kRefused };
   // How a call or a wait ended.
   enum class End { kDone, kRefused, kStopped, kTimedOut, kLost };
 
@@ -38,11 +43,11 @@ class ServerConnection {
   // away (kRefused when one of them refused it access); kSilent when one is
   // there but does not answer by `deadline`, or takes no more connections
   // until then.
-  Opened Open(uint64_t deadline);
+  ServerAnswer Open(uint64_t deadline);
   // Introduces the program on the socket just connected or attached: the
   // cookie with the process's credentials, then its name and properties
   // (ClientProperties()) once the version is agreed. Hangs up unless kReady.
-  Opened Introduce(uint64_t deadline);
+  ServerAnswer Introduce(uint64_t deadline);
   // Speaks over `socket`, a connected non-blocking stream socket whose
   // other end is a server that has already let the program in, at
   // `version` (one end of a socket pair, for tests and the fuzzer).

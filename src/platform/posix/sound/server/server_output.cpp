@@ -53,7 +53,7 @@ struct MadeStream {
 
 class PulseOutput final : public OutputDriver, public VolumeControl {
  public:
-  ServerConnection::Opened Connect(uint64_t deadline) { return server_.Open(deadline); }
+  ServerAnswer Connect(uint64_t deadline) { return server_.Open(deadline); }
   void Attach(int socket, uint32_t version) { server_.Attach(socket, version); }
   uint32_t Open(const SoundFormat& format, const Buffering& buffering, const std::string& name,
                 uint64_t deadline) override;
@@ -105,13 +105,13 @@ uint32_t PulseOutput::Open(const SoundFormat& sound, const Buffering& buffering,
   // A stream the server killed is forgotten; its connection carries on.
   stream_ = kNoIndex;
   server_.Follow(kNoIndex, 0, false, kNoIndex);
-  if (!server_.IsOpen() && Connect(deadline) != ServerConnection::Opened::kReady) return kMediaNoOutput;
+  if (!server_.IsOpen() && Connect(deadline) != ServerAnswer::kReady) return kMediaNoOutput;
   uint32_t error = 0;
   ServerConnection::End end = CreateStream(format, rate, positions, buffering, name, deadline, &error);
   // A server that went away since may be back.
   if (end == ServerConnection::End::kLost) {
     Close();
-    if (Connect(deadline) != ServerConnection::Opened::kReady) return kMediaNoOutput;
+    if (Connect(deadline) != ServerAnswer::kReady) return kMediaNoOutput;
     end = CreateStream(format, rate, positions, buffering, name, deadline, &error);
   }
   if (end == ServerConnection::End::kDone) return 0;
@@ -273,7 +273,7 @@ uint32_t PulseOutput::StreamSink(uint64_t deadline) {
 // low one, in the server's own scale. A sink the server does not say is
 // taken by name: the one the user named, else the default.
 void PulseOutput::SetVolume(uint32_t volume_word, uint64_t deadline) {
-  if (!server_.IsOpen() && Connect(deadline) != ServerConnection::Opened::kReady) return;
+  if (!server_.IsOpen() && Connect(deadline) != ServerAnswer::kReady) return;
   const uint32_t stream_sink = StreamSink(deadline);
   if (!server_.IsOpen()) return;
   const std::string configured = ConfiguredSink();
@@ -307,22 +307,10 @@ void PulseOutput::SetVolume(uint32_t volume_word, uint64_t deadline) {
 
 std::unique_ptr<OutputDriver> ConnectPulseOutput(uint64_t deadline, ServerAnswer* answer, VolumeControl** volume) {
   auto output = std::make_unique<PulseOutput>();
-  switch (output->Connect(deadline)) {
-    case ServerConnection::Opened::kReady:
-      *answer = ServerAnswer::kReady;
-      *volume = output.get();
-      return output;
-    case ServerConnection::Opened::kSilent:
-      *answer = ServerAnswer::kSilent;
-      return nullptr;
-    case ServerConnection::Opened::kRefused:
-      *answer = ServerAnswer::kRefused;
-      return nullptr;
-    case ServerConnection::Opened::kNone:
-      break;
-  }
-  *answer = ServerAnswer::kNone;
-  return nullptr;
+  *answer = output->Connect(deadline);
+  if (*answer != ServerAnswer::kReady) return nullptr;
+  *volume = output.get();
+  return output;
 }
 
 std::unique_ptr<OutputDriver> AttachPulseOutput(int socket, uint32_t version, VolumeControl** volume) {

@@ -14,14 +14,7 @@
 #include <memory>
 
 #include "platform/posix/sound/driver.h"
-
-// How the server answered a connection.
-enum class ServerAnswer {
-  kReady,   // it answered: its driver plays on it
-  kNone,    // there is no server (no socket, or nobody listens): known at once
-  kSilent,  // one is there but did not answer in time
-  kRefused,  // one is there and refused the program access (a wrong cookie)
-};
+#include "platform/posix/sound/server/server_connection.h"
 
 // Connects to the server the environment names (PULSE_SERVER, or the
 // user's own), never starting one, by `deadline`. Its driver when it
