@@ -34,7 +34,7 @@ TEST(ServerConnectionTest, ValuesReadBackInOrderAndAWrongTypeStopsTheReader) {
   bool flag = false;
   PropertyList properties;
   EXPECT_TRUE(read.U32(&number) && read.String() && read.String() && read.SampleFormat() &&
-              read.ChannelMap(&positions) && read.U64('U', &usec) && read.Bool(&flag) && read.Timeval() &&
+              read.ChannelMap(&positions) && read.U64(protocol::kTagUsec, &usec) && read.Bool(&flag) && read.Timeval() &&
               read.Volume() && read.Properties(&properties));
   EXPECT_EQ(properties, (PropertyList{{"media.role", std::string("event", 6)}, {"blob", std::string("\0\xff", 2)}}));
   EXPECT_EQ(number, 0xDEADBEEFu);
@@ -83,7 +83,7 @@ TEST(ServerConnectionTest, ConnectionAnswersAsTheServerDoes) {
       {"a server that fails the login", {{Step::kRead}, {Step::kSend, Packet(protocol::kError, 0)}}, ServerAnswer::kNone},
       {"a server that refuses access (a wrong cookie)",
        {{Step::kRead}, {Step::kSend, Packet(protocol::kError, 0, access)}}, ServerAnswer::kRefused},
-      {"a server that answers", LetIn({{Step::kSend, Packet(61, UINT32_MAX, stream) + Packet(64, UINT32_MAX, killed)}},
+      {"a server that answers", LetIn({{Step::kSend, Packet(protocol::kRequest, UINT32_MAX, stream) + Packet(protocol::kPlaybackStreamKilled, UINT32_MAX, killed)}},
                                       0x80000000 | 20),
        ServerAnswer::kReady, {End::kDone, End::kLost}, 100},
       {"a server that floods before it answers", {{Step::kRead}, {Step::kRepeat, flood}}, ServerAnswer::kSilent},

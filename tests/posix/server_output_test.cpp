@@ -60,18 +60,18 @@ TEST(PulseOutputTest, AnswersAsTheServerDoes) {
   resumed.U32(0);
   resumed.Bool(false);
   const DriverCase cases[] = {
-      {"invalid settings", refused(3), kMediaOutputFormat, false, 0, 0},
-      {"a version the server does not speak", refused(17), kMediaNoOutput, false, 0, 0},
-      {"settings the server does not support", refused(19), kMediaOutputFormat, false, 0, 0},
-      {"a busy server", refused(26), kMediaOutputBusy, false, 0, 0},
+      {"invalid settings", refused(protocol::kErrorInvalid), kMediaOutputFormat, false, 0, 0},
+      {"a version the server does not speak", refused(protocol::kErrorVersion), kMediaNoOutput, false, 0, 0},
+      {"settings the server does not support", refused(protocol::kErrorNotSupported), kMediaOutputFormat, false, 0, 0},
+      {"a busy server", refused(protocol::kErrorBusy), kMediaOutputBusy, false, 0, 0},
       {"a byte a second (a frame in 4 s) is a stall",
-       made(false, {{Step::kRepeat, Packet(61, UINT32_MAX, one_byte), 1000}}), 0, false, 2400, 3400},
+       made(false, {{Step::kRepeat, Packet(protocol::kRequest, UINT32_MAX, one_byte), 1000}}), 0, false, 2400, 3400},
       {"a suspended sink is waited through",
-       made(true, {{Step::kPause, "", 3000}, {Step::kSend, Packet(76, UINT32_MAX, resumed) + Packet(61, UINT32_MAX, more)},
+       made(true, {{Step::kPause, "", 3000}, {Step::kSend, Packet(protocol::kPlaybackStreamSuspended, UINT32_MAX, resumed) + Packet(protocol::kRequest, UINT32_MAX, more)},
                    {Step::kRead}, {Step::kRead}, {Step::kSend, Packet(protocol::kReply, 3)}}),
        0, true, 2900, 4500},
       {"a refused latency query leaves the tail to the clock: 0.5 s less the last 0.1 s",
-       made(false, {{Step::kSend, Packet(61, UINT32_MAX, whole)}, {Step::kRead}, {Step::kRead}, {Step::kRead},
+       made(false, {{Step::kSend, Packet(protocol::kRequest, UINT32_MAX, whole)}, {Step::kRead}, {Step::kRead}, {Step::kRead},
                     {Step::kSend, Packet(protocol::kError, 3, refused_code)}}),
        0, true, 350, 1000, 22050},
   };

@@ -97,7 +97,7 @@ ServerAnswer ServerConnection::Introduce(uint64_t deadline) {
     // The lower of the two versions; the server's high bits are flags.
     uint32_t server_version = 0;
     TagReader values(reply);
-    version_ = values.U32(&server_version) ? std::min(server_version & 0xFFFF, kVersion) : 0;
+    version_ = values.U32(&server_version) ? std::min(server_version & kVersionMask, kVersion) : 0;
     if (version_ < kOldestVersion) end = End::kRefused;
   }
   const bool denied = end == End::kRefused && (error == kErrorAccess || error == kErrorAuthKey);

@@ -94,7 +94,7 @@ uint32_t PulseOutput::Open(const SoundFormat& sound, const Buffering& buffering,
   const unsigned rate = sound.rate;
   const unsigned channels = sound.channels;
   const uint8_t format = sound.int16 ? kSigned16 : kFloat32;
-  if (channels == 0 || channels > 32 || rate == 0 || rate > 384000) return kMediaOutputFormat;
+  if (channels == 0 || channels > kMaxChannels || rate == 0 || rate > 384000) return kMediaOutputFormat;
   const std::vector<uint8_t> positions = ChannelPositions(sound);
   if (StreamOpen() && format == format_ && rate == rate_ && positions == positions_ && buffering == buffering_) {
     return 0;
@@ -155,7 +155,7 @@ ServerConnection::End PulseOutput::MakeStream(const TagWriter& request, uint64_t
   if (!values.U32(&made->channel) || !values.U32(&sink_input) || !values.U32(&made->requested) ||
       !values.U32(&granted[0]) || !values.U32(&granted[1]) || !values.U32(&granted[2]) || !values.U32(&granted[3]) ||
       !values.SampleFormat() || !values.ChannelMap(nullptr) || !values.U32(&made->sink) || !values.String() ||
-      !values.Bool(&made->suspended) || (version >= 13 && !values.U64('U', &sink_latency))) {
+      !values.Bool(&made->suspended) || (version >= 13 && !values.U64(kTagUsec, &sink_latency))) {
     // A reply this client cannot read: the server is not one it can play on.
     Close();
     return ServerConnection::End::kTimedOut;
@@ -202,8 +202,8 @@ Queued PulseOutput::QueuedTime(uint64_t deadline, int stop) {
   bool playing = false;
   uint64_t written = 0;
   uint64_t read = 0;
-  if (!values.U64('U', &sink_us) || !values.U64('U', &source_us) || !values.Bool(&playing) ||
-      !values.Timeval() || !values.Timeval() || !values.U64('r', &written) || !values.U64('r', &read)) {
+  if (!values.U64(kTagUsec, &sink_us) || !values.U64(kTagUsec, &source_us) || !values.Bool(&playing) ||
+      !values.Timeval() || !values.Timeval() || !values.U64(kTagS64, &written) || !values.U64(kTagS64, &read)) {
     return {Outcome::kDone, false, 0};
   }
   const uint64_t bytes_per_second = uint64_t{rate_} * FrameBytes();

@@ -18,6 +18,8 @@ constexpr uint32_t kVersion = 35;
 // Servers older than this (they cannot say a stream is suspended) are not
 // spoken to.
 constexpr uint32_t kOldestVersion = 12;
+// A version is in the low 16 bits of its word; the high bits are flags.
+constexpr uint32_t kVersionMask = 0xFFFF;
 
 // Commands: those sent, then those the server sends unasked.
 constexpr uint32_t kError = 0;
@@ -28,47 +30,37 @@ constexpr uint32_t kAuth = 8;
 constexpr uint32_t kSetClientName = 9;
 constexpr uint32_t kDrainPlaybackStream = 12;
 constexpr uint32_t kGetPlaybackLatency = 14;
-constexpr uint32_t kGetServerInfo = 20;
 constexpr uint32_t kGetSinkInfo = 21;
 constexpr uint32_t kSetSinkVolume = 36;
-constexpr uint32_t kCorkPlaybackStream = 41;
 constexpr uint32_t kRequest = 61;
-constexpr uint32_t kOverflow = 62;
-constexpr uint32_t kUnderflow = 63;
 constexpr uint32_t kPlaybackStreamKilled = 64;
 constexpr uint32_t kPlaybackStreamSuspended = 76;
 constexpr uint32_t kPlaybackStreamMoved = 78;
-constexpr uint32_t kStarted = 86;
-constexpr uint32_t kPlaybackStreamEvent = 92;
-constexpr uint32_t kPlaybackBufferAttrChanged = 94;
 
 // Error codes a refusal carries.
 constexpr uint32_t kErrorAccess = 1;
-constexpr uint32_t kErrorCommand = 2;
 constexpr uint32_t kErrorInvalid = 3;
-constexpr uint32_t kErrorExist = 4;
-constexpr uint32_t kErrorNoEntity = 5;
-constexpr uint32_t kErrorConnectionRefused = 6;
-constexpr uint32_t kErrorProtocol = 7;
-constexpr uint32_t kErrorTimeout = 8;
 constexpr uint32_t kErrorAuthKey = 9;
-constexpr uint32_t kErrorInternal = 10;
-constexpr uint32_t kErrorConnectionTerminated = 11;
-constexpr uint32_t kErrorKilled = 12;
-constexpr uint32_t kErrorInvalidServer = 13;
-constexpr uint32_t kErrorModInitFailed = 14;
-constexpr uint32_t kErrorBadState = 15;
-constexpr uint32_t kErrorNoData = 16;
 constexpr uint32_t kErrorVersion = 17;
 constexpr uint32_t kErrorTooLarge = 18;
 constexpr uint32_t kErrorNotSupported = 19;
-constexpr uint32_t kErrorUnknown = 20;
-constexpr uint32_t kErrorNoExtension = 21;
-constexpr uint32_t kErrorObsolete = 22;
-constexpr uint32_t kErrorNotImplemented = 23;
-constexpr uint32_t kErrorForked = 24;
-constexpr uint32_t kErrorIo = 25;
 constexpr uint32_t kErrorBusy = 26;
+
+// Each value's type, in the byte before it.
+constexpr char kTagU32 = 'L';
+constexpr char kTagU8 = 'B';
+constexpr char kTagString = 't';
+constexpr char kTagNoString = 'N';
+constexpr char kTagTrue = '1';
+constexpr char kTagFalse = '0';
+constexpr char kTagUsec = 'U';
+constexpr char kTagS64 = 'r';
+constexpr char kTagTimeval = 'T';
+constexpr char kTagSampleFormat = 'a';
+constexpr char kTagChannelMap = 'm';
+constexpr char kTagVolume = 'v';
+constexpr char kTagArbitrary = 'x';
+constexpr char kTagProperties = 'P';
 
 // The channel of commands; a stream's samples go on the stream's own.
 constexpr uint32_t kCommandChannel = UINT32_MAX;
@@ -91,6 +83,12 @@ constexpr uint32_t kUnset = UINT32_MAX;
 // Sample formats, little-endian.
 constexpr uint8_t kSigned16 = 3;
 constexpr uint8_t kFloat32 = 5;
+// Channel positions.
+constexpr uint8_t kMono = 0;
+constexpr uint8_t kFrontLeft = 1, kFrontRight = 2, kFrontCenter = 3, kRearCenter = 4, kRearLeft = 5,
+                  kRearRight = 6, kLfe = 7, kFrontLeftOfCenter = 8, kFrontRightOfCenter = 9, kSideLeft = 10,
+                  kSideRight = 11, kFirstAux = 12, kTopCenter = 44, kTopFrontLeft = 45, kTopFrontRight = 46,
+                  kTopFrontCenter = 47, kTopRearLeft = 48, kTopRearRight = 49, kTopRearCenter = 50;
 // The volume at which a channel is neither raised nor lowered.
 constexpr uint32_t kFullVolume = 0x10000;
 

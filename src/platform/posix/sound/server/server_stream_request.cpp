@@ -14,12 +14,6 @@ namespace {
 
 using namespace protocol;
 
-// The server's positions.
-constexpr uint8_t kMono = 0;
-constexpr uint8_t kFrontLeft = 1, kFrontRight = 2, kFrontCenter = 3, kRearCenter = 4, kRearLeft = 5,
-                  kRearRight = 6, kLfe = 7, kFrontLeftOfCenter = 8, kFrontRightOfCenter = 9, kSideLeft = 10,
-                  kSideRight = 11, kFirstAux = 12, kTopCenter = 44, kTopFrontLeft = 45, kTopFrontRight = 46,
-                  kTopFrontCenter = 47, kTopRearLeft = 48, kTopRearRight = 49, kTopRearCenter = 50;
 // What each of libsndfile's speakers is on the server, by its number (0
 // is none); ambisonic channels have no place.
 constexpr uint8_t kNoPosition = 0xFF;

@@ -44,7 +44,7 @@ class TagReader {
  public:
   explicit TagReader(std::string_view bytes) : rest_(bytes) {}
   bool U32(uint32_t* value);
-  bool U64(char type, uint64_t* value);  // 'U' microseconds, 'R' and 'r' 64-bit numbers
+  bool U64(char type, uint64_t* value);  // protocol::kTagUsec microseconds, kTagS64 a 64-bit number
   bool Bool(bool* value);
   bool Timeval();
   bool String(std::string* text = nullptr);  // "no string" reads as empty
