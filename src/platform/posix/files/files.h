@@ -1,9 +1,10 @@
-// Files on POSIX: the command line, file names and directory search. Runs
-// on the main thread, except the directory search's reading, which runs on
-// a worker of its own (worker.h) that the main thread waits for through the
-// wait its caller hands in. Calls only the system (stat, readdir), the
-// worker and the C library's case tables (letter_case.h), never sound or
-// terminal code.
+// Files on POSIX: the command line, file names, directory search, and the
+// one way to open a file without waiting on it, which the sound rooms use
+// on their own threads. The rest runs on the main thread, except the
+// directory search's reading, which runs on a worker of its own (worker.h)
+// that the main thread waits for through the wait its caller hands in.
+// Calls only the system (stat, readdir, open), the worker and the C
+// library's case tables (letter_case.h), never sound or terminal code.
 //
 // Users name files as they would on Windows: "\" or "/" between directories,
 // letters in any case, blanks and dots at the end of a name ignored, "*" and
@@ -49,6 +50,11 @@ platform::SearchHandle StartDirectorySearch(const char* pattern, platform::FindD
 // symbolic link. The entry may be of any kind: check EntryAttributes before
 // opening it if a FIFO or a device must not be opened.
 std::optional<std::string> ResolveExistingPath(const char* name);
+
+// Opens `path` for reading without waiting on it (a FIFO with no writer, a
+// device), never as the controlling terminal, closed on exec. The
+// descriptor, still non-blocking, or -1 with errno set.
+int OpenWithoutBlocking(const std::string& path);
 
 // The platform::kAttribute* bits of the entry at `path`, seen through
 // symbolic links: hidden when its name begins with ".", directory, or system

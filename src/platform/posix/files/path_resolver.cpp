@@ -1,6 +1,7 @@
 #include "platform/posix/files/files.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -197,6 +198,10 @@ bool WildcardPattern::Walk(std::string_view name, bool unicode) const {
     reached = next;
   }
   return reached.Has(end);
+}
+
+int OpenWithoutBlocking(const std::string& path) {
+  return open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
 }
 
 uint32_t ModeAttributes(mode_t mode, std::string_view name) {

@@ -18,7 +18,7 @@
 #include "platform/posix/sound/wav_reader.h"
 
 int OpenRegularFile(const std::string& path, struct stat* status, uint32_t* code) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  const int fd = OpenWithoutBlocking(path);
   if (fd < 0) {
     *code = CodeForFileError(errno);
     return -1;

@@ -2,7 +2,6 @@
 // sink it plays on, read as the server's client library reads them.
 #include "platform/posix/sound/server/server_address.h"
 
-#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +15,7 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/posix/files/files.h"
 #include "platform/posix/sound/server/server_client_config.h"
 #include "platform/posix/sound/server/server_protocol.h"
 #include "platform/posix/sound/server/server_values.h"
@@ -295,7 +295,7 @@ std::string ConfiguredSink() {
 
 std::string MachineId() {
   for (const char* path : {"/etc/machine-id", "/var/lib/dbus/machine-id"}) {
-    const int fd = OpenToRead(path);
+    const int fd = OpenWithoutBlocking(path);
     if (fd < 0) continue;
     // The library reads 32 characters at most, up to the line's end.
     std::string id = ReadOpened(fd, 32);

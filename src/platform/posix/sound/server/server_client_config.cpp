@@ -2,7 +2,6 @@
 #include "platform/posix/sound/server/server_client_config.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +9,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <vector>
+
+#include "platform/posix/files/files.h"
 
 namespace {
 
@@ -72,7 +73,7 @@ class ConfigReader {
         included = name.substr(0, name.rfind('/') + 1) + included;
       }
       if (depth >= kMostIncludeDepth) return true;
-      const int fd = OpenToRead(included);
+      const int fd = OpenWithoutBlocking(included);
       if (fd < 0) return errno == ENOENT;
       return ReadFile(included, fd, false, depth + 1);
     }
@@ -106,7 +107,7 @@ class ConfigReader {
     std::sort(names.begin(), names.end());
     for (const std::string& entry_name : names) {
       const std::string path = folder + "/" + entry_name;
-      ReadFile(path, OpenToRead(path), false, depth + 1);
+      ReadFile(path, OpenWithoutBlocking(path), false, depth + 1);
     }
   }
 
@@ -121,10 +122,6 @@ std::optional<std::string> Env(const char* name) {
   const char* value = std::getenv(name);
   if (value == nullptr) return std::nullopt;
   return value;
-}
-
-int OpenToRead(const std::string& path) {
-  return open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
 }
 
 std::string ReadOpened(int fd, size_t most) {
@@ -142,7 +139,7 @@ std::string ReadOpened(int fd, size_t most) {
 }
 
 std::optional<std::string> ReadSmallFile(const std::string& path, size_t most) {
-  const int fd = OpenToRead(path);
+  const int fd = OpenWithoutBlocking(path);
   if (fd < 0) return std::nullopt;
   std::string text = ReadOpened(fd, most);
   close(fd);
@@ -178,7 +175,7 @@ ClientConfig ReadClientConfig() {
   ConfigReader reader(&config);
   int error = 0;
   auto open_config = [&](const std::string& name) {
-    const int fd = OpenToRead(name);
+    const int fd = OpenWithoutBlocking(name);
     error = errno;
     if (fd >= 0) reader.ReadFile(name, fd, true, 0);
     return fd >= 0;

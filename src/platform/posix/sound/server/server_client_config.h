@@ -16,9 +16,6 @@ inline constexpr std::string_view kBlanks = "\n\r \t";
 // A variable as the library sees it: set (even empty) or not.
 std::optional<std::string> Env(const char* name);
 
-// Opens a file to read without ever waiting: O_NONBLOCK keeps a FIFO from
-// holding the sound thread until a writer comes. The descriptor or -1.
-int OpenToRead(const std::string& path);
 // Up to `most` bytes from the start of an open file; nothing from a FIFO, a
 // device or a folder, whose reads could wait or never end.
 std::string ReadOpened(int fd, size_t most);
