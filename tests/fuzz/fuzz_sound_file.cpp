@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/posix/sound/media_errors.h"
-#include "platform/posix/sound/sound_file.h"
+#include "platform/posix/sound/decode/sound_file.h"
 
 namespace {
 

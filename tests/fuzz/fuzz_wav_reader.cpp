@@ -11,7 +11,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/posix/sound/wav_reader.h"
+#include "platform/posix/sound/decode/wav_reader.h"
 
 namespace {
 

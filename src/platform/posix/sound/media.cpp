@@ -13,7 +13,7 @@
 #include "platform/posix/sound/media_errors.h"
 #include "platform/posix/sound/output.h"
 #include "platform/posix/sound/sound.h"
-#include "platform/posix/sound/sound_file.h"
+#include "platform/posix/sound/decode/sound_file.h"
 #include "platform/posix/system.h"
 
 namespace {

@@ -1,5 +1,5 @@
-// Sound on POSIX: the media commands carried out with a decoder (the
-// built-in WAV reader or libsndfile), and for output and volume a sound
+// Sound on POSIX: the media commands carried out with a decoder (decode/:
+// the built-in WAV reader or libsndfile), and for output and volume a sound
 // server's own protocol or ALSA (output.h). The functions below run on the
 // main thread; every call to the output runs on the sound thread and the
 // opening of sound files on a thread of their own, both Workers (worker.h),

@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "platform/posix/sound/driver.h"
-#include "platform/posix/sound/sound_file.h"
+#include "platform/posix/sound/decode/sound_file.h"
 
 // Reads the header of the file `fd` with pread, leaving its offset alone.
 // A decoder that owns `fd` from then on, with the sound's format in

@@ -2,7 +2,7 @@
 // sound's extent comes out the same: the end test before each chunk, the
 // pad byte after an odd size, and a data size past the end of the file cut
 // to the file. Chunks it would parse and could refuse send the file to it.
-#include "platform/posix/sound/wav_reader.h"
+#include "platform/posix/sound/decode/wav_reader.h"
 
 #include <sndfile.h>
 #include <sys/stat.h>

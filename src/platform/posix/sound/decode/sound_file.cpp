@@ -1,4 +1,4 @@
-#include "platform/posix/sound/sound_file.h"
+#include "platform/posix/sound/decode/sound_file.h"
 
 #include <fcntl.h>
 #include <sndfile.h>
@@ -15,7 +15,7 @@
 #include "platform/platform.h"
 #include "platform/posix/files/files.h"
 #include "platform/posix/sound/media_errors.h"
-#include "platform/posix/sound/wav_reader.h"
+#include "platform/posix/sound/decode/wav_reader.h"
 
 int OpenRegularFile(const std::string& path, struct stat* status, uint32_t* code) {
   const int fd = OpenWithoutBlocking(path);

@@ -1,5 +1,9 @@
-// Opening a sound file for decoding, by the built-in WAV reader or by
-// libsndfile.
+// Decoding on POSIX: opening a sound file and reading its frames, by the
+// built-in WAV reader (wav_reader.h) or by libsndfile, loaded the first time
+// a file needs it (sndfile_library.cpp). Files are opened on a worker of
+// their own (SoundFileOpener); a decoder is then read by one thread at a
+// time, the sound thread while it plays. Calls only the libraries, the
+// system and the files room.
 #pragma once
 
 #include <sys/stat.h>
