@@ -12,6 +12,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/files/files.h"
+#include "platform/posix/files/wildcard_pattern.h"
 #include "text/file_lookup.h"
 #include "text_bytes.h"
 

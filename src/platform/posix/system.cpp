@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 
 #include "platform/platform.h"
@@ -43,14 +42,9 @@ void SilenceLibraries() {
   (void)silenced;
 }
 
-namespace platform {
+const char* ProcessCommandLine() { return command_line; }
 
-const char* CommandLine() { return command_line; }
-
-// POSIX hands a process its standard descriptors as they are.
-void TakeStartupHandles() {}
-
-int32_t WriteStandardOutput(const char* bytes, uint32_t length, uint32_t* written) {
+int32_t WriteOutputOnce(const char* bytes, uint32_t length, uint32_t* written) {
   ssize_t count = -1;
   // A stop for writing to the terminal from the background (its "tostop"
   // setting) interrupts the write; continued, it is tried again.
@@ -61,20 +55,8 @@ int32_t WriteStandardOutput(const char* bytes, uint32_t length, uint32_t* writte
   return count >= 0 ? 1 : 0;
 }
 
-void* AllocateTextStorage(uint32_t size) { return std::malloc(size); }
-void ReleaseTextStorage(void* storage) { std::free(storage); }
-
-void ClearSystemError() { errno = 0; }
-uint32_t SystemError() { return static_cast<uint32_t>(errno); }
-
-// POSIX never prompts the user about a failing device.
-uint32_t SuppressErrorPrompts() { return 0; }
-void RestoreErrorPrompts(uint32_t) {}
-
-uint64_t MonotonicMilliseconds() {
+uint64_t ClockMilliseconds() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
 }
-
-}  // namespace platform

@@ -1,14 +1,17 @@
 // The POSIX platform: the process as a whole. The platform is split by what
 // it owns: sound/ (decoding, output device, mixer), terminal/ (keys, mode,
 // job control) and files/ (command line, names, search); this floor holds
-// what every room may use (here: standard descriptors and output, text
-// storage, the clock, quiet libraries), waits.*, the one bounded wait,
-// worker.*, the thread each room hands a call that may block, and
-// sound_with_keys.cpp and files_with_keys.cpp, where the waits join a room
-// and the terminal so that neither calls the other.
+// what every room may use (here: standard descriptors and output, the clock,
+// quiet libraries, the user's entry), waits.*, the one bounded wait,
+// worker.*, the thread each room hands a call that may block, utf8.h, and
+// contract.cpp, the platform contract as a table of forwards to the rooms,
+// where the waits join a room and the terminal so that neither calls the
+// other.
 #pragma once
 
 #include <signal.h>
+
+#include <cstdint>
 
 // The signals a fault of the program raises on the thread that made it.
 // They are never blocked, on any thread: a fault that finds its signal
@@ -25,6 +28,15 @@ void PrepareStandardDescriptors();
 
 // The command line formed from argv; must stay valid until the process ends.
 void SetProcessCommandLine(const char* line);
+// The command line set last, "" before.
+const char* ProcessCommandLine();
+
+// One write to standard output, tried again when a stop interrupted it; as
+// platform::WriteStandardOutput.
+int32_t WriteOutputOnce(const char* bytes, uint32_t length, uint32_t* written);
+
+// Milliseconds on the monotonic clock.
+uint64_t ClockMilliseconds();
 
 // Keeps the sound libraries from printing: the program writes nothing to
 // standard error, and a library's complaint is no message for the user.

@@ -1,7 +1,7 @@
 // What the program's waits have in common, and the one wait they all come
 // down to. Sound and terminal both wait through it; neither calls the other:
 // the sound code is handed a wait that watches the keys, and
-// sound_with_keys.cpp is where the two meet.
+// contract.cpp is where the two meet.
 #pragma once
 
 #include <poll.h>

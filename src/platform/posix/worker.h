@@ -13,8 +13,11 @@
 
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <mutex>
+#include <optional>
+#include <utility>
 
 #include "platform/posix/waits.h"
 
@@ -45,9 +48,9 @@ class EventDescriptor {
 // object must outlive it and is never destroyed once started.
 //
 // The protocol: post a job, then Await it with a bound and, where Esc must
-// be heard, the keys watched. A wait that ends before the jobs do gives them
-// up: whatever they make is undone on the worker, and the worker is stuck,
-// taking no new job, until they have finished.
+// be heard, the keys watched; Call does both. A wait that ends before the
+// jobs do gives them up: whatever they make is undone on the worker, and the
+// worker is stuck, taking no new job, until they have finished.
 class Worker {
  public:
   Worker() = default;
@@ -65,6 +68,29 @@ class Worker {
   // up: `undo`, when given, is queued to run after them, and the worker is
   // stuck until all of it is done.
   WaitEnd Await(DescriptorWait wait, int timeout_ms, std::function<void()> undo = {});
+
+  // The hand-off in one call: posts the job that `make_job` returns, then
+  // Awaits it as above. `make_job` runs here, inside the catch, so the copies
+  // the job takes (a name, a format) are made where a lack of memory is
+  // caught. nullopt when nothing could be posted (the worker stuck, no
+  // thread, no memory): then nothing runs and there is nothing to undo.
+  template <typename MakeJob>
+  std::optional<WaitEnd> Call(MakeJob make_job, DescriptorWait wait, int timeout_ms,
+                              std::function<void()> undo = {}) {
+    if (!Hand(make_job)) return std::nullopt;
+    return Await(wait, timeout_ms, std::move(undo));
+  }
+
+  // Posts the job that `make_job` returns, for a caller that does not wait
+  // for it; false as Call's nullopt.
+  template <typename MakeJob>
+  bool Hand(MakeJob make_job) {
+    try {
+      return Post(make_job());
+    } catch (const std::exception&) {
+      return false;
+    }
+  }
 
   // True while jobs that were given up on still run.
   bool Stuck();

@@ -22,6 +22,8 @@
 #include "platform/platform.h"
 #include "platform/posix/files/files.h"
 #include "platform/posix/files/letter_case.h"
+#include "platform/posix/files/paths.h"
+#include "platform/posix/files/wildcard_pattern.h"
 #include "platform/posix/worker.h"
 
 namespace {
@@ -147,9 +149,8 @@ DirectoryReader& Reader() {
 // when the wait gave up first, or no thread could be had.
 bool ReadDirectoryOnWorker(const char* pattern, Search& search, DescriptorWait wait) {
   DirectoryReader& reader = Reader();
-  bool posted = false;
-  try {
-    posted = reader.worker.Post([&reader, wanted = std::string(pattern != nullptr ? pattern : "")] {
+  const auto read = [&] {
+    return [&reader, wanted = std::string(pattern != nullptr ? pattern : "")] {
       reader.found = Search();
       reader.out_of_memory = false;
       try {
@@ -157,15 +158,15 @@ bool ReadDirectoryOnWorker(const char* pattern, Search& search, DescriptorWait w
       } catch (const std::exception&) {
         reader.out_of_memory = true;
       }
-    });
-  } catch (const std::exception&) {
-  }
-  if (!posted) {
+    };
+  };
+  // The answer, however late it comes, is the one it has always been.
+  const std::optional<WaitEnd> end = reader.worker.Call(read, wait, INT_MAX);
+  if (!end) {
     errno = EAGAIN;
     return false;
   }
-  // The answer, however late it comes, is the one it has always been.
-  if (reader.worker.Await(wait, INT_MAX) != WaitEnd::kReady) {
+  if (*end != WaitEnd::kReady) {
     errno = EINTR;
     return false;
   }
@@ -209,9 +210,7 @@ platform::SearchHandle StartDirectorySearch(const char* pattern, platform::FindD
   return kInvalidSearch;
 }
 
-namespace platform {
-
-bool FindNextEntry(SearchHandle handle, FindData* data) {
+bool NextDirectoryEntry(platform::SearchHandle handle, platform::FindData* data) {
   Search* search = OpenSearch(handle);
   if (search == nullptr || data == nullptr) {
     errno = EBADF;
@@ -225,7 +224,7 @@ bool FindNextEntry(SearchHandle handle, FindData* data) {
   return true;
 }
 
-bool CloseSearch(SearchHandle handle) {
+bool EndDirectorySearch(platform::SearchHandle handle) {
   Search* search = OpenSearch(handle);
   if (search == nullptr) {
     errno = EBADF;
@@ -234,5 +233,3 @@ bool CloseSearch(SearchHandle handle) {
   search->open = false;
   return true;
 }
-
-}  // namespace platform

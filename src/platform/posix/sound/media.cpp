@@ -168,18 +168,14 @@ int SoundEndDescriptor() { return Media().EndDescriptor(); }
 
 void FinishSound(DescriptorWait wait) { Media().Finish(wait); }
 
-namespace platform {
+void SetSoundVolume(uint32_t volume_word) { Media().SetVolume(volume_word); }
 
-void SetWaveOutVolume(uint32_t volume_word) { Media().SetVolume(volume_word); }
-
-bool DescribeMediaError(uint32_t code, char* buffer, uint32_t size) {
+bool DescribeMediaCode(uint32_t code, char* buffer, uint32_t size) {
   const char* text = MediaErrorText(code);
   if (text == nullptr || buffer == nullptr || size == 0) return false;
   StoreReply(text, buffer, size);
   return true;
 }
-
-}  // namespace platform
 
 bool ParseMediaCommand(const char* command, MediaCommand* parsed) {
   if (command == nullptr) return false;

@@ -39,10 +39,10 @@ WaitEnd SoundOutput::Prepare(const SoundFormat& format, const std::string& name,
                              int timeout_ms, uint32_t* error) {
   *error = kMediaNoOutput;
   used_ = true;
-  bool posted = false;
   const uint64_t deadline = DeadlineAfter(timeout_ms);
-  try {
-    posted = end_event_.Open() && stop_event_.Open() && worker_.Post([this, format, name, deadline] {
+  if (!end_event_.Open() || !stop_event_.Open()) return WaitEnd::kReady;
+  const auto prepare = [&] {
+    return [this, format, name, deadline] {
       try {
         Choose(deadline);
         format_ = format;
@@ -56,14 +56,13 @@ WaitEnd SoundOutput::Prepare(const SoundFormat& format, const std::string& name,
       } catch (...) {
         prepare_answer_ = kMediaNoOutput;
       }
-    });
-  } catch (const std::exception&) {
-  }
-  if (!posted) return WaitEnd::kReady;
+    };
+  };
   // Given up on, the output the request opens is closed again when it comes.
-  const WaitEnd end = worker_.Await(wait, timeout_ms + kHandOverMs, [this] { DropQuietly(); });
-  if (end == WaitEnd::kReady) *error = prepare_answer_;
-  return end;
+  const std::optional<WaitEnd> end = worker_.Call(prepare, wait, timeout_ms + kHandOverMs, [this] { DropQuietly(); });
+  if (!end) return WaitEnd::kReady;
+  if (*end == WaitEnd::kReady) *error = prepare_answer_;
+  return *end;
 }
 
 uint32_t SoundOutput::Start(FrameSource source) {
@@ -71,12 +70,7 @@ uint32_t SoundOutput::Start(FrameSource source) {
   end_event_.Clear();
   stop_event_.Clear();
   feeding_.store(true, std::memory_order_release);
-  bool posted = false;
-  try {
-    posted = worker_.Post([this, source = std::move(source)] { Feed(source); });
-  } catch (const std::exception&) {
-  }
-  if (!posted) {
+  if (!worker_.Hand([&] { return [this, source = std::move(source)] { Feed(source); }; })) {
     feeding_.store(false, std::memory_order_release);
     return kMediaNoMemory;
   }
@@ -94,35 +88,30 @@ bool SoundOutput::Finish() {
 
 void SoundOutput::Drain(int timeout_ms, DescriptorWait wait) {
   if (!used_ || !Finish()) return;
-  bool posted = false;
   const uint64_t deadline = DeadlineAfter(timeout_ms);
-  try {
-    posted = worker_.Post([this, deadline] {
-      try {
-        CurrentDriver().Drain(deadline);
-      } catch (...) {
-        DropQuietly();
-      }
-    });
-  } catch (const std::exception&) {
-  }
-  if (posted) worker_.Await(wait, timeout_ms + kHandOverMs);
+  const auto drain = [this, deadline] {
+    try {
+      CurrentDriver().Drain(deadline);
+    } catch (...) {
+      DropQuietly();
+    }
+  };
+  worker_.Call([&] { return drain; }, wait, timeout_ms + kHandOverMs);
 }
 
 void SoundOutput::SetVolume(uint32_t volume_word) {
   used_ = true;
   const uint64_t deadline = DeadlineAfter(kAnswerMs);
-  try {
-    // The volume is left as it is when it cannot be set.
-    worker_.Post([this, volume_word, deadline] {
+  // The volume is left as it is when it cannot be set.
+  worker_.Hand([&] {
+    return [this, volume_word, deadline] {
       try {
         Choose(deadline);
         if (volume_ != nullptr) volume_->SetVolume(volume_word, deadline);
       } catch (...) {
       }
-    });
-  } catch (const std::exception&) {
-  }
+    };
+  });
 }
 
 // ---- On the sound thread ---------------------------------------------------

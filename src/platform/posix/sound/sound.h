@@ -22,6 +22,12 @@
 uint32_t ExecuteMediaCommand(const char* command, char* reply, uint32_t reply_capacity,
                              DescriptorWait wait);
 
+// Sets the volume of the output as platform::SetWaveOutVolume.
+void SetSoundVolume(uint32_t volume_word);
+
+// Describes a media error code as platform::DescribeMediaError.
+bool DescribeMediaCode(uint32_t code, char* buffer, uint32_t size);
+
 // A descriptor that polls readable from the moment the playing sound has
 // ended (or failed) until the next "play"; -1 when no sound is open.
 int SoundEndDescriptor();

@@ -18,7 +18,7 @@ bool InForeground();
 // start.
 void StopReading();
 
-// Decodes the next key press, to be shown by platform::PeekKeyEvent,
+// Decodes the next key press, to be shown by PeekKeyPress (terminal.h),
 // skipping what is no key press; false when none is complete yet.
 bool DecodeNext();
 

@@ -8,6 +8,7 @@
 #include "platform/platform.h"
 #include "platform/posix/terminal/key_decoder.h"
 #include "platform/posix/terminal/keyboard.h"
+#include "platform/posix/terminal/terminal.h"
 
 namespace {
 
@@ -109,18 +110,14 @@ void ForgetKeys() {
   has_peeked = false;
 }
 
-namespace platform {
-
-bool PeekKeyEvent(KeyEvent* event) {
+bool PeekKeyPress(platform::KeyEvent* event) {
   if (!DecodeNext()) return false;
   *event = peeked.event;
   return true;
 }
 
-void RemoveKeyEvent() {
+void RemoveKeyPress() {
   if (!has_peeked) return;
   DropPending(peeked.consumed);
   has_peeked = false;
 }
-
-}  // namespace platform

@@ -305,9 +305,7 @@ void WaitForKeyOrDescriptor(int descriptor, uint32_t timeout_ms) {
   WaitWithKeys(descriptor, DeadlineAfter(static_cast<int>(timeout_ms)), KeysWatched::kAny);
 }
 
-namespace platform {
-
-void PrepareConsole() {
+void PrepareTerminal() {
   // Kept in the background too: the program may be brought to the
   // foreground later, and then it takes the keys.
   const int terminal = open("/dev/tty", O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -339,6 +337,4 @@ void PrepareConsole() {
   HandleUnlessIgnored(SIGCONT, OnContinue, SA_RESTART);
   TakeKeyMode();
 }
-
-}  // namespace platform
 

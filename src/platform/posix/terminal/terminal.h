@@ -49,6 +49,7 @@
 
 #include <cstdint>
 
+#include "platform/platform.h"
 #include "platform/posix/waits.h"
 
 // Blocks until `descriptor` polls readable, an Esc key press waits at the
@@ -64,3 +65,12 @@ void WaitForKeyOrDescriptor(int descriptor, uint32_t timeout_ms);
 // Gives the terminal back in the mode it was found in, for good: a later
 // SIGCONT does not take it again.
 void GiveTerminalBack();
+
+// At start: opens the terminal, installs the signal handlers and, in the
+// foreground, takes the key mode (platform::PrepareConsole).
+void PrepareTerminal();
+
+// The oldest key press not yet removed, as platform::PeekKeyEvent; and its
+// removal, as platform::RemoveKeyEvent.
+bool PeekKeyPress(platform::KeyEvent* event);
+void RemoveKeyPress();

@@ -133,15 +133,11 @@ bool Lasting(uint32_t code) { return code == kMediaNotSound || code == kMediaFil
 WaitEnd SoundFileOpener::Open(const std::string& name, DescriptorWait wait, int timeout_ms,
                               OpenedFile* opened) {
   *opened = OpenedFile{nullptr, {}, kMediaFileUnreadable};
-  bool posted = false;
-  try {
-    posted = worker_.Post([this, name] { OpenOnWorker(name); });
-  } catch (const std::exception&) {
-  }
-  if (!posted) return WaitEnd::kReady;
-  const WaitEnd end = worker_.Await(wait, timeout_ms, [this] { answer_.decoder.reset(); });
-  if (end == WaitEnd::kReady) *opened = std::move(answer_);
-  return end;
+  const std::optional<WaitEnd> end = worker_.Call([&] { return [this, name] { OpenOnWorker(name); }; }, wait,
+                                                  timeout_ms, [this] { answer_.decoder.reset(); });
+  if (!end) return WaitEnd::kReady;
+  if (*end == WaitEnd::kReady) *opened = std::move(answer_);
+  return *end;
 }
 
 void SoundFileOpener::OpenOnWorker(const std::string& name) {
