@@ -1,13 +1,16 @@
-// Process-wide services on POSIX: the command line, standard output, text
-// storage, errno, the clock, and quiet libraries.
+// Process-wide services on POSIX: the command line, standard output, the
+// clock, quiet libraries and the user's entry.
 #include "platform/posix/system.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <exception>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -59,4 +62,18 @@ uint64_t ClockMilliseconds() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+}
+
+std::optional<UserEntry> LookUpUser() {
+  try {
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) {
+      return std::nullopt;
+    }
+    return UserEntry{found->pw_name != nullptr ? found->pw_name : "", found->pw_dir != nullptr ? found->pw_dir : ""};
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
 }

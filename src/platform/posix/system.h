@@ -12,6 +12,8 @@
 #include <signal.h>
 
 #include <cstdint>
+#include <optional>
+#include <string>
 
 // The signals a fault of the program raises on the thread that made it.
 // They are never blocked, on any thread: a fault that finds its signal
@@ -46,3 +48,11 @@ uint64_t ClockMilliseconds();
 // descriptor 2 itself is left alone. Call before any ALSA or libsndfile
 // call; later calls do nothing.
 void SilenceLibraries();
+
+// The password database's entry for the process's real user: the name and
+// the home folder it gives. nullopt when it has none or cannot be read.
+struct UserEntry {
+  std::string name;
+  std::string home;
+};
+std::optional<UserEntry> LookUpUser();

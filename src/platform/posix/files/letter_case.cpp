@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/posix/utf8.h"
+
 namespace {
 
 constexpr char32_t kFirstNonAscii = 0x80;
@@ -17,24 +19,6 @@ char32_t UpperAscii(char32_t c) { return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' 
 locale_t FoldingLocale() {
   static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
   return locale;
-}
-
-// The code point (not yet folded) that starts at `at` and its length;
-// length 0 for an overlong form, a surrogate, a value past U+10FFFF or a cut
-// sequence.
-NameCharacter DecodeUtf8(std::string_view bytes, size_t at) {
-  const auto lead = static_cast<unsigned char>(bytes[at]);
-  const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-  if (length == 0 || lead > 0xF4 || bytes.size() - at < length) return {0, 0};
-  char32_t code = lead & (0x7F >> length);
-  for (size_t i = 1; i < length; ++i) {
-    const auto next = static_cast<unsigned char>(bytes[at + i]);
-    if ((next & 0xC0) != 0x80) return {0, 0};
-    code = code << 6 | (next & 0x3F);
-  }
-  constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (code < kLeast[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return {0, 0};
-  return {code, length};
 }
 
 // The lower case of the upper case, so that the long s and "s", or final
@@ -101,9 +85,9 @@ bool HasUnicodeLetters(std::string_view name) {
 }
 
 NameCharacter ReadUnicodeCharacter(std::string_view name, size_t at) {
-  const NameCharacter decoded = DecodeUtf8(name, at);
-  if (decoded.length == 0) return decoded;
-  return {FoldCase(decoded.folded), decoded.length};
+  const Utf8Character decoded = DecodeUtf8(name, at);
+  if (decoded.length == 0) return {0, 0};
+  return {FoldCase(decoded.code), decoded.length};
 }
 
 bool SameLetters(std::string_view first, std::string_view second, bool unicode) {

@@ -2,7 +2,6 @@
 // sink it plays on, read as the server's client library reads them.
 #include "platform/posix/sound/server/server_address.h"
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +18,8 @@
 #include "platform/posix/sound/server/server_client_config.h"
 #include "platform/posix/sound/server/server_protocol.h"
 #include "platform/posix/sound/server/server_values.h"
+#include "platform/posix/system.h"
+#include "platform/posix/utf8.h"
 
 namespace {
 
@@ -110,20 +111,9 @@ std::string FilterUtf8(std::string_view text, bool* valid = nullptr) {
   std::string filtered;
   if (valid != nullptr) *valid = true;
   for (size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
-                          : lead >= 0xF0 && lead < 0xF5 ? 4 : 0;
-    bool whole = length != 0 && i + length <= text.size();
-    uint32_t point = length == 1 ? lead : lead & (0x7F >> length);
-    for (size_t k = 1; whole && k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      whole = (next & 0xC0) == 0x80;
-      point = point << 6 | (next & 0x3F);
-    }
-    // No overlong forms, surrogates or points past U+10FFFF.
-    whole = whole && lead != 0 && !(length == 3 && (point < 0x800 || (point >= 0xD800 && point < 0xE000))) &&
-            !(length == 4 && (point < 0x10000 || point > 0x10FFFF));
-    if (!whole) {
+    // A zero byte ends a string of the protocol: it is no character here.
+    const size_t length = text[i] == '\0' ? 0 : DecodeUtf8(text, i).length;
+    if (length == 0) {
       if (valid != nullptr) *valid = false;
       filtered += '_';
       ++i;
@@ -218,13 +208,7 @@ std::optional<std::string> UserName() {
   for (const char* name : {"USER", "LOGNAME", "USERNAME"}) {
     if (std::optional<std::string> value = Env(name)) return value;
   }
-  std::vector<char> buffer(16384);
-  passwd entry{};
-  passwd* found = nullptr;
-  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
-      found->pw_name != nullptr) {
-    return found->pw_name;
-  }
+  if (std::optional<UserEntry> user = LookUpUser(); user && !user->name.empty()) return std::move(user->name);
   return std::nullopt;
 }
 

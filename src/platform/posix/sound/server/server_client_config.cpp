@@ -2,7 +2,6 @@
 #include "platform/posix/sound/server/server_client_config.h"
 
 #include <dirent.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "platform/posix/files/files.h"
+#include "platform/posix/system.h"
 
 namespace {
 
@@ -150,13 +150,7 @@ std::optional<std::string> HomeFolder() {
   std::optional<std::string> home = Env("HOME");
   if (!home) home = Env("USERPROFILE");
   if (!home) {
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
-        found->pw_dir != nullptr) {
-      home = found->pw_dir;
-    }
+    if (std::optional<UserEntry> user = LookUpUser(); user && !user->home.empty()) home = std::move(user->home);
   }
   if (!home || !home->starts_with('/')) return std::nullopt;
   return home;

@@ -26,10 +26,6 @@ using namespace protocol;
 // server in that state is tried again this often until the deadline.
 constexpr int kRetryConnectMs = 20;
 
-void PutBe32(char* bytes, uint32_t value) {
-  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((value >> (24 - 8 * i)) & 0xFF);
-}
-
 // A packet's header as the client library accepts it: a length from 1 to
 // the servers' own bound, no shared memory, no flags on a command and a seek
 // mode that exists on samples.

@@ -11,8 +11,14 @@ uint32_t ReadBe32(const char* bytes) {
          static_cast<uint32_t>(b[2]) << 8 | b[3];
 }
 
+void PutBe32(char* bytes, uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((value >> (24 - 8 * i)) & 0xFF);
+}
+
 void AppendBe32(std::string* bytes, uint32_t value) {
-  for (int shift = 24; shift >= 0; shift -= 8) bytes->push_back(static_cast<char>((value >> shift) & 0xFF));
+  char word[4];
+  PutBe32(word, value);
+  bytes->append(word, sizeof word);
 }
 
 void TagWriter::Raw32(uint32_t value) { AppendBe32(&bytes_, value); }

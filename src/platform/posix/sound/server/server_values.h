@@ -11,6 +11,8 @@
 // Numbers in the protocol's byte order.
 uint32_t ReadBe32(const char* bytes);
 void AppendBe32(std::string* bytes, uint32_t value);
+// Writes `value` big-endian into the four bytes at `bytes`.
+void PutBe32(char* bytes, uint32_t value);
 
 // Properties by name: each value's bytes as sent, a text with its closing
 // zero, in the order they are sent.
