@@ -174,7 +174,8 @@ TEST_F(PlayerTest, EndlessRunWithFailingOpenWaitsForEscBetweenTries) {
 }
 
 // A sound that plays nothing: a counted run is over at once, an endless one
-// rests between repetitions once 32 in a row have played nothing.
+// rests between repetitions once 32 in a row have played nothing, counted
+// again from a repetition that played.
 TEST_F(PlayerTest, OnlyAnEndlessRunThatPlaysNothingRests) {
   Fake().playing_polls = 0;
   EXPECT_EQ(RunLine("PELDO.EXE ding /r100 /q", {"ding.WAV"}), 0);
@@ -187,6 +188,15 @@ TEST_F(PlayerTest, OnlyAnEndlessRunThatPlaysNothingRests) {
   EXPECT_EQ(RunLine("PELDO.EXE ding /r-1 /q", {"ding.WAV"}), 0);
   EXPECT_EQ(CountOf("open "), 33);
   EXPECT_EQ(Fake().waits, (std::vector<uint32_t>{1000, 1000}));
+
+  ResetFake();
+  Fake().playing_polls = 0;
+  Fake().on_status = [](int queries) {
+    if (queries == 20) Fake().clock_ms += 5;  // the 20th repetition lasts 5 ms: it played
+  };
+  Fake().on_wait = [] { Fake().key_events.push_back(EscPress()); };
+  EXPECT_EQ(RunLine("PELDO.EXE ding /r-1 /q", {"ding.WAV"}), 0);
+  EXPECT_EQ(CountOf("open "), 20 + 32);
 }
 
 TEST_F(PlayerTest, VolumeSetBeforeLookupEvenWhenFileIsMissing) {

@@ -28,12 +28,13 @@ class FileLookupTest : public testing::Test {
     root_ = templ;
     previous_ = std::filesystem::current_path();
     std::filesystem::current_path(root_);
-    for (const char* directory : {"x.wav", "sounds", "only/d.wav", "only/.d", "accents"}) {
+    for (const char* directory : {"x.wav", "sounds", "only/d.wav", "only/.d", "accents", "case"}) {
       std::filesystem::create_directories(directory);
     }
     for (const char* file : {"ding.wav", "Mixed.WAV", "z.wav", "fz.wav", ".hidden.wav",
                              "sounds/Bell.wav", "sounds/.Hidden", "only/.h.wav", "Été.wav",
-                             "accents/Éb.wav", "accents/éa.wav", "accents/\xC9t\xE9.wav"}) {
+                             "accents/Éb.wav", "accents/éa.wav", "accents/\xC9t\xE9.wav", "case/Ding.wav",
+                             "case/ding.wav"}) {
       std::ofstream(file) << "RIFF";
     }
     ASSERT_EQ(mkfifo("fifo.wav", 0600), 0);
@@ -114,6 +115,8 @@ TEST_F(FileLookupTest, FindsOnlyPlainVisibleFiles) {
       {"not UTF-8: ASCII letters in another case", "accents\\\xC9T\xE9.WAV", "\xC9t\xE9.wav"},
       {"not UTF-8: other bytes keep their case", "accents\\\xE9t\xE9.wav", ""},
       {"not UTF-8: a question mark is one byte", "accents\\?t?.wav", "\xC9t\xE9.wav"},
+      {"of names that differ in case only, the one written", "case\\ding.wav", "ding.wav"},
+      {"of names that differ in case only, the other one written", "case\\Ding.wav", "Ding.wav"},
   };
   for (const auto& c : cases) EXPECT_EQ(Lookup(c.pattern, c.allowed), c.expected) << c.why;
 }
@@ -133,6 +136,9 @@ TEST_F(FileLookupTest, ResolvesNamesForOpening) {
       {"ends in a separator", "sounds\\", std::nullopt},
       {"empty", "", std::nullopt},
       {"null", nullptr, std::nullopt},
+      {"of names that differ in case only, the one written", "case/ding.wav", "case/ding.wav"},
+      {"of names that differ in case only, the other one written", "CASE/Ding.wav", "case/Ding.wav"},
+      {"neither written: the first in byte order", "case/DING.WAV", "case/Ding.wav"},
   };
   for (const auto& c : cases) EXPECT_EQ(ResolveExistingPath(c.name), c.expected) << c.why;
 
