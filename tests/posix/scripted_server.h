@@ -21,8 +21,9 @@
 #include "platform/posix/sound/server/server_values.h"
 
 struct Step {
-  enum Kind { kRead, kSend, kRepeat, kPause };
-  Kind kind;            // read one packet; send; send until the client hangs up (10 s at most); pause
+  enum Kind { kRead, kSend, kRepeat, kPause, kKeep };
+  Kind kind;            // read one packet; send; send until the client hangs up (10 s at most); pause;
+                        // read one packet and keep it (ScriptedServer::Kept)
   std::string bytes{};  // what kSend and kRepeat send
   int ms = 0;           // kRepeat: the pause between two sends; kPause: how long
 };
@@ -66,7 +67,9 @@ class ScriptedServer {
     // A queue of length 0 holds one connection: this one, never accepted.
     filler_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listening == Listening::kFullQueue) connect(filler_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    if (listening == Listening::kAccepts) thread_ = std::thread(&ScriptedServer::Play, listener_, std::move(script));
+    if (listening == Listening::kAccepts) {
+      thread_ = std::thread(&ScriptedServer::Play, listener_, std::move(script), &kept_);
+    }
   }
   ~ScriptedServer() {
     if (thread_.joinable()) thread_.join();  // once the client has hung up
@@ -74,6 +77,12 @@ class ScriptedServer {
     unlink(path_.c_str());
     rmdir(folder_);
     unsetenv("PULSE_SERVER");
+  }
+
+  // The packets of the kKeep steps, headers cut off, once the client has hung up.
+  const std::vector<std::string>& Kept() {
+    if (thread_.joinable()) thread_.join();
+    return kept_;
   }
 
  private:
@@ -90,7 +99,7 @@ class ScriptedServer {
     std::string dropped(into == nullptr ? size : 0, '\0');
     return recv(client, into == nullptr ? dropped.data() : into, size, MSG_WAITALL) == static_cast<ssize_t>(size);
   }
-  static void Play(int listener, std::vector<Step> script) {
+  static void Play(int listener, std::vector<Step> script, std::vector<std::string>* kept) {
     pollfd waiting = {listener, POLLIN, 0};
     const int client = poll(&waiting, 1, 10000) > 0 ? accept(listener, nullptr, nullptr) : -1;
     char header[protocol::kHeaderSize];
@@ -111,6 +120,11 @@ class ScriptedServer {
           going = false;
           break;
         case Step::kPause: going = !HungUp(client, step->ms); break;
+        case Step::kKeep:
+          going = Read(client, header, sizeof header);
+          kept->emplace_back(going ? ReadBe32(header) : 0, '\0');
+          going = going && Read(client, kept->back().data(), kept->back().size());
+          break;
       }
     }
     while (client >= 0 && recv(client, header, sizeof header, 0) > 0) {
@@ -122,5 +136,6 @@ class ScriptedServer {
   std::string path_;
   int listener_ = -1;
   int filler_ = -1;
+  std::vector<std::string> kept_;
   std::thread thread_;
 };

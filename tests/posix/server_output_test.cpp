@@ -1,7 +1,7 @@
 // The sound server driver on a scripted server: the answers it turns into
 // the program's error codes, a stall, a suspended sink, a refused latency
 // query and a refused login;
-// and where it puts each channel of a file.
+// where it puts each channel of a file, and the sink volume it sets.
 #include "platform/posix/sound/server/server_output.h"
 
 #include <gtest/gtest.h>
@@ -134,6 +134,33 @@ TEST(PulseOutputTest, AccessRefusedIsSaidOnlyWhereNothingElsePlays) {
     unlink(config.c_str());
     rmdir(folder);
   }
+}
+
+// The volume word's low half sets the sink's left and centre channels, its
+// high half the right ones.
+TEST(PulseOutputTest, VolumeSetsEachChannelOfTheSinkFromItsSide) {
+  TagWriter refused, sink, volume;
+  refused.U32(protocol::kErrorNotSupported);  // no stream to ask where it would play
+  sink.U32(7);
+  sink.String("sink");
+  sink.String("a sink");
+  sink.SampleFormat(3, 5, 44100);
+  sink.ChannelMap({1, 2, 3, 5, 6});  // FL FR FC RL RR
+  ScriptedServer server(LetIn({{Step::kRead}, {Step::kSend, Packet(protocol::kError, 2, refused)},
+                               {Step::kRead}, {Step::kSend, Packet(protocol::kReply, 3, sink)},
+                               {Step::kKeep}, {Step::kSend, Packet(protocol::kReply, 4)}}));
+  ServerAnswer answer = ServerAnswer::kNone;
+  VolumeControl* control = nullptr;
+  std::unique_ptr<OutputDriver> output = ConnectPulseOutput(DeadlineAfter(5000), &answer, &control);
+  ASSERT_NE(control, nullptr);
+  control->SetVolume(0x40002000, DeadlineAfter(5000));
+  output.reset();
+  volume.U32(protocol::kSetSinkVolume);
+  volume.U32(4);
+  volume.U32(7);
+  volume.String(nullptr);
+  volume.Volume({0x2000, 0x4000, 0x2000, 0x2000, 0x4000});
+  EXPECT_EQ(server.Kept(), std::vector<std::string>{volume.Bytes()});
 }
 
 struct PositionsCase {

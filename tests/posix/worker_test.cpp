@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <optional>
 
 #include "platform/posix/waits.h"
 
@@ -17,10 +18,11 @@ TEST(WorkerTest, GivenUpOnIsStuckUntilItsJobAndTheUndoHaveRun) {
   static EventDescriptor undone;
   ASSERT_TRUE(undone.Open());
   gate.lock();
-  ASSERT_TRUE(worker.Post([] { const std::lock_guard held_until_the_test_lets_go(gate); }));
-  EXPECT_EQ(worker.Await(WaitForDescriptor, 20, [] { undone.Signal(); }), WaitEnd::kTimedOut);
+  const auto held = [] { return [] { const std::lock_guard held_until_the_test_lets_go(gate); }; };
+  EXPECT_EQ(worker.Call(held, WaitForDescriptor, 20, [] { undone.Signal(); }), WaitEnd::kTimedOut);
   EXPECT_TRUE(worker.Stuck());
   EXPECT_FALSE(worker.Post([] {})) << "a stuck worker takes no job";
+  EXPECT_EQ(worker.Call([] { return [] {}; }, WaitForDescriptor, 5000), std::nullopt) << "nor a call";
   gate.unlock();
   ASSERT_EQ(WaitForDescriptor(undone.Get(), 5000), WaitEnd::kReady);
   for (int tries = 0; tries < 5000 && worker.Stuck(); ++tries) WaitForDescriptor(-1, 1);
