@@ -11,7 +11,7 @@
 #include "platform/platform.h"
 #include "platform/posix/sound/server/server_values.h"
 #include "platform/posix/waits.h"
-#include "posix/scripted_server.h"
+#include "scripted_server.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "platform/posix/sound/server/server_stream_request.h"
 #include "platform/posix/sound/server/server_values.h"
 #include "platform/posix/waits.h"
-#include "posix/scripted_server.h"
+#include "scripted_server.h"
 
 namespace {
 
