@@ -246,10 +246,13 @@ TEST(HeldStatesTest, TwoRunsInOneJobLeaveTheModeAsFoundInEitherOrder) {
     ASSERT_TRUE(job.WaitForOutput("\"b.wav\" until", 5000)) << job.Out();
     const pid_t first = std::atoi(ReadWholeFile(dir / "a").c_str());
     const pid_t second = std::atoi(ReadWholeFile(dir / "b").c_str());
-    const std::pair<pid_t, int> ends[] = {{first_ends_first ? first : second, SIGTERM},
-                                          {first_ends_first ? second : first, SIGINT}};
-    for (const auto& [run, signal_number] : ends) {
+    const pid_t ends_first = first_ends_first ? first : second, ends_last = first_ends_first ? second : first;
+    // Held stopped meanwhile, so that it cannot take the keys again before
+    // its own end: it ends as two runs that Ctrl+C ends together.
+    kill(ends_last, SIGSTOP);
+    for (const auto& [run, signal_number] : {std::pair{ends_first, SIGTERM}, {ends_last, SIGINT}}) {
       kill(run, signal_number);
+      kill(run, SIGCONT);
       EXPECT_TRUE(WaitUntil([&] { return ProcessState(run) == 'Z' || ProcessState(run) == '?'; }));
     }
     ASSERT_TRUE(job.WaitForExit(kEscExitMs));
