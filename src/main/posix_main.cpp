@@ -3,7 +3,6 @@
 // the terminal given back, then _exit.
 #include <unistd.h>
 
-#include <csignal>
 #include <cstring>
 #include <string>
 
@@ -35,9 +34,7 @@ bool AnswerHelpOrVersion(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   PrepareStandardDescriptors();
-  // A reader that has gone away makes a write fail, not the process die, so
-  // the exit code stays the player's.
-  std::signal(SIGPIPE, SIG_IGN);
+  InstallSignalHandlers();
   if (AnswerHelpOrVersion(argc, argv)) return 0;
   static const std::string line = FormCommandLine(argc, argv);
   SetProcessCommandLine(line.c_str());

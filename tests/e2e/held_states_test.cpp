@@ -11,9 +11,11 @@
 #include <sys/un.h>
 
 #include <atomic>
-#include <tuple>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <thread>
+#include <tuple>
 
 #include "e2e/e2e_support.h"
 #include "e2e/sound_server.h"
@@ -200,6 +202,64 @@ TEST(HeldStatesTest, ALookupThatHangsEndsOnEscAndSignals) {
   }
 }
 
+// A caller that set its own mode before it started the program (as watch
+// does) puts the user's back once the program has taken the keys: Ctrl+C,
+// SIGTERM and Ctrl+Z leave the user's mode, not the caller's.
+TEST(HeldStatesTest, AModeTheCallerPutBackSinceIsLeftAlone) {
+  ScratchDir dir;
+  std::ofstream(dir / "x.wav") << "this is not a sound\n";
+  for (const int signal_number : {SIGINT, SIGTERM, SIGTSTP}) {
+    ProcessOptions options = AtTerminal(dir, {"-c", "stty -icanon -echo; exec \"$P\" x.wav /r-1"});
+    options.program = "sh";
+    options.set = {{"P", PELDO_BINARY}};
+    options.job_control = true;
+    Process player(options);
+    ASSERT_TRUE(player.WaitForOutput(">> Error:", 5000)) << player.Out();
+    player.SetMode(player.Initial());
+    kill(player.JobPid(), signal_number);
+    if (signal_number == SIGTSTP) {
+      ASSERT_TRUE(WaitUntil([&] { return ProcessState(player.JobPid()) == 'T'; }));
+    } else {
+      ASSERT_TRUE(player.WaitForExit(kEscExitMs)) << signal_number;
+    }
+    EXPECT_TRUE(SameMode(player.Now(), player.Initial())) << signal_number;
+  }
+}
+
+// Two runs in one job, the second started once the first has the keys (as
+// make -j or xargs -P start them), ended in either order: the mode as found.
+TEST(HeldStatesTest, TwoRunsInOneJobLeaveTheModeAsFoundInEitherOrder) {
+  ScratchDir dir;
+  for (const char* name : {"a.wav", "b.wav"}) std::ofstream(dir / name) << "this is not a sound\n";
+  ASSERT_EQ(mkfifo((dir / "go").c_str(), 0600), 0);
+  for (const bool first_ends_first : {true, false}) {
+    ProcessOptions options = AtTerminal(dir, {"-c",
+        "sh -c 'echo $$ >b; read go <go; exec \"$P\" b.wav /r-1 >/dev/tty' | sh -c 'echo $$ >a; exec \"$P\" a.wav /r-1'"});
+    options.program = "sh";
+    options.set = {{"P", PELDO_BINARY}};
+    Process job(options);
+    ASSERT_TRUE(job.WaitForOutput("\"a.wav\" until", 5000)) << job.Out();
+    int go = -1;
+    ASSERT_TRUE(WaitUntil([&] { return (go = open((dir / "go").c_str(), O_WRONLY | O_NONBLOCK)) >= 0; }));
+    ASSERT_EQ(write(go, "\n", 1), 1);
+    close(go);
+    ASSERT_TRUE(job.WaitForOutput("\"b.wav\" until", 5000)) << job.Out();
+    const pid_t first = std::atoi(ReadWholeFile(dir / "a").c_str());
+    const pid_t second = std::atoi(ReadWholeFile(dir / "b").c_str());
+    const pid_t ends_first = first_ends_first ? first : second, ends_last = first_ends_first ? second : first;
+    // Held stopped meanwhile, so that it cannot take the keys again before
+    // its own end: it ends as two runs that Ctrl+C ends together.
+    kill(ends_last, SIGSTOP);
+    for (const auto& [run, signal_number] : {std::pair{ends_first, SIGTERM}, {ends_last, SIGINT}}) {
+      kill(run, signal_number);
+      kill(run, SIGCONT);
+      EXPECT_TRUE(WaitUntil([&] { return ProcessState(run) == 'Z' || ProcessState(run) == '?'; }));
+    }
+    ASSERT_TRUE(job.WaitForExit(kEscExitMs));
+    EXPECT_TRUE(SameMode(job.Now(), job.Initial())) << "first ends first: " << first_ends_first;
+  }
+}
+
 class HeldStatesSoundTest : public SoundTest {};
 
 // Stopped inside its own change of the mode (taking the keys, giving them
@@ -217,19 +277,57 @@ TEST_F(HeldStatesSoundTest, AStopInsideAModeChangeThenBgPlaysOn) {
   }
 }
 
-// A closed window ends the program within 1 s, in the foreground or the
-// background; one the caller told to ignore it (nohup) plays on.
-TEST_F(HeldStatesSoundTest, AHangUpEndsItUnlessTheCallerIgnoredIt) {
+// Whether process `pid` (not a child of ours) ends within `timeout_ms`.
+bool EndsWithin(pid_t pid, int timeout_ms) {
+  const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  if (pidfd < 0) return true;  // gone already
+  pollfd exited = {pidfd, POLLIN, 0};
+  const bool ended = poll(&exited, 1, timeout_ms) > 0;
+  close(pidfd);
+  return ended;
+}
+
+// A closed window ends the program only by the SIGHUP it sends: the
+// kernel's to the foreground, within 1 s. A job in the background, which no
+// one signals (as after "disown"), and a run that ignores SIGHUP (nohup)
+// play on.
+TEST_F(HeldStatesSoundTest, AHangUpEndsItOnlyByTheSignalItSends) {
   for (const auto& [in_background, ignored] : {std::pair{false, true}, {true, true}, {false, false}, {true, false}}) {
-    ProcessOptions options = AtTerminal(dir_, {"tone", "/r2"});
+    ProcessOptions options = AtTerminal(dir_, {"tone", "/r-1"});
     options.job_control = options.in_background = in_background;
     if (ignored) options.ignored_signals = {SIGHUP};
     Process player(options);
-    ASSERT_TRUE(player.WaitForOutput("2 times", 5000)) << player.Out();
+    ASSERT_TRUE(player.WaitForOutput("until ESC", 5000)) << player.Out();
+    const pid_t program = in_background ? player.JobPid() : player.Pid();
     player.HangUp();
-    ASSERT_TRUE(player.WaitForExit(ignored ? 5000 : 1000)) << in_background << ignored;
-    EXPECT_EQ(player.Signal(), ignored ? 0 : SIGHUP) << in_background << ignored;
-    EXPECT_EQ(player.ExitCode(), ignored ? 0 : -1);
+    const bool ends = !in_background && !ignored;
+    ASSERT_EQ(EndsWithin(program, ends ? 1000 : 2000), ends) << in_background << ignored;
+    EXPECT_TRUE(!ends || (player.WaitForExit(1000) && player.Signal() == SIGHUP));
+  }
+}
+
+// bash's jobs as its window closes: bash's SIGHUP ends each within 1 s; a
+// job disowned, or left by bash's "exit" with the window still open, plays
+// on.
+TEST_F(HeldStatesSoundTest, ABashJobEndsWithItsWindowUnlessDisowned) {
+  for (const std::string then : {"", "disown", "exit"}) {
+    ProcessOptions options = AtTerminal(dir_, {"--norc", "--noediting", "-i"});
+    options.program = "bash";
+    options.set = {{"P", PELDO_BINARY}, {"PS1", "$ "}};
+    Process user(options);
+    std::string line = "$P tone /r-1 /q & echo $! >pid";
+    if (!then.empty()) line += "; " + then;
+    user.Type(line + (then == "exit" ? "\n" : "; echo J\"\"1\n"));
+    ASSERT_TRUE(then == "exit" ? user.WaitForExit(5000) : user.WaitForOutput("J1", 5000)) << then << user.Out();
+    const pid_t play = std::atoi(ReadWholeFile(dir_ / "pid").c_str());
+    ASSERT_GT(play, 0);
+    // Not a child of ours: it would outlive the test.
+    const std::unique_ptr<Process, std::function<void(Process*)>> ends_with_the_row(&user, [play](Process*) {
+      kill(play, SIGKILL);
+    });
+    if (then != "exit") user.HangUp();
+    const bool ends = then.empty();
+    EXPECT_EQ(EndsWithin(play, ends ? 1000 : 2000), ends) << then;
   }
 }
 
@@ -288,6 +386,9 @@ TEST_F(HeldStatesSoundTest, AtAShellScriptsAndLoopsKeepTheTerminalAndItsSignals)
       {{"sh -c '$P tone /r-1 /q & sleep 0.3; echo B\"\"1; read n; echo \"got-$n\"; kill $!'\n", "B1", 'f'},
        {"alx\x7fice\n", "got-alice", 'f'}},
       {{"sh -c '$P tone /r-1 /q; true'\n", "", 'k'}, {"\x1b", "", 'f'}},  // a script's own command: keys as ever
+      // A script that ignores Ctrl+C with its input on a file: its command
+      // is in the foreground all the same, and Esc ends it.
+      {{"sh -c 'trap \"\" INT QUIT; $P tone /r-1 /q <tone.wav; echo T$?'\n", "", 'k'}, {"\x1b", "T0", 'f'}},
       // Ctrl+C ends the loop, status 130; Ctrl+Z stops, fg takes the keys.
       {{"for i in 1 2 3; do echo C\"\"$i; $P tone /r-1 /q; done\n", "C1", 'k'}, {"\x03", "", 'f'},
        {"echo S\"\"$?\n", "S130", 'f'}},

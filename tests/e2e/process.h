@@ -175,6 +175,8 @@ class Process {
     return mode;
   }
   const termios& Initial() const { return initial_; }
+  // Sets the terminal's mode from outside, as another program sharing it would.
+  void SetMode(const termios& mode) const { tcsetattr(slave_, TCSANOW, &mode); }
 
   // How it went so far; killed or still running counts as timed out.
   ProcessResult Result() const {

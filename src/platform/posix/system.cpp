@@ -1,5 +1,5 @@
 // Process-wide services on POSIX: the command line, standard output, the
-// clock, quiet libraries and the user's entry.
+// clock, quiet libraries, the user's entry, and what each signal is.
 #include "platform/posix/system.h"
 
 #include <fcntl.h>
@@ -18,7 +18,46 @@ namespace {
 
 const char* command_line = "";
 
+struct SignalRule {
+  int number;
+  SignalKind kind;
+};
+
+// The real-time signals, whose numbers are known only when the program runs,
+// are deadly too; every signal not named here is left alone.
+constexpr SignalRule kSignalTable[] = {
+    {SIGHUP, SignalKind::kDeadly},       {SIGINT, SignalKind::kDeadly},
+    {SIGQUIT, SignalKind::kDeadly},      {SIGUSR1, SignalKind::kDeadly},
+    {SIGUSR2, SignalKind::kDeadly},      {SIGALRM, SignalKind::kDeadly},
+    {SIGTERM, SignalKind::kDeadly},      {SIGSTKFLT, SignalKind::kDeadly},
+    {SIGXCPU, SignalKind::kDeadly},      {SIGXFSZ, SignalKind::kDeadly},
+    {SIGVTALRM, SignalKind::kDeadly},    {SIGPROF, SignalKind::kDeadly},
+    {SIGIO, SignalKind::kDeadly},        {SIGPWR, SignalKind::kDeadly},
+    {SIGILL, SignalKind::kFault},        {SIGTRAP, SignalKind::kFault},
+    {SIGABRT, SignalKind::kFault},       {SIGBUS, SignalKind::kFault},
+    {SIGFPE, SignalKind::kFault},        {SIGSEGV, SignalKind::kFault},
+    {SIGSYS, SignalKind::kFault},        {SIGTSTP, SignalKind::kStop},
+    {SIGTTOU, SignalKind::kStopOnOwnCall}, {SIGCONT, SignalKind::kContinue},
+    {SIGPIPE, SignalKind::kIgnored},     {SIGTTIN, SignalKind::kIgnored},
+};
+
 }  // namespace
+
+SignalKind KindOfSignal(int signal_number) {
+  for (const SignalRule& rule : kSignalTable) {
+    if (rule.number == signal_number) return rule.kind;
+  }
+  return signal_number >= SIGRTMIN && signal_number <= SIGRTMAX ? SignalKind::kDeadly : SignalKind::kLeftAlone;
+}
+
+sigset_t WorkerSignalMask() {
+  sigset_t mask;
+  sigfillset(&mask);
+  for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
+    if (KindOfSignal(signal_number) == SignalKind::kFault) sigdelset(&mask, signal_number);
+  }
+  return mask;
+}
 
 void PrepareStandardDescriptors() {
   for (int descriptor = 0; descriptor <= 2; ++descriptor) {

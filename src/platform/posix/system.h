@@ -2,11 +2,11 @@
 // it owns: sound/ (decoding, output device, mixer), terminal/ (keys, mode,
 // job control) and files/ (command line, names, search); this floor holds
 // what every room may use (here: standard descriptors and output, the clock,
-// quiet libraries, the user's entry), waits.*, the one bounded wait,
-// worker.*, the thread each room hands a call that may block, utf8.h, and
-// contract.cpp, the platform contract as a table of forwards to the rooms,
-// where the waits join a room and the terminal so that neither calls the
-// other.
+// quiet libraries, the user's entry, the table of signals), waits.*, the one
+// bounded wait, worker.*, the thread each room hands a call that may block,
+// utf8.h, and contract.cpp, the platform contract as a table of forwards to
+// the rooms, where the waits join a room and the terminal so that neither
+// calls the other.
 #pragma once
 
 #include <signal.h>
@@ -15,10 +15,28 @@
 #include <optional>
 #include <string>
 
-// The signals a fault of the program raises on the thread that made it.
-// They are never blocked, on any thread: a fault that finds its signal
-// blocked ends the process without a handler.
-inline constexpr int kFaultSignals[] = {SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGSEGV, SIGSYS};
+// What the program does with each signal, the one place that says so: the
+// terminal room installs its handlers from it (terminal.cpp) and every worker
+// blocks what it says (worker.cpp). A signal the caller ignored stays
+// ignored, whatever its kind.
+enum class SignalKind {
+  kLeftAlone,  // its default action suits (SIGCHLD, SIGWINCH, ...) or it cannot be caught
+  kDeadly,     // ends the process: the terminal is given back first
+  kFault,      // as kDeadly, but raised by a fault on the thread that made it,
+               // so it is never blocked on any thread (blocked, it ends the
+               // process without a handler)
+  kStop,       // Ctrl+Z: the terminal is given back while stopped
+  kStopOnOwnCall,  // SIGTTOU: a stop, or the terminal refusing our own mode call
+                   // from the background, which must then fail instead
+  kContinue,   // SIGCONT: the waits wake to take the terminal again
+  kIgnored,    // SIGPIPE (a write to a reader gone fails instead) and SIGTTIN
+               // (a read that loses a race with "bg" fails instead)
+};
+SignalKind KindOfSignal(int signal_number);
+
+// The mask a worker thread runs with: every signal but the faults, so that
+// signals reach the main thread, whose waits they are meant to interrupt.
+sigset_t WorkerSignalMask();
 
 // First thing at start: descriptors 0, 1 and 2 that the caller left closed
 // are opened on /dev/null, for reading only, so that nothing the program or a

@@ -56,14 +56,10 @@ bool Worker::StuckLocked() {
 
 // Called with the lock held.
 bool Worker::Start() {
-  // Signals go to the main thread, whose waits they are meant to interrupt;
-  // but a fault's own signal must reach its handler on the thread that made
-  // it (blocked, it would end the process without one).
-  sigset_t all;
+  // The thread starts with the mask it is created under.
+  const sigset_t mask = WorkerSignalMask();
   sigset_t previous;
-  sigfillset(&all);
-  for (const int fault : kFaultSignals) sigdelset(&all, fault);
-  pthread_sigmask(SIG_SETMASK, &all, &previous);
+  pthread_sigmask(SIG_SETMASK, &mask, &previous);
   try {
     std::thread(&Worker::Run, this).detach();
     started_ = true;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <mutex>
 #include <optional>
 
@@ -28,6 +30,21 @@ TEST(WorkerTest, GivenUpOnIsStuckUntilItsJobAndTheUndoHaveRun) {
   for (int tries = 0; tries < 5000 && worker.Stuck(); ++tries) WaitForDescriptor(-1, 1);
   EXPECT_TRUE(worker.Post([] {}));
   EXPECT_EQ(worker.Await(WaitForDescriptor, 5000), WaitEnd::kReady);
+}
+
+// Signals reach the main thread, whose waits they interrupt; a fault's
+// reaches its handler on the worker that made it.
+TEST(WorkerTest, AWorkerBlocksEverySignalButTheFaults) {
+  static Worker& worker = *new Worker;
+  static sigset_t mask;
+  ASSERT_TRUE(worker.Post([] { pthread_sigmask(SIG_SETMASK, nullptr, &mask); }));
+  ASSERT_EQ(worker.Await(WaitForDescriptor, 5000), WaitEnd::kReady);
+  for (const int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGABRT, SIGSYS}) {
+    EXPECT_FALSE(sigismember(&mask, fault)) << fault;
+  }
+  for (const int other : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGCONT, SIGTTOU, SIGPIPE, SIGUSR1, SIGRTMIN}) {
+    EXPECT_TRUE(sigismember(&mask, other)) << other;
+  }
 }
 
 }  // namespace

@@ -13,9 +13,8 @@ int KeyboardDescriptor();
 // Async-signal-safe, on any thread.
 bool InForeground();
 
-// The terminal has gone away: it is given back where it can be and no
-// longer read, and the program ends by SIGHUP unless that was ignored at
-// start.
+// The terminal has gone away, or is no longer ours: it is given back where
+// it can be and never looked at again. The program plays on.
 void StopReading();
 
 // Decodes the next key press, to be shown by PeekKeyPress (terminal.h),

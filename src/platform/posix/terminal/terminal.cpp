@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -11,36 +12,27 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <initializer_list>
 
 #include "platform/platform.h"
 #include "platform/posix/system.h"
 #include "platform/posix/terminal/keyboard.h"
+#include "platform/posix/terminal/ownership.h"
 #include "platform/posix/terminal/terminal.h"
 
 namespace {
-
-// The signals whose default action ends the process, besides the faults
-// (kFaultSignals) and the real-time ones: each gives the mode back first.
-// SIGPIPE is among them, but the program ignores it before it gets here (a
-// write to a reader that has gone fails instead), so it never comes.
-constexpr int kDeadlySignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGUSR1,   SIGUSR2, SIGPIPE, SIGALRM, SIGTERM,
-                                  SIGSTKFLT, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO, SIGPWR};
 
 // In the background, how often a wait looks whether the terminal has become
 // ours: a shell's "fg" may move the foreground without a signal.
 constexpr uint64_t kBackgroundLookMs = 50;
 
 // Read by signal handlers; the main thread changes them only inside a
-// ModeChange, and writes saved_mode before it sets mode_changed, which a
-// handler on a worker reads first. The key mode is ours while mode_changed
-// is set: saved_mode is the mode we found and owe back.
+// ModeChange, and writes saved_mode and key_mode before it sets
+// mode_changed, which a handler on a worker reads first. While mode_changed
+// is set, saved_mode is the mode we found and owe back, as long as the
+// terminal holds key_mode, the mode we set.
 volatile sig_atomic_t keyboard = -1;  // the controlling terminal, or -1: no keys
-// Started as a script's background command: the terminal is the script's,
-// even while the process shares its foreground. Set once, before any handler
-// or thread.
-bool left_to_the_script = false;
 termios saved_mode{};
+termios key_mode{};
 std::atomic<int> mode_changed{0};
 // How many of our own mode calls are under way: a SIGTTOU meanwhile is the
 // terminal refusing one from the background, not a stop.
@@ -49,13 +41,12 @@ std::atomic<int> own_mode_calls{0};
 int wake_read = -1;
 volatile sig_atomic_t wake_write = -1;
 // Blocked while the main thread changes the mode: the signals whose handlers
-// read it on the main thread. Set once, before any handler is installed.
+// read it on the main thread. Set once, as the handlers are installed.
 // SIGTTOU is never among them: blocked, it would let our own call from the
 // background change the mode under the shell.
 sigset_t mode_signals;
 
 // Main thread only.
-termios key_mode{};  // the mode we set
 bool given_back = false;  // the terminal has been given back for good
 
 // Blocks the signals whose handlers read the mode while it is changed.
@@ -70,11 +61,6 @@ class ModeChange {
   sigset_t previous_;
 };
 
-bool SameMode(const termios& a, const termios& b) {
-  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
-         a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
-}
-
 // Sets the terminal's mode. Should the process have gone to the background
 // since it looked (stopped and sent on with "bg"), the terminal refuses with
 // SIGTTOU, whose handler then lets the call fail instead of stopping the job
@@ -86,11 +72,16 @@ bool SetMode(const termios& mode) {
   return set;
 }
 
-// Gives the mode back, from the foreground only. Async-signal-safe; on the
-// main thread, called inside a ModeChange.
+// Gives the mode back, from the foreground only, and only while the
+// terminal holds the mode we set: one set since (a caller such as watch
+// putting its own back, another copy of the program in the same job that
+// gave back what it found) is no longer ours to undo, and the debt is gone.
+// Async-signal-safe; on the main thread, called inside a ModeChange.
 void RestoreTerminal() {
   if (mode_changed.load() == 0 || !InForeground()) return;
-  if (SetMode(saved_mode)) mode_changed.store(0);
+  termios now{};
+  if (tcgetattr(keyboard, &now) != 0) return;
+  if (!StillHoldsOurMode(now, key_mode) || SetMode(saved_mode)) mode_changed.store(0);
 }
 
 // Sets the key mode when the process is in the foreground and the terminal
@@ -102,7 +93,7 @@ void TakeKeyMode() {
   const ModeChange change;
   termios found{};
   if (!InForeground() || tcgetattr(keyboard, &found) != 0) return;
-  if (mode_changed.load() != 0 && SameMode(found, key_mode)) return;
+  if (mode_changed.load() != 0 && StillHoldsOurMode(found, key_mode)) return;
   termios mode = found;
   mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
   // One byte is enough for a read; with nothing there the descriptor's
@@ -118,6 +109,7 @@ void TakeKeyMode() {
   own_mode_calls.fetch_add(1);
   mode_changed.store(0);
   saved_mode = found;
+  key_mode = mode;
   mode_changed.store(1);
   const bool set = SetMode(mode);
   own_mode_calls.fetch_sub(1);
@@ -125,7 +117,10 @@ void TakeKeyMode() {
     mode_changed.store(0);
     return;
   }
-  key_mode = mode;
+  // What the terminal made of it, which is what a handler will find there
+  // (a device may drop a setting it does not have).
+  termios taken{};
+  if (tcgetattr(keyboard, &taken) == 0) key_mode = taken;
 }
 
 // Wakes the main thread's wait. Async-signal-safe.
@@ -189,10 +184,14 @@ void OnContinue(int) {
   errno = saved_errno;
 }
 
+bool Ignored(int signal_number) {
+  struct sigaction now{};
+  return sigaction(signal_number, nullptr, &now) == 0 && now.sa_handler == SIG_IGN;
+}
+
 // A signal the caller ignored (nohup, say) stays ignored.
 void HandleUnlessIgnored(int signal_number, void (*handler)(int), int flags) {
-  struct sigaction previous{};
-  if (sigaction(signal_number, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) return;
+  if (Ignored(signal_number)) return;
   struct sigaction action{};
   action.sa_handler = handler;
   action.sa_flags = flags;
@@ -204,14 +203,15 @@ void HandleUnlessIgnored(int signal_number, void (*handler)(int), int flags) {
 
 bool InForeground() {
   const int terminal = keyboard;
-  return terminal >= 0 && !left_to_the_script && tcgetpgrp(terminal) == getpgrp();
+  return terminal >= 0 && tcgetpgrp(terminal) == getpgrp();
 }
 
 int KeyboardDescriptor() { return keyboard; }
 
-// No handler can see the descriptor once it is closed. A closed window
-// ends the program as the hang-up's SIGHUP would have, had it come: in the
-// background none does. Ignored at start (nohup), it plays on.
+// No handler can see the descriptor once it is closed. The program does
+// not end for it: it lives and dies by the SIGHUP the kernel or the shell
+// sends, and a job no one signals (disowned, or left by the shell's exit)
+// plays on without looking at the terminal again.
 void StopReading() {
   int closed = -1;
   {
@@ -222,29 +222,9 @@ void StopReading() {
   }
   if (closed >= 0) close(closed);
   ForgetKeys();
-  raise(SIGHUP);
 }
 
 namespace {
-
-// Whether `descriptor` is the controlling terminal itself (the device that
-// /dev/tty stands for), as standard input is when the user types to us.
-bool IsControllingTerminal(int descriptor) {
-  return isatty(descriptor) && tcgetsid(descriptor) == getsid(0);
-}
-
-bool Ignored(int signal_number) {
-  struct sigaction now{};
-  return sigaction(signal_number, nullptr, &now) == 0 && now.sa_handler == SIG_IGN;
-}
-
-// A shell without job control (any script) starts a background command in
-// its own process group, so it may hold the terminal's foreground; but it
-// starts it with SIGINT and SIGQUIT ignored and standard input away from the
-// terminal (/dev/null), which a foreground command has not.
-bool StartedInAScriptsBackground() {
-  return Ignored(SIGINT) && Ignored(SIGQUIT) && !IsControllingTerminal(STDIN_FILENO);
-}
 
 // Which key presses end a wait.
 enum class KeysWatched { kEsc, kAny };
@@ -259,7 +239,7 @@ WaitEnd WaitWithKeys(int descriptor, uint64_t deadline, KeysWatched keys) {
     // no longer ours, has no foreground to look at.
     const pid_t owner = keyboard >= 0 && !given_back ? tcgetpgrp(keyboard) : 0;
     if (owner < 0) StopReading();
-    const bool foreground = keyboard >= 0 && !left_to_the_script && owner == getpgrp();
+    const bool foreground = keyboard >= 0 && owner == getpgrp();
     if (foreground) TakeKeyMode();
     pollfd ready = {descriptor, POLLIN, 0};
     if (descriptor >= 0 && poll(&ready, 1, 0) > 0) return WaitEnd::kReady;
@@ -275,7 +255,8 @@ WaitEnd WaitWithKeys(int descriptor, uint64_t deadline, KeysWatched keys) {
     // An Esc byte on its own is the Esc key once the terminal stays quiet.
     if (incomplete) wake_at = std::min(deadline, now + LoneEscWaitMs() + 1);
     // "fg" from a shell that sends no SIGCONT to a running job, or a hang-up
-    // that sends no SIGHUP to a job in the background.
+    // that sends no SIGHUP to a job in the background; a terminal gone is
+    // no longer looked at.
     if (keyboard >= 0 && !given_back && !foreground) wake_at = std::min(wake_at, now + kBackgroundLookMs);
     pollfd watched[3] = {};
     nfds_t count = 0;
@@ -306,35 +287,67 @@ void WaitForKeyOrDescriptor(int descriptor, uint32_t timeout_ms) {
 }
 
 void PrepareTerminal() {
+  // A script's background command leaves the terminal to the script: it
+  // never reads it, sets it, or watches it.
+  if (StartedInAScriptsBackground(STDIN_FILENO)) return;
   // Kept in the background too: the program may be brought to the
   // foreground later, and then it takes the keys.
   const int terminal = open("/dev/tty", O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (terminal < 0) return;
-  keyboard = terminal;
-  // Kept open there too, only to see the terminal hang up.
-  left_to_the_script = StartedInAScriptsBackground();
   int wake[2];
   if (pipe2(wake, O_NONBLOCK | O_CLOEXEC) == 0) {
     wake_read = wake[0];
     wake_write = wake[1];
   }
-
-  sigemptyset(&mode_signals);
-  for (const int signal_number : {SIGTSTP, SIGCONT}) sigaddset(&mode_signals, signal_number);
-  auto handle_deadly = [](int signal_number) {
-    HandleUnlessIgnored(signal_number, OnDeadlySignal, 0);
-    sigaddset(&mode_signals, signal_number);
-  };
-  for (const int signal_number : kDeadlySignals) handle_deadly(signal_number);
-  for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number) handle_deadly(signal_number);
-  for (const int signal_number : kFaultSignals) HandleUnlessIgnored(signal_number, OnDeadlySignal, 0);
-  HandleUnlessIgnored(SIGTSTP, OnStopSignal, SA_RESTART);
-  // Not restarted: our own mode call that SIGTTOU refuses must fail.
-  HandleUnlessIgnored(SIGTTOU, OnStopSignal, 0);
-  // The program reads the terminal only in the foreground; a read that
-  // loses the race with "bg" fails instead of stopping the program.
-  signal(SIGTTIN, SIG_IGN);
-  HandleUnlessIgnored(SIGCONT, OnContinue, SA_RESTART);
+  keyboard = terminal;
   TakeKeyMode();
+}
+
+bool StillHoldsOurMode(const termios& now, const termios& ours) {
+  return now.c_iflag == ours.c_iflag && now.c_oflag == ours.c_oflag && now.c_cflag == ours.c_cflag &&
+         now.c_lflag == ours.c_lflag && std::memcmp(now.c_cc, ours.c_cc, sizeof now.c_cc) == 0;
+}
+
+bool StartedInAScriptsBackground(int input) {
+  if (!Ignored(SIGINT) || !Ignored(SIGQUIT)) return false;
+  struct stat found{};
+  struct stat null_device{};
+  return fstat(input, &found) == 0 && stat("/dev/null", &null_device) == 0 && S_ISCHR(found.st_mode) &&
+         found.st_rdev == null_device.st_rdev;
+}
+
+void InstallSignalHandlers() {
+  sigemptyset(&mode_signals);
+  for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
+    switch (KindOfSignal(signal_number)) {
+      case SignalKind::kDeadly:
+        HandleUnlessIgnored(signal_number, OnDeadlySignal, 0);
+        sigaddset(&mode_signals, signal_number);
+        break;
+      // A fault comes on the thread that made it, which never changes the mode.
+      case SignalKind::kFault:
+        HandleUnlessIgnored(signal_number, OnDeadlySignal, 0);
+        break;
+      case SignalKind::kStop:
+        HandleUnlessIgnored(signal_number, OnStopSignal, SA_RESTART);
+        sigaddset(&mode_signals, signal_number);
+        break;
+      // Not restarted: our own mode call that it refuses must fail. Never
+      // among the mode signals: blocked, it would let that call from the
+      // background change the mode under the shell.
+      case SignalKind::kStopOnOwnCall:
+        HandleUnlessIgnored(signal_number, OnStopSignal, 0);
+        break;
+      case SignalKind::kContinue:
+        HandleUnlessIgnored(signal_number, OnContinue, SA_RESTART);
+        sigaddset(&mode_signals, signal_number);
+        break;
+      case SignalKind::kIgnored:
+        signal(signal_number, SIG_IGN);
+        break;
+      case SignalKind::kLeftAlone:
+        break;
+    }
+  }
 }
 

@@ -10,14 +10,13 @@
 // mode, and reads keys). InForeground (keyboard.h) is the one place that
 // says which holds; it is asked at start and once a pass of every wait,
 // and in the background a wait passes at least every 50 ms, since a shell's
-// "fg" may move the foreground of a running job without a signal, and a
-// hang-up sends no SIGHUP to a background job. A script's background
-// command (a shell without job control starts it with SIGINT and SIGQUIT
-// ignored, standard input away from the terminal) is never in the
-// foreground, though it may share the script's process group. The key mode
-// only turns echo and line editing off: Ctrl+C, Ctrl+\ and Ctrl+Z keep
-// their signals. A terminal that hangs up ends the program by SIGHUP, unless
-// SIGHUP was ignored at start.
+// "fg" may move the foreground of a running job without a signal. A
+// script's background command (ownership.h) never opens the terminal,
+// though it may share the script's process group. The key mode only turns
+// echo and line editing off: Ctrl+C, Ctrl+\ and Ctrl+Z keep their signals.
+// A terminal that hangs up, or stops being ours, is closed and no longer
+// looked at; the program ends only by the SIGHUP the kernel or the shell
+// sends (a disowned job plays on), unless SIGHUP was ignored at start.
 //
 // Threads and signals: everything here runs on the main thread, and only the
 // main thread changes the terminal's mode, with one exception: a fault of
@@ -38,6 +37,10 @@
 //     SIGHUP, SIGQUIT, the faults, SIGUSR1, SIGALRM, the real-time signals
 //     and the rest) gives the mode back, then ends the process by that same
 //     signal.
+// Each gives back only while the terminal still holds the mode this process
+// set: a caller such as watch, or another copy of the program in the same
+// job, may have put its own since. Which signal is which, system.h's table
+// says.
 // So a handler touches the wake descriptor and, to give the mode back, the
 // saved mode, the flag that says it is owed, and the terminal's descriptor.
 // The main thread changes those only with the signals whose handlers read
@@ -74,3 +77,7 @@ void PrepareTerminal();
 // removal, as platform::RemoveKeyEvent.
 bool PeekKeyPress(platform::KeyEvent* event);
 void RemoveKeyPress();
+// Installs the handlers of every signal by its kind in system.h's table.
+// First thing at start, before any thread: the faults' handlers must be
+// there before any worker, and SIGPIPE ignored before any write.
+void InstallSignalHandlers();
