@@ -125,15 +125,11 @@ TEST(SoundFileTest, AFileWithoutAMapPlaysInItsFormatsOrderAndAMapWins) {
   } orders[] = {
       {"mono", kFlac, 1, {SF_CHANNEL_MAP_MONO}},
       {"FLAC 3.0", kFlac, 3, {kL, kR, kC}},
-      {"FLAC quad", kFlac, 4, {kL, kR, kBL, kBR}},
-      {"FLAC 6.1", kFlac, 7, {kL, kR, kC, kLfe, kBC, kSL, kSR}},
       {"FLAC 7.1", kFlac, 8, {kL, kR, kC, kLfe, kBL, kBR, kSL, kSR}},
       {"Vorbis 3.0", kVorbis, 3, {kL, kC, kR}},
-      {"Vorbis 5.0", kVorbis, 5, {kL, kC, kR, kBL, kBR}},
       {"Vorbis 5.1", kVorbis, 6, {kL, kC, kR, kBL, kBR, kLfe}},
       {"Opus 6.1", SF_FORMAT_OGG | SF_FORMAT_OPUS, 7, {kL, kC, kR, kSL, kSR, kBC, kLfe}},
       {"Vorbis 7.1", kVorbis, 8, {kL, kC, kR, kSL, kSR, kBL, kBR, kLfe}},
-      {"a WAV takes the mask's first bits", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 4, {kL, kR, kC, kLfe}},
       {"AIFF defines no order", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 6, {}},
       {"nor does any format past 8", kVorbis, 9, {}},
   };
