@@ -225,17 +225,17 @@ inline Heard Listen(const std::vector<int16_t>& left, size_t from, size_t to,
   return heard;
 }
 
-// A null sink (44100 Hz, stereo) made on the private server for one test
-// and removed again when the object goes: what plays into it is recorded
+// A null sink (44100 Hz, stereo, or the speakers of `channel_map`) made on
+// the private server for one test and removed again when the object goes: what plays into it is recorded
 // apart from every other test's sound, so sound tests can run side by side.
 class NullSink {
  public:
-  explicit NullSink(const std::string& name) : name_(name) {
+  explicit NullSink(const std::string& name, const std::string& channel_map = "") : name_(name) {
     bool ok = false;
     // No rewinds: the monitor has passed on what was rendered, and a
     // rewind would render it again.
     module_ = Command("pactl", {"load-module", "module-null-sink", "sink_name=" + name, "rate=44100",
-                                "channels=2", "norewinds=1"},
+                                channel_map.empty() ? "channels=2" : "channel_map=" + channel_map, "norewinds=1"},
                       &ok);
     if (!ok) module_.clear();
     while (!module_.empty() && std::isspace(static_cast<unsigned char>(module_.back()))) module_.pop_back();
@@ -255,14 +255,17 @@ class NullSink {
 };
 
 // Records a sink's monitor (the left channel, or the right one: `channel`
-// 1) from construction to Stop,
+// 1; of a sink of `channel_map`, the channel'th of it) from construction to Stop,
 // noting when each block arrived so that a sample's index maps to its time
 // on the sink's clock. The null sink renders ahead of its clock, so a sound
 // that starts before the monitor's stream runs loses its start: a recorder
 // counts as started once its first block has come.
 class MonitorRecorder {
  public:
-  explicit MonitorRecorder(const std::string& sink, size_t channel = 0) : parec_(Parec(sink)), channel_(channel) {
+  explicit MonitorRecorder(const std::string& sink, size_t channel = 0, const std::string& channel_map = "")
+      : parec_(Parec(sink, channel_map)),
+        channel_(channel),
+        channels_(Channels(channel_map)) {
     if (!parec_.Started()) return;
     reader_ = std::thread([this] { Read(); });
     started_ = WaitFor(5000, [this] { return !marks_.empty(); });
@@ -307,11 +310,15 @@ class MonitorRecorder {
  private:
   static constexpr int kLoud = 1000;  // as Listen counts a sample loud
 
-  static ProcessOptions Parec(const std::string& sink) {
+  static size_t Channels(const std::string& channel_map) {
+    return channel_map.empty() ? 2 : 1 + static_cast<size_t>(std::count(channel_map.begin(), channel_map.end(), ','));
+  }
+  static ProcessOptions Parec(const std::string& sink, const std::string& channel_map) {
     ProcessOptions options;
     options.program = "parec";
-    options.args = {"--latency-msec=20", "-d", sink + ".monitor", "--raw", "--format=s16le",
-                    "--rate=44100", "--channels=2"};
+    options.args = {"--latency-msec=20", "-d", sink + ".monitor", "--raw", "--format=s16le", "--rate=44100"};
+    options.args.push_back("--channels=" + std::to_string(Channels(channel_map)));
+    if (!channel_map.empty()) options.args.push_back("--channel-map=" + channel_map);
     return options;
   }
 
@@ -328,7 +335,7 @@ class MonitorRecorder {
       const std::string& bytes = parec_.Out();
       std::lock_guard lock(mutex_);
       const size_t before = left_.size();
-      for (size_t i = before * 4 + channel_ * 2; i + 1 < bytes.size(); i += 4) {
+      for (size_t i = before * channels_ * 2 + channel_ * 2; i + 1 < bytes.size(); i += channels_ * 2) {
         left_.push_back(static_cast<int16_t>(static_cast<uint16_t>(
             static_cast<uint8_t>(bytes[i]) | (static_cast<uint8_t>(bytes[i + 1]) << 8))));
       }
@@ -339,6 +346,7 @@ class MonitorRecorder {
 
   Process parec_;
   size_t channel_;
+  size_t channels_;
   std::thread reader_;
   std::mutex mutex_;
   std::condition_variable changed_;

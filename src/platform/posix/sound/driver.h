@@ -29,8 +29,9 @@ struct SoundFormat {
   unsigned channels = 0;
   // 16-bit samples are on offer (FrameSource::int16s).
   bool int16 = false;
-  // The speaker of each channel as the file names it, in libsndfile's
-  // SF_CHANNEL_MAP_* values; empty when the file names none.
+  // The speaker of each channel as the file names it, else as its format
+  // orders them, in libsndfile's SF_CHANNEL_MAP_* values; empty when
+  // neither does.
   std::vector<int> channel_map;
   // The sound's length in frames; 0 when not known.
   uint64_t frames = 0;

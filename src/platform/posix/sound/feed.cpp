@@ -19,12 +19,12 @@ constexpr uint64_t kShortestWaitMs = 10;
 
 uint64_t NowUs() { return platform::MonotonicMilliseconds() * 1000; }
 
-int16_t ToInt16(float sample) {
+}  // namespace
+
+int16_t SampleToInt16(float sample) {
   const float clipped = std::clamp(sample, -1.0f, 1.0f);
   return static_cast<int16_t>(std::lrintf(clipped * 32767.0f));
 }
-
-}  // namespace
 
 Buffering BufferingFor(const SoundFormat& format, bool short_allowed) {
   const bool short_sound = short_allowed && format.frames != 0 && format.rate != 0 &&
@@ -56,7 +56,7 @@ bool FeedLoop::Play(OutputDriver& output, const SoundFormat& format, const Buffe
     if (frames <= 0) break;
     if (int16_out && !read_int16) {
       std::transform(floats_.begin(), floats_.begin() + frames * static_cast<long>(format.channels), int16s_.begin(),
-                     ToInt16);
+                     SampleToInt16);
     }
     const char* data = int16_out ? reinterpret_cast<const char*>(int16s_.data())
                                  : reinterpret_cast<const char*>(floats_.data());

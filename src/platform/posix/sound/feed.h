@@ -9,6 +9,10 @@
 
 #include "platform/posix/sound/driver.h"
 
+// A float sample as the 16-bit one an output that takes those plays:
+// samples past full scale are clipped to it, where wrapped they would click.
+int16_t SampleToInt16(float sample);
+
 class FeedLoop {
  public:
   // Plays `source`, of `format`, on `output`, opened with `buffering`,

@@ -1,5 +1,6 @@
 // The feed loop's choice of buffer: a short one for a sound known to be
-// shorter than 2 s on an output that allows it, the long one otherwise.
+// shorter than 2 s on an output that allows it, the long one otherwise; and
+// float samples made 16-bit.
 #include <gtest/gtest.h>
 
 #include "platform/posix/sound/feed.h"
@@ -22,6 +23,14 @@ TEST(FeedTest, OnlyASoundKnownToBeShortGetsTheShortBuffer) {
     EXPECT_EQ(buffering.buffer_us, row.buffer_us) << row.why;
     EXPECT_EQ(buffering.period_us, row.buffer_us == 60000 ? 20000u : 250000u) << row.why;
   }
+}
+
+TEST(FeedTest, FloatSamplesPastFullScaleClipInsteadOfWrapping) {
+  const struct {
+    float sample;
+    int16_t expected;
+  } cases[] = {{1.5f, 32767}, {-1.5f, -32767}, {3e9f, 32767}, {1.0f, 32767}, {0.25f, 8192}, {-0.25f, -8192}};
+  for (const auto& row : cases) EXPECT_EQ(SampleToInt16(row.sample), row.expected) << row.sample;
 }
 
 }  // namespace

@@ -64,6 +64,27 @@ std::vector<int> ChannelMap(SNDFILE* file, const SF_INFO& info) {
   return map;
 }
 
+constexpr int kL = SF_CHANNEL_MAP_LEFT, kR = SF_CHANNEL_MAP_RIGHT, kC = SF_CHANNEL_MAP_CENTER,
+              kLfe = SF_CHANNEL_MAP_LFE, kBL = SF_CHANNEL_MAP_REAR_LEFT, kBR = SF_CHANNEL_MAP_REAR_RIGHT,
+              kBC = SF_CHANNEL_MAP_REAR_CENTER, kSL = SF_CHANNEL_MAP_SIDE_LEFT, kSR = SF_CHANNEL_MAP_SIDE_RIGHT;
+// Each format's order for 2 to 8 channels, as its specification gives it.
+constexpr int kFlacOrders[7][8] = {{kL, kR},
+                                   {kL, kR, kC},
+                                   {kL, kR, kBL, kBR},
+                                   {kL, kR, kC, kBL, kBR},
+                                   {kL, kR, kC, kLfe, kBL, kBR},
+                                   {kL, kR, kC, kLfe, kBC, kSL, kSR},
+                                   {kL, kR, kC, kLfe, kBL, kBR, kSL, kSR}};
+constexpr int kVorbisOrders[7][8] = {{kL, kR},
+                                     {kL, kC, kR},
+                                     {kL, kR, kBL, kBR},
+                                     {kL, kC, kR, kBL, kBR},
+                                     {kL, kC, kR, kBL, kBR, kLfe},
+                                     {kL, kC, kR, kSL, kSR, kBC, kLfe},
+                                     {kL, kC, kR, kSL, kSR, kBL, kBR, kLfe}};
+// A WAV without a mask has the first channels of the mask's order.
+constexpr int kWavOrder[8] = {kL, kR, kC, kLfe, kBL, kBR, kSL, kSR};
+
 class LibsndfileDecoder final : public SoundDecoder {
  public:
   explicit LibsndfileDecoder(SNDFILE* file) : file_(file) {}
@@ -93,17 +114,37 @@ std::unique_ptr<SoundDecoder> OpenLibsndfileDecoder(int fd, SoundFormat* format,
   format->channels = static_cast<unsigned>(info.channels);
   format->int16 = HasAtMostSixteenBits(info);
   format->channel_map = ChannelMap(file, info);
+  if (format->channel_map.empty()) format->channel_map = FormatChannelOrder(info.format, format->channels);
   format->frames = info.frames > 0 ? static_cast<uint64_t>(info.frames) : 0;
   return decoder;
 }
 
 }  // namespace
 
+std::vector<int> FormatChannelOrder(int format, unsigned channels) {
+  const int* order = nullptr;
+  const int type = format & SF_FORMAT_TYPEMASK;
+  const int codec = format & SF_FORMAT_SUBMASK;
+  if (channels == 1) return {SF_CHANNEL_MAP_MONO};
+  if (channels > 8) return {};
+  if (type == SF_FORMAT_FLAC) {
+    order = kFlacOrders[channels - 2];
+  } else if (type == SF_FORMAT_OGG && (codec == SF_FORMAT_VORBIS || codec == SF_FORMAT_OPUS)) {
+    order = kVorbisOrders[channels - 2];
+  } else if (type == SF_FORMAT_WAV || type == SF_FORMAT_WAVEX || type == SF_FORMAT_RF64 || type == SF_FORMAT_W64) {
+    order = kWavOrder;
+  }
+  return order != nullptr ? std::vector<int>(order, order + channels) : std::vector<int>{};
+}
+
 std::unique_ptr<SoundDecoder> OpenSoundDecoder(int fd, SoundFormat* format, uint32_t* code) {
   *format = SoundFormat{};
   int read_error = 0;
   std::unique_ptr<SoundDecoder> decoder = OpenWavDecoder(fd, format, &read_error);
-  if (decoder != nullptr) return decoder;
+  if (decoder != nullptr) {
+    if (format->channel_map.empty()) format->channel_map = FormatChannelOrder(SF_FORMAT_WAV, format->channels);
+    return decoder;
+  }
   // A read that failed is the disk's, whichever reader met it.
   if (read_error != 0) {
     close(fd);

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/posix/sound/driver.h"
 #include "platform/posix/worker.h"
@@ -34,6 +35,13 @@ class SoundDecoder {
   // Goes back to the first frame; false when the file cannot be read there.
   virtual bool Rewind() = 0;
 };
+
+// The speakers a file of libsndfile's `format` (SF_FORMAT_* values) puts
+// its `channels` channels on when it names none (SF_CHANNEL_MAP_* values):
+// FLAC's order, Vorbis' (Opus' too) and, for the WAV family, the mask's
+// order FL FR FC LFE BL BR SL SR; one channel is mono. Empty for other
+// formats and past 8 channels, where no order is defined.
+std::vector<int> FormatChannelOrder(int format, unsigned channels);
 
 // Opens the sound held in the file `fd` for decoding, taking the descriptor
 // over (it is closed on failure too): with the built-in reader when it takes

@@ -1,7 +1,8 @@
 // A WAV file's chunks are walked as libsndfile walks them, so that the
 // sound's extent comes out the same: the end test before each chunk, the
 // pad byte after an odd size, and a data size past the end of the file cut
-// to the file. Chunks it would parse and could refuse send the file to it.
+// to the file. Chunks it would parse and could refuse, or read past, send
+// the file to it; a LIST of plain INFO text (ffmpeg's tags) it skips whole.
 #include "platform/posix/sound/decode/wav_reader.h"
 
 #include <sndfile.h>
@@ -110,6 +111,27 @@ bool ReadFormat(int fd, uint64_t offset, uint32_t size, Layout* layout, SoundFor
   return true;
 }
 
+// Whether the LIST chunk of `size` bytes at `offset` is one that libsndfile
+// reads to its end and no further: INFO text whose entries fill it exactly,
+// as ffmpeg and most editors write it. Markers it reads without a size,
+// reads past, or backs out of send the file to it.
+bool IsPlainInfoList(int fd, uint64_t offset, uint32_t size, int* error) {
+  if (size < 4 || size > kMostHeaderBytes) return false;
+  std::vector<uint8_t> list(size);
+  if (!ReadAt(fd, offset, list.data(), size, error) || !Is(list.data(), "INFO")) return false;
+  for (uint64_t at = 4; at < size;) {
+    const uint8_t* entry = list.data() + at;
+    if (size - at < 8 || Le32(entry) == 0 || Is(entry, "data") || Is(entry, "INFO") || Is(entry, "adtl") ||
+        Is(entry, "exif") || Is(entry, "labl")) {
+      return false;
+    }
+    const uint64_t padded = uint64_t{Le32(entry + 4)} + (Le32(entry + 4) & 1);
+    if (padded > size - at - 8) return false;
+    at += 8 + padded;
+  }
+  return true;
+}
+
 // Walks the chunks of the file, `file_size` bytes long.
 bool ReadLayout(int fd, uint64_t file_size, Layout* layout, SoundFormat* format, int* error) {
   uint8_t header[12];
@@ -149,6 +171,8 @@ bool ReadLayout(int fd, uint64_t file_size, Layout* layout, SoundFormat* format,
     if (Is(chunk, "fmt ")) {
       if (have_format || !ReadFormat(fd, content, size, layout, format, error)) return false;
       have_format = true;
+    } else if (Is(chunk, "LIST")) {
+      if (!IsPlainInfoList(fd, content, size, error)) return false;
     } else if (!(Is(chunk, "fact") && size >= 4) && !Is(chunk, "JUNK") && !Is(chunk, "PAD ")) {
       // Chunks libsndfile parses, and may refuse or read differently.
       return false;

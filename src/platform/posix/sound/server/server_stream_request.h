@@ -18,8 +18,8 @@ struct StreamBuffer {
   uint64_t request_us = 0;
 };
 
-// The server's channel positions for a sound: the speakers its file names
-// (SoundFormat::channel_map), else, and where any of them has no position
+// The server's channel positions for a sound: the speakers its file or its
+// format names (SoundFormat::channel_map), else, and where any of them has no position
 // of the server's, the layout the server's client library gives that many
 // channels: mono; left, right; then centre, rear or sides as its default
 // (AIFF's) order has them, and auxiliary channels past six.
