@@ -41,3 +41,5 @@ inline const std::string kNotSoundLine =
 inline const std::string kUnreadableLine = "  >> Error:The sound file cannot be read. (302) <<\r\n";
 inline const std::string kDamagedLine = "  >> Error:The sound file is damaged. (304) <<\r\n";
 inline const std::string kNoOutputLine = "  >> Error:There is no sound output to play on. (305) <<\r\n";
+inline const std::string kNoDecoderLine =
+    "  >> Error:The decoder for this kind of sound file is not installed. (313) <<\r\n";

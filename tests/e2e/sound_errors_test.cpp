@@ -104,7 +104,7 @@ struct DamagedCase {
   const char* file;
   std::string out;
   const char* repeat = "/r1";
-  const char* read_shim = "";  // how reads of the file fail (tests/shims/read_shim.cpp)
+  const char* read_shim = "";  // how reads or libraries fail (tests/shims/read_shim.cpp)
 };
 
 // The MP3 decoder behind libsndfile prints its complaints unless stopped.
@@ -129,6 +129,7 @@ TEST(SoundErrorsTest, DamagedFilesPrintNothingOnStandardError) {
   std::ofstream(dir / "null-alsa.conf") << "pcm.!default { type null }\n";
 
   ASSERT_TRUE(MakeTone(dir / "tone.wav"));
+  ASSERT_TRUE(MakeTone(dir / "tone.flac"));
   bool ok = false;
   Command("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", dir / "empty.wav", "trim", "0", "0"}, &ok);
   ASSERT_TRUE(ok);
@@ -139,7 +140,8 @@ TEST(SoundErrorsTest, DamagedFilesPrintNothingOnStandardError) {
       {"a read that failed once is tried again", "tone.wav", kUnreadableLine, "/r3", "eio-once"},
       {"a sound of no frames, five times, at once", "empty.wav", "", "/r5"},
       {"without libasound there is no output", "tone.wav", kNoOutputLine, "/r1", "no-libraries"},
-      {"without libsndfile an MP3 is no sound to play", "bad.mp3", kNotSoundLine, "/r1", "no-libraries"},
+      {"without libsndfile an MP3 has no decoder", "bad.mp3", kNoDecoderLine, "/r1", "no-libraries"},
+      {"a libsndfile that lacks sf_close is none", "tone.flac", kNoDecoderLine, "/r1", "hide:sf_close"},
   };
   for (const DamagedCase& row : cases) {
     ProcessOptions options;

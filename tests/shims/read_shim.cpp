@@ -3,7 +3,9 @@
 // "hang", "eio" (every read fails), "eio-once" (the first read fails) or
 // "printf" (a library's complaint on standard output), or "crash" (a fault);
 // "hang-dirs": opening any directory hangs, "slow-dirs": it takes 250 ms;
-// "no-libraries": libasound and libsndfile cannot be loaded. PELDO_STOP_AT_SET=N: the N-th
+// "no-libraries": libasound and libsndfile cannot be loaded; "hide:NAME":
+// dlsym finds no function NAME, as in a build of its library that lacks
+// it. PELDO_STOP_AT_SET=N: the N-th
 // change of the terminal's mode stops the process (SIGSTOP) first.
 #include <dirent.h>
 #include <dlfcn.h>
@@ -72,6 +74,21 @@ extern "C" void* dlopen(const char* name, int flags) {
   const bool hidden = name != nullptr && (std::strstr(name, "libasound") || std::strstr(name, "libsndfile"));
   if (hidden && mode != nullptr && std::strcmp(mode, "no-libraries") == 0) return nullptr;
   return real(name, flags);
+}
+
+// The shim's own lookups (RTLD_NEXT) come through here too, and still find
+// what follows the shim.
+extern "C" void* dlsym(void* library, const char* name) {
+  using Lookup = void* (*)(void*, const char*);
+  static const Lookup real = [] {
+    void* found = dlvsym(RTLD_NEXT, "dlsym", "GLIBC_2.34");
+    return reinterpret_cast<Lookup>(found != nullptr ? found : dlvsym(RTLD_NEXT, "dlsym", "GLIBC_2.2.5"));
+  }();
+  const char* mode = std::getenv("PELDO_READ_SHIM");
+  if (mode != nullptr && std::strncmp(mode, "hide:", 5) == 0 && std::strcmp(mode + 5, name) == 0) {
+    return nullptr;
+  }
+  return real(library, name);
 }
 
 extern "C" DIR* opendir(const char* name) {

@@ -59,4 +59,20 @@ constexpr int kHandOverMs = 250;
 // whatever the output does.
 constexpr int kStopWaitMs = 60;
 
+// The ALSA output (alsa/). The rate and channels it is opened for at most,
+// as the server's driver allows: what no output plays is refused before
+// any buffer is made for it.
+constexpr unsigned kAlsaMostRate = 384000;
+constexpr unsigned kAlsaMostChannels = 32;
+static_assert(kBufferUs * kAlsaMostRate / 1000000 * kAlsaMostChannels * sizeof(float) <= 64u << 20,
+              "a long sound's buffer at the most rate and channels stays within 64 MB");
+// A device that neither takes frames nor reports an error for this long is
+// asked for its state, so that a vanished sound server ends the sound.
+constexpr int kAlsaStateCheckMs = 500;
+// Without poll descriptors, the device is written again after this long.
+constexpr int kAlsaWriteRetryMs = 250;
+// ALSA tells nobody when a suspended device may resume: it is asked again
+// this often.
+constexpr int kAlsaResumeRetryMs = 100;
+
 }  // namespace sound_bounds

@@ -27,13 +27,13 @@ constexpr ErrorText kTexts[] = {
     {kMediaNotOpen, "No sound of that name is open."},
     {kMediaAlreadyOpen, "Another sound is already open."},
     {kMediaServerRefused, "The sound server refused access to its output."},
+    {kMediaNoDecoder, "The decoder for this kind of sound file is not installed."},
 };
 
 // libsndfile gives its failed allocation no public error code, only a
 // number of its own; the library's text for that number tells it.
-bool IsDecoderOutOfMemory(int decoder_error) {
-  const char* text = sf_error_number(decoder_error);
-  return text != nullptr && std::strstr(text, "malloc") != nullptr;
+bool IsDecoderOutOfMemory(const char* decoder_text) {
+  return decoder_text != nullptr && std::strstr(decoder_text, "malloc") != nullptr;
 }
 
 }  // namespace
@@ -59,7 +59,7 @@ uint32_t CodeForFileError(int error_number) {
   }
 }
 
-uint32_t CodeForDecoderError(int decoder_error, int error_number) {
+uint32_t CodeForDecoderError(int decoder_error, const char* decoder_text, int error_number) {
   // A read that failed leaves the decoder with nothing to recognise; it is
   // the disk, not the format.
   if (error_number == EIO || error_number == ESTALE) return kMediaFileUnreadable;
@@ -71,7 +71,7 @@ uint32_t CodeForDecoderError(int decoder_error, int error_number) {
       return error_number == ENOMEM ? kMediaNoMemory : kMediaFileUnreadable;
     default:
       // Malformed headers and every format-specific complaint.
-      return IsDecoderOutOfMemory(decoder_error) ? kMediaNoMemory : kMediaFileDamaged;
+      return IsDecoderOutOfMemory(decoder_text) ? kMediaNoMemory : kMediaFileDamaged;
   }
 }
 

@@ -15,6 +15,7 @@ constexpr uint32_t kMediaBadCommand = 309;
 constexpr uint32_t kMediaNotOpen = 310;      // play, status or close of a name not open
 constexpr uint32_t kMediaAlreadyOpen = 311;  // open while another sound is open
 constexpr uint32_t kMediaServerRefused = 312;  // the sound server refused access, and nothing else plays
+constexpr uint32_t kMediaNoDecoder = 313;  // the file needs libsndfile, which is missing or lacks a function
 
 // The text for `code`, or nullptr when the code is not ours.
 const char* MediaErrorText(uint32_t code);
@@ -23,8 +24,9 @@ const char* MediaErrorText(uint32_t code);
 uint32_t CodeForFileError(int error_number);
 
 // The code for a file the decoder refused: `decoder_error` is what
-// sf_error() reported, `error_number` the errno left by its system calls.
-uint32_t CodeForDecoderError(int decoder_error, int error_number);
+// sf_error() reported, `decoder_text` sf_error_number()'s text for it (or
+// nullptr), `error_number` the errno left by its system calls.
+uint32_t CodeForDecoderError(int decoder_error, const char* decoder_text, int error_number);
 
 // The code for a failure to open the output device (a negative ALSA result).
 uint32_t CodeForOutputOpenError(int alsa_result);

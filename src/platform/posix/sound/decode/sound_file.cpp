@@ -1,7 +1,6 @@
 #include "platform/posix/sound/decode/sound_file.h"
 
 #include <fcntl.h>
-#include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +14,7 @@
 #include "platform/platform.h"
 #include "platform/posix/files/files.h"
 #include "platform/posix/sound/media_errors.h"
+#include "platform/posix/sound/decode/sndfile_library.h"
 #include "platform/posix/sound/decode/wav_reader.h"
 
 int OpenRegularFile(const std::string& path, struct stat* status, uint32_t* code) {
@@ -57,10 +57,10 @@ bool HasAtMostSixteenBits(const SF_INFO& info) {
 
 // The speaker of each channel as the file names it (SF_CHANNEL_MAP_*
 // values), or nothing when it names none.
-std::vector<int> ChannelMap(SNDFILE* file, const SF_INFO& info) {
+std::vector<int> ChannelMap(const SndfileFunctions& sndfile, SNDFILE* file, const SF_INFO& info) {
   std::vector<int> map(static_cast<size_t>(info.channels));
   const int bytes = static_cast<int>(map.size() * sizeof(int));
-  if (sf_command(file, SFC_GET_CHANNEL_MAP_INFO, map.data(), bytes) != SF_TRUE) map.clear();
+  if (sndfile.sf_command(file, SFC_GET_CHANNEL_MAP_INFO, map.data(), bytes) != SF_TRUE) map.clear();
   return map;
 }
 
@@ -87,25 +87,40 @@ constexpr int kWavOrder[8] = {kL, kR, kC, kLfe, kBL, kBR, kSL, kSR};
 
 class LibsndfileDecoder final : public SoundDecoder {
  public:
-  explicit LibsndfileDecoder(SNDFILE* file) : file_(file) {}
-  ~LibsndfileDecoder() override { sf_close(file_); }
-  long Decode(float* out, long frames) override { return static_cast<long>(sf_readf_float(file_, out, frames)); }
-  long Decode(int16_t* out, long frames) override { return static_cast<long>(sf_readf_short(file_, out, frames)); }
-  bool Rewind() override { return sf_seek(file_, 0, SEEK_SET) >= 0; }
+  LibsndfileDecoder(const SndfileFunctions& sndfile, SNDFILE* file) : sndfile_(sndfile), file_(file) {}
+  ~LibsndfileDecoder() override { sndfile_.sf_close(file_); }
+  long Decode(float* out, long frames) override {
+    return static_cast<long>(sndfile_.sf_readf_float(file_, out, frames));
+  }
+  long Decode(int16_t* out, long frames) override {
+    return static_cast<long>(sndfile_.sf_readf_short(file_, out, frames));
+  }
+  bool Rewind() override { return sndfile_.sf_seek(file_, 0, SEEK_SET) >= 0; }
 
  private:
+  const SndfileFunctions& sndfile_;
   SNDFILE* const file_;
 };
 
-std::unique_ptr<SoundDecoder> OpenLibsndfileDecoder(int fd, SoundFormat* format, uint32_t* code) {
-  SF_INFO info{};
-  errno = 0;
-  SNDFILE* file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
-  if (file == nullptr) {
-    *code = CodeForDecoderError(sf_error(nullptr), errno);
+std::unique_ptr<SoundDecoder> OpenLibsndfileDecoder(const SndfileFunctions* sndfile, int fd, SoundFormat* format,
+                                                    uint32_t* code) {
+  // The file is no less a sound for the decoder missing: it is the install
+  // that fails.
+  if (sndfile == nullptr) {
+    close(fd);
+    *code = kMediaNoDecoder;
     return nullptr;
   }
-  auto decoder = std::make_unique<LibsndfileDecoder>(file);
+  SF_INFO info{};
+  errno = 0;
+  SNDFILE* file = sndfile->sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
+  if (file == nullptr) {
+    const int error_number = errno;
+    const int decoder_error = sndfile->sf_error(nullptr);
+    *code = CodeForDecoderError(decoder_error, sndfile->sf_error_number(decoder_error), error_number);
+    return nullptr;
+  }
+  auto decoder = std::make_unique<LibsndfileDecoder>(*sndfile, file);
   if (info.channels <= 0 || info.samplerate <= 0) {
     *code = kMediaFileDamaged;
     return nullptr;
@@ -113,7 +128,7 @@ std::unique_ptr<SoundDecoder> OpenLibsndfileDecoder(int fd, SoundFormat* format,
   format->rate = static_cast<unsigned>(info.samplerate);
   format->channels = static_cast<unsigned>(info.channels);
   format->int16 = HasAtMostSixteenBits(info);
-  format->channel_map = ChannelMap(file, info);
+  format->channel_map = ChannelMap(*sndfile, file, info);
   if (format->channel_map.empty()) format->channel_map = FormatChannelOrder(info.format, format->channels);
   format->frames = info.frames > 0 ? static_cast<uint64_t>(info.frames) : 0;
   return decoder;
@@ -137,7 +152,8 @@ std::vector<int> FormatChannelOrder(int format, unsigned channels) {
   return order != nullptr ? std::vector<int>(order, order + channels) : std::vector<int>{};
 }
 
-std::unique_ptr<SoundDecoder> OpenSoundDecoder(int fd, SoundFormat* format, uint32_t* code) {
+std::unique_ptr<SoundDecoder> OpenSoundDecoder(int fd, SoundFormat* format, uint32_t* code,
+                                               const SndfileFunctions* (*sndfile)()) {
   *format = SoundFormat{};
   int read_error = 0;
   std::unique_ptr<SoundDecoder> decoder = OpenWavDecoder(fd, format, &read_error);
@@ -152,7 +168,7 @@ std::unique_ptr<SoundDecoder> OpenSoundDecoder(int fd, SoundFormat* format, uint
     return nullptr;
   }
   *format = SoundFormat{};
-  return OpenLibsndfileDecoder(fd, format, code);
+  return OpenLibsndfileDecoder(sndfile(), fd, format, code);
 }
 
 namespace {

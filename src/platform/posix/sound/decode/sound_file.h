@@ -1,6 +1,6 @@
 // Decoding on POSIX: opening a sound file and reading its frames, by the
 // built-in WAV reader (wav_reader.h) or by libsndfile, loaded the first time
-// a file needs it (sndfile_library.cpp). Files are opened on a worker of
+// a file needs it (sndfile_library.h). Files are opened on a worker of
 // their own (SoundFileOpener); a decoder is then read by one thread at a
 // time, the sound thread while it plays. Calls only the libraries, the
 // system and the files room.
@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/sound/decode/sndfile_library.h"
 #include "platform/posix/sound/driver.h"
 #include "platform/posix/worker.h"
 
@@ -45,10 +46,12 @@ std::vector<int> FormatChannelOrder(int format, unsigned channels);
 
 // Opens the sound held in the file `fd` for decoding, taking the descriptor
 // over (it is closed on failure too): with the built-in reader when it takes
-// the file, else with libsndfile. Returns the decoder, with the sound's rate,
+// the file, else with libsndfile, which `sndfile` loads (kMediaNoDecoder
+// when it gives nullptr). Returns the decoder, with the sound's rate,
 // channels, sample width, channel map and length in *format, or nullptr
 // with the media error in *code.
-std::unique_ptr<SoundDecoder> OpenSoundDecoder(int fd, SoundFormat* format, uint32_t* code);
+std::unique_ptr<SoundDecoder> OpenSoundDecoder(int fd, SoundFormat* format, uint32_t* code,
+                                               const SndfileFunctions* (*sndfile)() = SndfileLibrary);
 
 // What opening a sound file gave: the decoder and the sound's format, or
 // nullptr and a media error in `code`.

@@ -1,9 +1,118 @@
-// The card mixer's scale: a channel's 0..65535 mapped onto a control's range.
+// The ALSA room against a fake libasound: the mixer control the volume is
+// set on, the card mixer's scale (a channel's 0..65535 mapped onto a
+// control's range), and the sounds the output refuses before any device.
 #include "platform/posix/sound/alsa/mixer.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/posix/sound/alsa/alsa_library.h"
+#include "platform/posix/sound/alsa/alsa_output.h"
+#include "platform/posix/sound/media_errors.h"
+
 namespace {
+
+struct Control {
+  const char* name;
+  bool playback_volume;
+};
+std::vector<Control> controls;
+std::string volume_set;  // "NAME CHANNEL=LEVEL " for each level set
+int device_opens = 0;
+
+// A card whose mixer holds `controls`, each at 0..255, and whose PCM
+// device does not open.
+AlsaFunctions FakeAlsa() {
+  AlsaFunctions alsa;
+  alsa.snd_mixer_open = [](snd_mixer_t** mixer, int) {
+    *mixer = nullptr;
+    return 0;
+  };
+  alsa.snd_mixer_attach = [](snd_mixer_t*, const char*) { return 0; };
+  alsa.snd_mixer_selem_register = [](snd_mixer_t*, snd_mixer_selem_regopt*, snd_mixer_class_t**) { return 0; };
+  alsa.snd_mixer_load = [](snd_mixer_t*) { return 0; };
+  alsa.snd_mixer_close = [](snd_mixer_t*) { return 0; };
+  alsa.snd_mixer_selem_id_sizeof = [] { return size_t{32}; };
+  alsa.snd_mixer_selem_id_set_name = [](snd_mixer_selem_id_t* id, const char* name) {
+    std::strncpy(reinterpret_cast<char*>(id), name, 31);
+  };
+  alsa.snd_mixer_selem_id_set_index = [](snd_mixer_selem_id_t*, unsigned) {};
+  alsa.snd_mixer_find_selem = [](snd_mixer_t*, const snd_mixer_selem_id_t* id) -> snd_mixer_elem_t* {
+    for (Control& control : controls) {
+      if (std::strcmp(control.name, reinterpret_cast<const char*>(id)) == 0) {
+        return reinterpret_cast<snd_mixer_elem_t*>(&control);
+      }
+    }
+    return nullptr;
+  };
+  alsa.snd_mixer_selem_has_playback_volume = [](snd_mixer_elem_t* element) {
+    return static_cast<int>(reinterpret_cast<Control*>(element)->playback_volume);
+  };
+  alsa.snd_mixer_selem_get_playback_volume_range = [](snd_mixer_elem_t*, long* low, long* high) {
+    *low = 0;
+    *high = 255;
+    return 0;
+  };
+  alsa.snd_mixer_selem_is_playback_mono = [](snd_mixer_elem_t*) { return 0; };
+  alsa.snd_mixer_selem_set_playback_volume = [](snd_mixer_elem_t* element, snd_mixer_selem_channel_id_t channel,
+                                                long level) {
+    volume_set += std::string(reinterpret_cast<Control*>(element)->name) + " " + std::to_string(channel) + "=" +
+                  std::to_string(level) + " ";
+    return 0;
+  };
+  alsa.snd_pcm_open = [](snd_pcm_t**, const char*, snd_pcm_stream_t, int) {
+    ++device_opens;
+    return -ENOENT;
+  };
+  return alsa;
+}
+
+TEST(AlsaMixerTest, VolumeGoesToPcmWhereTheCardHasItElseToMaster) {
+  const struct {
+    const char* why;
+    std::vector<Control> controls;
+    const char* set;
+  } cases[] = {
+      {"a card's PCM is its wave output", {{"Master", true}, {"PCM", true}}, "PCM 0=127 PCM 1=255 "},
+      {"a sound server's mixer has only Master", {{"Master", true}}, "Master 0=127 Master 1=255 "},
+      {"a PCM without a playback volume is passed over", {{"PCM", false}, {"Master", true}},
+       "Master 0=127 Master 1=255 "},
+      {"neither: nothing is set", {{"Capture", true}}, ""},
+  };
+  const AlsaFunctions alsa = FakeAlsa();
+  for (const auto& row : cases) {
+    controls = row.controls;
+    volume_set.clear();
+    ApplyVolume(&alsa, 0xFFFF7FFF);
+    EXPECT_EQ(volume_set, row.set) << row.why;
+  }
+}
+
+TEST(AlsaOutputTest, RefusesWhatNoOutputPlaysBeforeOpeningTheDevice) {
+  const struct {
+    const char* why;
+    unsigned rate;
+    unsigned channels;
+    uint32_t code;
+  } cases[] = {
+      {"a billion Hz", 1000000000, 8, kMediaOutputFormat},
+      {"the largest rate a signed header holds", 2147483647, 2, kMediaOutputFormat},
+      {"no rate", 0, 2, kMediaOutputFormat},
+      {"no channels", 44100, 0, kMediaOutputFormat},
+      {"more channels than any output takes", 44100, 33, kMediaOutputFormat},
+      {"the most rate and channels reach the device", 384000, 32, kMediaNoOutput},
+  };
+  const AlsaFunctions alsa = FakeAlsa();
+  for (const auto& row : cases) {
+    device_opens = 0;
+    AlsaOutput output(&alsa);
+    EXPECT_EQ(output.Open(SoundFormat{row.rate, row.channels, true, {}, 0}, {}, "", 0), row.code) << row.why;
+    EXPECT_EQ(device_opens, row.code == kMediaOutputFormat ? 0 : 1) << row.why;
+  }
+}
 
 struct ScaleCase {
   const char* why;

@@ -1,24 +1,17 @@
-// Writing to the ALSA device and telling what it holds, on the sound thread.
-#include <alsa/asoundlib.h>
-
+// The ALSA driver's primitives for the feed loop: writing to the device,
+// waiting until it takes more, and telling what it holds. On the sound
+// thread.
 #include <algorithm>
 #include <cerrno>
 
 #include "platform/platform.h"
+#include "platform/posix/sound/alsa/alsa_library.h"
 #include "platform/posix/sound/alsa/alsa_output.h"
+#include "platform/posix/sound/bounds.h"
 
 namespace {
 
-// A device that neither takes frames nor reports an error for this long is
-// asked for its state, so that a vanished sound server ends the sound.
-constexpr int kStateCheckMs = 500;
-
-// Without poll descriptors, the device is written again after this long.
-constexpr int kWriteRetryMs = 250;
-
-// ALSA tells nobody when a suspended device may resume: it is asked again
-// this often.
-constexpr int kResumeRetryMs = 100;
+using namespace sound_bounds;
 
 uint64_t Sooner(uint64_t deadline, int ms) { return std::min(deadline, DeadlineAfter(ms)); }
 
@@ -34,7 +27,7 @@ Written AlsaOutput::Write(const void* data, long frames, uint64_t deadline, int 
     return {ready > 0 ? Outcome::kStopped : ready < 0 ? Outcome::kFailed : Outcome::kDone, 0};
   }
   for (;;) {
-    const snd_pcm_sframes_t written = snd_pcm_writei(pcm_, data, static_cast<snd_pcm_uframes_t>(frames));
+    const snd_pcm_sframes_t written = alsa_->snd_pcm_writei(pcm_, data, static_cast<snd_pcm_uframes_t>(frames));
     if (written >= 0) return {Outcome::kDone, static_cast<long>(written)};
     if (written == -EAGAIN) {
       const Outcome waited = WaitWritable(deadline, stop);
@@ -43,17 +36,17 @@ Written AlsaOutput::Write(const void* data, long frames, uint64_t deadline, int 
     }
     if (written == -ESTRPIPE) return {WaitForResume(deadline, stop), 0};
     // An underrun is recovered; anything else ends the sound.
-    if (snd_pcm_recover(pcm_, static_cast<int>(written), 1) < 0) return {Outcome::kFailed, 0};
+    if (alsa_->snd_pcm_recover(pcm_, static_cast<int>(written), 1) < 0) return {Outcome::kFailed, 0};
   }
 }
 
 Outcome AlsaOutput::WaitForResume(uint64_t deadline, int stop) {
-  const int resumed = snd_pcm_resume(pcm_);
+  const int resumed = alsa_->snd_pcm_resume(pcm_);
   if (resumed == 0) return Outcome::kDone;
   // A device that cannot resume by itself starts again from prepared.
-  if (resumed != -EAGAIN) return snd_pcm_prepare(pcm_) == 0 ? Outcome::kDone : Outcome::kFailed;
+  if (resumed != -EAGAIN) return alsa_->snd_pcm_prepare(pcm_) == 0 ? Outcome::kDone : Outcome::kFailed;
   pollfd stopped = {stop, POLLIN, 0};
-  const int ready = PollUntil(&stopped, stop >= 0 ? 1 : 0, Sooner(deadline, kResumeRetryMs));
+  const int ready = PollUntil(&stopped, stop >= 0 ? 1 : 0, Sooner(deadline, kAlsaResumeRetryMs));
   return ready > 0 ? Outcome::kStopped : ready < 0 ? Outcome::kFailed : Outcome::kDone;
 }
 
@@ -61,19 +54,19 @@ Outcome AlsaOutput::WaitWritable(uint64_t deadline, int stop) {
   const int descriptors = static_cast<int>(poll_fds_.size()) - 1;
   poll_fds_[0] = {stop, POLLIN, 0};
   if (descriptors > 0 &&
-      snd_pcm_poll_descriptors(pcm_, &poll_fds_[1], static_cast<unsigned>(descriptors)) < 0) {
+      alsa_->snd_pcm_poll_descriptors(pcm_, &poll_fds_[1], static_cast<unsigned>(descriptors)) < 0) {
     return Outcome::kFailed;
   }
-  const int timeout = descriptors > 0 ? kStateCheckMs : kWriteRetryMs;
+  const int timeout = descriptors > 0 ? kAlsaStateCheckMs : kAlsaWriteRetryMs;
   for (;;) {
     const int ready = PollUntil(poll_fds_.data(), poll_fds_.size(), Sooner(deadline, timeout));
     if (ready < 0) return Outcome::kFailed;
     if ((poll_fds_[0].revents & POLLIN) != 0) return Outcome::kStopped;
-    const snd_pcm_state_t state = snd_pcm_state(pcm_);
+    const snd_pcm_state_t state = alsa_->snd_pcm_state(pcm_);
     if (state == SND_PCM_STATE_DISCONNECTED) return Outcome::kFailed;
     if (ready == 0 || descriptors == 0) return Outcome::kDone;
     unsigned short events = 0;
-    if (snd_pcm_poll_descriptors_revents(pcm_, &poll_fds_[1], static_cast<unsigned>(descriptors),
+    if (alsa_->snd_pcm_poll_descriptors_revents(pcm_, &poll_fds_[1], static_cast<unsigned>(descriptors),
                                          &events) < 0) {
       return Outcome::kFailed;
     }
@@ -87,13 +80,13 @@ Outcome AlsaOutput::WaitWritable(uint64_t deadline, int stop) {
 
 void AlsaOutput::Start() {
   // A sound shorter than the start threshold has not started the device yet.
-  if (pcm_ != nullptr && snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED) snd_pcm_start(pcm_);
+  if (pcm_ != nullptr && alsa_->snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED) alsa_->snd_pcm_start(pcm_);
 }
 
 Queued AlsaOutput::QueuedTime(uint64_t, int) {
   snd_pcm_sframes_t delay = 0;
-  if (pcm_ == nullptr || rate_ == 0 || snd_pcm_delay(pcm_, &delay) < 0) return {Outcome::kDone, false, 0};
+  if (pcm_ == nullptr || rate_ == 0 || alsa_->snd_pcm_delay(pcm_, &delay) < 0) return {Outcome::kDone, false, 0};
   return {Outcome::kDone, true, static_cast<uint64_t>(std::max<snd_pcm_sframes_t>(delay, 0)) * 1000000 / rate_};
 }
 
-bool AlsaOutput::Suspended() const { return pcm_ != nullptr && snd_pcm_state(pcm_) == SND_PCM_STATE_SUSPENDED; }
+bool AlsaOutput::Suspended() const { return pcm_ != nullptr && alsa_->snd_pcm_state(pcm_) == SND_PCM_STATE_SUSPENDED; }
