@@ -31,8 +31,7 @@ const SndfileFunctions* SndfileWithoutHidden() {
 // The media error of opening `bytes` as a sound file, 0 when it opened.
 uint32_t OpenBytes(const std::string& bytes) {
   const int fd = memfd_create("sound", MFD_CLOEXEC);
-  EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  lseek(fd, 0, SEEK_SET);
+  EXPECT_EQ(pwrite(fd, bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
   SoundFormat format;
   uint32_t code = 0;
   OpenSoundDecoder(fd, &format, &code, SndfileWithoutHidden);

@@ -27,10 +27,7 @@ int device_opens = 0;
 // device does not open.
 AlsaFunctions FakeAlsa() {
   AlsaFunctions alsa;
-  alsa.snd_mixer_open = [](snd_mixer_t** mixer, int) {
-    *mixer = nullptr;
-    return 0;
-  };
+  alsa.snd_mixer_open = [](snd_mixer_t**, int) { return 0; };
   alsa.snd_mixer_attach = [](snd_mixer_t*, const char*) { return 0; };
   alsa.snd_mixer_selem_register = [](snd_mixer_t*, snd_mixer_selem_regopt*, snd_mixer_class_t**) { return 0; };
   alsa.snd_mixer_load = [](snd_mixer_t*) { return 0; };
@@ -41,10 +38,9 @@ AlsaFunctions FakeAlsa() {
   };
   alsa.snd_mixer_selem_id_set_index = [](snd_mixer_selem_id_t*, unsigned) {};
   alsa.snd_mixer_find_selem = [](snd_mixer_t*, const snd_mixer_selem_id_t* id) -> snd_mixer_elem_t* {
+    const char* name = reinterpret_cast<const char*>(id);
     for (Control& control : controls) {
-      if (std::strcmp(control.name, reinterpret_cast<const char*>(id)) == 0) {
-        return reinterpret_cast<snd_mixer_elem_t*>(&control);
-      }
+      if (std::strcmp(control.name, name) == 0) return reinterpret_cast<snd_mixer_elem_t*>(&control);
     }
     return nullptr;
   };
@@ -59,7 +55,7 @@ AlsaFunctions FakeAlsa() {
   alsa.snd_mixer_selem_is_playback_mono = [](snd_mixer_elem_t*) { return 0; };
   alsa.snd_mixer_selem_set_playback_volume = [](snd_mixer_elem_t* element, snd_mixer_selem_channel_id_t channel,
                                                 long level) {
-    volume_set += std::string(reinterpret_cast<Control*>(element)->name) + " " + std::to_string(channel) + "=" +
+    volume_set += reinterpret_cast<Control*>(element)->name + (" " + std::to_string(channel)) + "=" +
                   std::to_string(level) + " ";
     return 0;
   };
