@@ -79,7 +79,7 @@ TEST(PulseOutputTest, AnswersAsTheServerDoes) {
     ScriptedServer server(LetIn(row.script));
     ServerAnswer answer = ServerAnswer::kNone;
     VolumeControl* volume = nullptr;
-    std::unique_ptr<OutputDriver> output = ConnectPulseOutput(DeadlineAfter(5000), &answer, &volume);
+    std::unique_ptr<OutputDriver> output = ConnectPulseOutput(ReadServerSettings(), DeadlineAfter(5000), &answer, &volume);
     ASSERT_NE(output, nullptr) << row.why;
     const SoundFormat format{44100, 2, true, {}, 0};
     EXPECT_EQ(output->Open(format, BufferingFor(format, true), "tone", DeadlineAfter(5000)), row.prepared) << row.why;

@@ -34,7 +34,7 @@ bool OwnFolder(const std::string& folder) {
 
 // The user's runtime folder, where the user's server has its socket. The
 // library makes it where it is missing; this only finds it.
-std::optional<std::string> RuntimeFolder() {
+std::optional<std::string> RuntimeFolder(const std::string& machine) {
   if (const std::optional<std::string> named = Env("PULSE_RUNTIME_PATH")) {
     if (OwnFolder(*named)) return named;
     return std::nullopt;
@@ -58,7 +58,7 @@ std::optional<std::string> RuntimeFolder() {
   std::optional<std::string> pulse_home = *home + "/.pulse";
   if (access(pulse_home->c_str(), F_OK) != 0) pulse_home = ConfigHome();
   if (!pulse_home || !OwnFolder(*pulse_home)) return std::nullopt;
-  const std::string link = *pulse_home + "/" + MachineId() + "-runtime";
+  const std::string link = *pulse_home + "/" + machine + "-runtime";
   char target[PATH_MAX];
   const ssize_t size = readlink(link.c_str(), target, sizeof target - 1);
   if (size <= 0 || target[0] != '/') return std::nullopt;
@@ -73,9 +73,9 @@ std::optional<std::string> RuntimeFolder() {
 }
 
 // The sockets a server list names, up to its first host.
-std::vector<std::string> LocalSockets(std::string_view list) {
+std::vector<std::string> LocalSockets(std::string_view list, const std::string& machine_id) {
   std::vector<std::string> paths;
-  std::optional<std::string> machine;
+  const std::string machine = "{" + machine_id + "}";
   while (!list.empty()) {
     list.remove_prefix(std::min(list.find_first_not_of(kBlanks), list.size()));
     const size_t end = std::min(list.find_first_of(kBlanks), list.size());
@@ -83,9 +83,8 @@ std::vector<std::string> LocalSockets(std::string_view list) {
     list.remove_prefix(end);
     if (entry.empty()) continue;
     if (entry.starts_with('{')) {
-      if (!machine) machine = std::string("{").append(MachineId()).append("}");
-      if (!entry.starts_with(*machine)) continue;  // another machine's socket
-      entry.remove_prefix(machine->size());
+      if (!entry.starts_with(machine)) continue;  // another machine's socket
+      entry.remove_prefix(machine.size());
     }
     if (entry.starts_with("unix:")) {
       entry.remove_prefix(5);
@@ -248,12 +247,19 @@ std::string Language() {
 
 }  // namespace
 
-std::vector<std::string> ServerSocketPaths() {
+ServerSettings ReadServerSettings() {
+  const ClientConfig config = ReadClientConfig();
+  const std::string machine = MachineId();
+  return {ServerSocketPaths(config, machine), ServerCookie(config), ConfiguredSink(config),
+          ClientProperties(machine)};
+}
+
+std::vector<std::string> ServerSocketPaths(const ClientConfig& config, const std::string& machine) {
   std::optional<std::string> named = Env("PULSE_SERVER");
-  if (!named) named = ReadClientConfig().default_server;
-  if (named) return LocalSockets(*named);
+  if (!named) named = config.default_server;
+  if (named) return LocalSockets(*named, machine);
   std::vector<std::string> paths;
-  if (const std::optional<std::string> folder = RuntimeFolder()) {
+  if (const std::optional<std::string> folder = RuntimeFolder(machine)) {
     // The shorter of the two names, as the library takes it: a socket's path
     // has room for 107 bytes only.
     std::string shortest = *folder;
@@ -267,7 +273,7 @@ std::vector<std::string> ServerSocketPaths() {
   return paths;
 }
 
-std::string ServerCookie() {
+std::string ServerCookie(const ClientConfig& config) {
   const std::optional<std::string> config_home = ConfigHome();
   // Names that are not absolute are taken in the user's pulse folder.
   auto read_at = [&](const std::string& name) -> std::optional<std::string> {
@@ -278,7 +284,7 @@ std::string ServerCookie() {
   if (const std::optional<std::string> named = Env("PULSE_COOKIE"); named && !named->empty()) {
     if (std::optional<std::string> cookie = read_at(*named)) return *cookie;
   }
-  if (const std::optional<std::string> file = ReadClientConfig().cookie_file) {
+  if (const std::optional<std::string> file = config.cookie_file) {
     if (std::optional<std::string> cookie = read_at(*file)) return *cookie;
   }
   if (std::optional<std::string> cookie = read_at("cookie")) return *cookie;
@@ -288,9 +294,9 @@ std::string ServerCookie() {
   return std::string(kCookieSize, '\0');
 }
 
-std::string ConfiguredSink() {
+std::string ConfiguredSink(const ClientConfig& config) {
   if (const std::optional<std::string> named = Env("PULSE_SINK"); named && !named->empty()) return *named;
-  return ReadClientConfig().default_sink.value_or("");
+  return config.default_sink.value_or("");
 }
 
 std::string MachineId() {
@@ -311,7 +317,7 @@ std::string MachineId() {
   return number;
 }
 
-PropertyList ClientProperties() {
+PropertyList ClientProperties(const std::string& machine) {
   PropertyList properties;
   SetText(&properties, "application.name", "PELDO");
   for (char** variable = environ; variable != nullptr && *variable != nullptr; ++variable) {
@@ -337,6 +343,7 @@ PropertyList ClientProperties() {
   set_default("application.process.binary", BinaryName());
   set_default("application.language", Language());
   set_default("window.x11.display", Env("DISPLAY"));
-  set_default("application.process.machine_id", MachineId());
+  set_default("application.process.machine_id", machine);
+  set_default("application.process.session_id", Env("XDG_SESSION_ID"));
   return properties;
 }

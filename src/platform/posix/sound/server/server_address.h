@@ -19,6 +19,21 @@
 
 #include "platform/posix/sound/server/server_values.h"
 
+// What the server's client library would read from the environment and the
+// user's files to reach a server and introduce the program: read once per
+// run (ReadServerSettings, on the sound thread, when the server is first
+// reached) and handed to the connection, the stream and /V, so that
+// client.conf, the cookie and the machine id are each read once.
+struct ServerSettings {
+  std::vector<std::string> sockets;  // ServerSocketPaths
+  std::string cookie;                // ServerCookie
+  std::string sink;                  // ConfiguredSink
+  PropertyList properties;           // ClientProperties
+};
+ServerSettings ReadServerSettings();
+
+struct ClientConfig;
+
 // The local sockets of the servers to try, in order. PULSE_SERVER, else
 // client.conf's default-server, is a list of entries separated by blanks:
 // "unix:PATH" or "/PATH" is a socket; an entry that starts with "{ID}" counts
@@ -29,8 +44,9 @@
 // in it gives no socket at all. Where neither names a server: the user's
 // runtime folder's "native" socket (PULSE_RUNTIME_PATH, else
 // $XDG_RUNTIME_DIR/pulse, else the machine's runtime link in the user's
-// pulse folder), then the system's, /var/run/pulse/native.
-std::vector<std::string> ServerSocketPaths();
+// pulse folder), then the system's, /var/run/pulse/native. `machine` is
+// MachineId().
+std::vector<std::string> ServerSocketPaths(const ClientConfig& config, const std::string& machine);
 
 // The cookie that proves the program may play, protocol::kCookieSize bytes:
 // the first file that holds that many of PULSE_COOKIE, client.conf's
@@ -38,11 +54,11 @@ std::vector<std::string> ServerSocketPaths();
 // and ~/.pulse-cookie, names that are not absolute taken in that pulse
 // folder. Zeros where there is none, for a server that needs none still
 // answers.
-std::string ServerCookie();
+std::string ServerCookie(const ClientConfig& config);
 
 // The sink the stream plays on and /V sets, by name: PULSE_SINK, else
 // client.conf's default-sink; empty for the server's default.
-std::string ConfiguredSink();
+std::string ConfiguredSink(const ClientConfig& config);
 
 // This machine's id as the client library takes it for "{ID}" entries: the
 // first line of /etc/machine-id, else of /var/lib/dbus/machine-id, else the
@@ -53,7 +69,8 @@ std::string MachineId();
 // makes them: application.name "PELDO"; then each PULSE_PROP_key=value, and
 // PULSE_PROP's list ("key=value key2='a b' key3=hex:00ff"; one that does not
 // parse is left out whole) over them; then, where not named already, the
-// process's id, user, host, binary and language, the display, and the
-// machine's id. A mixer's rules and the server's remembered routes match
-// the program by these.
-PropertyList ClientProperties();
+// process's id, user, host, binary and language, the display, the
+// machine's id (`machine`) and the login session's (XDG_SESSION_ID). A
+// mixer's rules and the server's remembered routes match the program by
+// these.
+PropertyList ClientProperties(const std::string& machine);

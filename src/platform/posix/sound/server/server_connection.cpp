@@ -42,17 +42,16 @@ bool HeaderAllowed(const char* header) {
 
 }  // namespace
 
-ServerAnswer ServerConnection::Open(uint64_t deadline) {
+ServerAnswer ServerConnection::Open(const ServerSettings& settings, uint64_t deadline) {
   // The servers the environment names, in order, as the client library
   // tries them; one whose queue is full is tried again after the others.
-  const std::vector<std::string> paths = ServerSocketPaths();
   bool refused = false;
   for (;;) {
     bool full = false;
-    for (const std::string& path : paths) {
+    for (const std::string& path : settings.sockets) {
       const Reached reached = Connect(path);
       full = full || reached == Reached::kFull;
-      const ServerAnswer opened = reached == Reached::kConnected ? Introduce(deadline) : ServerAnswer::kNone;
+      const ServerAnswer opened = reached == Reached::kConnected ? Introduce(settings, deadline) : ServerAnswer::kNone;
       refused = refused || opened == ServerAnswer::kRefused;
       if (opened == ServerAnswer::kReady || opened == ServerAnswer::kSilent) return opened;
     }
@@ -83,11 +82,11 @@ ServerConnection::Reached ServerConnection::Connect(const std::string& path) {
   return full ? Reached::kFull : Reached::kNone;
 }
 
-ServerAnswer ServerConnection::Introduce(uint64_t deadline) {
+ServerAnswer ServerConnection::Introduce(const ServerSettings& settings, uint64_t deadline) {
   std::string reply;
   TagWriter auth;
   auth.U32(kVersion);
-  auth.Arbitrary(ServerCookie());
+  auth.Arbitrary(settings.cookie);
   // The login carries who we are, as the client library's does: a server
   // that lets in its own user or a group judges by these, and the kernel
   // attaches none of its own once the server has taken the connection.
@@ -104,11 +103,10 @@ ServerAnswer ServerConnection::Introduce(uint64_t deadline) {
   if (end == End::kDone) {
     // Before version 13 a client gives its name as a plain string.
     TagWriter name;
-    const PropertyList properties = ClientProperties();
     if (version_ < 13) {
-      name.String(properties.front().second.c_str());
+      name.String(settings.properties.empty() ? "PELDO" : settings.properties.front().second.c_str());
     } else {
-      name.Properties(properties);
+      name.Properties(settings.properties);
     }
     end = Call(kSetClientName, name, deadline, -1, &reply);
   }

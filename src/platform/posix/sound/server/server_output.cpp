@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -53,7 +54,8 @@ struct MadeStream {
 
 class PulseOutput final : public OutputDriver, public VolumeControl {
  public:
-  ServerAnswer Connect(uint64_t deadline) { return server_.Open(deadline); }
+  explicit PulseOutput(ServerSettings settings) : settings_(std::move(settings)) {}
+  ServerAnswer Connect(uint64_t deadline) { return server_.Open(settings_, deadline); }
   void Attach(int socket, uint32_t version) { server_.Attach(socket, version); }
   uint32_t Open(const SoundFormat& format, const Buffering& buffering, const std::string& name,
                 uint64_t deadline) override;
@@ -80,6 +82,7 @@ class PulseOutput final : public OutputDriver, public VolumeControl {
   // Hangs up: the server drops the stream and what it holds at once.
   void Close();
 
+  const ServerSettings settings_;  // read once per run, for every connection and stream
   ServerConnection server_;
   uint32_t stream_ = kNoIndex;  // the stream's channel
   uint8_t format_ = 0;
@@ -125,7 +128,8 @@ ServerConnection::End PulseOutput::CreateStream(uint8_t format, unsigned rate, c
   MadeStream made;
   const StreamBuffer asked = {buffering.buffer_us, buffering.start_us, buffering.period_us};
   const ServerConnection::End end =
-      MakeStream(StreamRequest(server_.Version(), format, rate, positions, name, asked), deadline, &made, error);
+      MakeStream(StreamRequest(server_.Version(), format, rate, positions, name, settings_.sink, asked), deadline,
+                 &made, error);
   if (end != ServerConnection::End::kDone) return end;
   server_.Follow(made.channel, made.requested, made.suspended, made.sink);
   stream_ = made.channel;
@@ -257,8 +261,8 @@ uint32_t PulseOutput::StreamSink(uint64_t deadline) {
   const std::vector<uint8_t> stereo = {1, 2};
   const Buffering buffering = BufferingFor(SoundFormat{44100, 2, true, {}, 0}, false);
   const StreamBuffer asked = {buffering.buffer_us, buffering.start_us, buffering.period_us};
-  if (MakeStream(StreamRequest(server_.Version(), kSigned16, 44100, stereo, "PELDO", asked, true), deadline, &made,
-                 nullptr) != ServerConnection::End::kDone) {
+  if (MakeStream(StreamRequest(server_.Version(), kSigned16, 44100, stereo, "PELDO", settings_.sink, asked, true),
+                 deadline, &made, nullptr) != ServerConnection::End::kDone) {
     return kNoIndex;
   }
   TagWriter request;
@@ -276,7 +280,7 @@ void PulseOutput::SetVolume(uint32_t volume_word, uint64_t deadline) {
   if (!server_.IsOpen() && Connect(deadline) != ServerAnswer::kReady) return;
   const uint32_t stream_sink = StreamSink(deadline);
   if (!server_.IsOpen()) return;
-  const std::string configured = ConfiguredSink();
+  const std::string& configured = settings_.sink;
   TagWriter sink;
   sink.U32(stream_sink);
   sink.String(stream_sink != kNoIndex ? nullptr : configured.empty() ? "@DEFAULT_SINK@" : configured.c_str());
@@ -305,16 +309,18 @@ void PulseOutput::SetVolume(uint32_t volume_word, uint64_t deadline) {
 
 }  // namespace
 
-std::unique_ptr<OutputDriver> ConnectPulseOutput(uint64_t deadline, ServerAnswer* answer, VolumeControl** volume) {
-  auto output = std::make_unique<PulseOutput>();
+std::unique_ptr<OutputDriver> ConnectPulseOutput(const ServerSettings& settings, uint64_t deadline,
+                                                ServerAnswer* answer, VolumeControl** volume) {
+  auto output = std::make_unique<PulseOutput>(settings);
   *answer = output->Connect(deadline);
   if (*answer != ServerAnswer::kReady) return nullptr;
   *volume = output.get();
   return output;
 }
 
-std::unique_ptr<OutputDriver> AttachPulseOutput(int socket, uint32_t version, VolumeControl** volume) {
-  auto output = std::make_unique<PulseOutput>();
+std::unique_ptr<OutputDriver> AttachPulseOutput(int socket, uint32_t version, VolumeControl** volume,
+                                               ServerSettings settings) {
+  auto output = std::make_unique<PulseOutput>(std::move(settings));
   output->Attach(socket, version);
   *volume = output.get();
   return output;
