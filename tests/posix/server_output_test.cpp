@@ -136,6 +136,19 @@ TEST(PulseOutputTest, AccessRefusedIsSaidOnlyWhereNothingElsePlays) {
   }
 }
 
+// A run that ends before it plays never waits for the login it started,
+// also while the server has not answered yet.
+TEST(PulseOutputTest, AConnectionStillUnderWayIsNotWaitedForAtTheEnd) {
+  TagWriter access;
+  access.U32(protocol::kErrorAccess);
+  ScriptedServer server({{Step::kRead}, {Step::kPause, "", 1000}, {Step::kSend, Packet(protocol::kError, 0, access)}});
+  SoundOutput& output = *new SoundOutput;  // never destroyed, as in the player
+  output.Connect();
+  const uint64_t start = platform::MonotonicMilliseconds();
+  output.Drain(5000, WaitForDescriptor);
+  EXPECT_LT(platform::MonotonicMilliseconds() - start, 500u);
+}
+
 struct PositionsCase {
   const char* why;
   unsigned channels;
