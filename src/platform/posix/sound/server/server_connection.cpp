@@ -13,6 +13,7 @@
 #include <iterator>
 
 #include "platform/platform.h"
+#include "platform/posix/sound/bounds.h"
 #include "platform/posix/sound/server/server_address.h"
 #include "platform/posix/sound/server/server_protocol.h"
 #include "platform/posix/sound/server/server_values.h"
@@ -21,10 +22,6 @@
 namespace {
 
 using namespace protocol;
-
-// Linux tells nobody when a full queue of connections has room again: a
-// server in that state is tried again this often until the deadline.
-constexpr int kRetryConnectMs = 20;
 
 void PutBe32(char* bytes, uint32_t value) {
   for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((value >> (24 - 8 * i)) & 0xFF);
@@ -57,7 +54,7 @@ ServerAnswer ServerConnection::Open(const ServerSettings& settings, uint64_t dea
     }
     if (!full) return refused ? ServerAnswer::kRefused : ServerAnswer::kNone;
     if (platform::MonotonicMilliseconds() >= deadline) return ServerAnswer::kSilent;
-    PollUntil(nullptr, 0, std::min(deadline, DeadlineAfter(kRetryConnectMs)));
+    PollUntil(nullptr, 0, std::min(deadline, DeadlineAfter(sound_bounds::kRetryConnectMs)));
   }
 }
 
