@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/sound/server/server_address.h"
+#include "platform/posix/sound/server/server_settings.h"
 
 namespace {
 

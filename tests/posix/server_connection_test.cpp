@@ -9,7 +9,7 @@
 #include <fstream>
 
 #include "platform/platform.h"
-#include "platform/posix/sound/server/server_values.h"
+#include "platform/posix/sound/server/server_protocol.h"
 #include "platform/posix/waits.h"
 #include "posix/scripted_server.h"
 

@@ -16,7 +16,7 @@
 #include "platform/posix/sound/media_errors.h"
 #include "platform/posix/sound/output.h"
 #include "platform/posix/sound/server/server_stream_request.h"
-#include "platform/posix/sound/server/server_values.h"
+#include "platform/posix/sound/server/server_protocol.h"
 #include "platform/posix/waits.h"
 #include "posix/scripted_server.h"
 

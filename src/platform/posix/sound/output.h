@@ -24,7 +24,7 @@
 
 #include "platform/posix/sound/driver.h"
 #include "platform/posix/sound/feed.h"
-#include "platform/posix/sound/server/server_address.h"
+#include "platform/posix/sound/server/server_settings.h"
 #include "platform/posix/waits.h"
 #include "platform/posix/worker.h"
 

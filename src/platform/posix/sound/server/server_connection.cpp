@@ -1,3 +1,6 @@
+// One connection to a sound server: reaching its socket, the login, and
+// the packets both ways, every read and send bounded by its deadline and
+// the stop descriptor.
 #include "platform/posix/sound/server/server_connection.h"
 
 #include <poll.h>
@@ -14,9 +17,8 @@
 
 #include "platform/platform.h"
 #include "platform/posix/sound/bounds.h"
-#include "platform/posix/sound/server/server_address.h"
+#include "platform/posix/sound/server/server_settings.h"
 #include "platform/posix/sound/server/server_protocol.h"
-#include "platform/posix/sound/server/server_values.h"
 #include "platform/posix/waits.h"
 
 namespace {

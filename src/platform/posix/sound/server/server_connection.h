@@ -17,8 +17,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/posix/sound/server/server_address.h"
-#include "platform/posix/sound/server/server_values.h"
+#include "platform/posix/sound/server/server_settings.h"
+#include "platform/posix/sound/server/server_protocol.h"
 
 // How the server answered a connection.
 enum class ServerAnswer {

@@ -11,11 +11,10 @@
 #include "platform/platform.h"
 #include "platform/posix/sound/bounds.h"
 #include "platform/posix/sound/media_errors.h"
-#include "platform/posix/sound/server/server_address.h"
+#include "platform/posix/sound/server/server_settings.h"
 #include "platform/posix/sound/server/server_connection.h"
 #include "platform/posix/sound/server/server_protocol.h"
 #include "platform/posix/sound/server/server_stream_request.h"
-#include "platform/posix/sound/server/server_values.h"
 #include "platform/posix/waits.h"
 
 namespace {

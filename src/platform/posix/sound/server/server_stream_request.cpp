@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "platform/posix/sound/server/server_protocol.h"
-#include "platform/posix/sound/server/server_values.h"
 
 namespace {
 

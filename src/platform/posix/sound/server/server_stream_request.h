@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/posix/sound/driver.h"
-#include "platform/posix/sound/server/server_values.h"
+#include "platform/posix/sound/server/server_protocol.h"
 
 // How much sound the server holds at most, how much it waits for before it
 // starts, and how much it asks for at a time, in microseconds of sound.

@@ -1,9 +1,14 @@
-// Where the sound server is, which cookie lets the program in and which sink
-// it plays on, found where the server's own client library finds them, so
+// The sound server's settings: where it listens, which cookie lets the
+// program in, which sink it plays on and the properties it introduces
+// itself with, found where the server's own client library finds them, so
 // that the program plays on the server the desktop's mixer and pactl show.
-// Runs on the sound thread. Reads only the environment and small files
-// (client.conf, the cookie, the machine id): nothing here waits on a FIFO or
-// a device, creates or writes a file, or reads more than a bounded amount.
+// Read once per run into one value, on the sound thread, from the
+// environment and small files (client.conf, the cookie, the machine id):
+// nothing here waits on a FIFO or a device, creates or writes a file, or
+// reads more than a bounded amount. The room's files: server_settings.cpp
+// reads client.conf and makes the value, server_sockets.cpp finds the
+// sockets, server_identity.cpp the cookie, the machine id and the
+// properties.
 //
 // client.conf is the file PULSE_CLIENTCONFIG names; else
 // $PULSE_CONFIG_PATH/client.conf; else ~/.pulse/client.conf or
@@ -14,10 +19,13 @@
 // does not know) ends that file there, as it does in the library.
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "platform/posix/sound/server/server_values.h"
+#include "platform/posix/sound/server/server_protocol.h"
 
 // What the server's client library would read from the environment and the
 // user's files to reach a server and introduce the program: read once per
@@ -32,7 +40,37 @@ struct ServerSettings {
 };
 ServerSettings ReadServerSettings();
 
-struct ClientConfig;
+// ---- The parts of the value, for the room's own files -------------------
+
+// The blanks that separate a list's entries and surround a value.
+inline constexpr std::string_view kBlanks = "\n\r \t";
+
+// A variable as the library sees it: set (even empty) or not.
+std::optional<std::string> Env(const char* name);
+
+// Up to `most` bytes from the start of an open file; nothing from a FIFO, a
+// device or a folder, whose reads could wait or never end.
+std::string ReadOpened(int fd, size_t most);
+// The same for a file by name; none where it cannot be opened.
+std::optional<std::string> ReadSmallFile(const std::string& path, size_t most);
+
+// The home folder: HOME, else USERPROFILE, else the password database; only
+// an absolute path counts.
+std::optional<std::string> HomeFolder();
+// The user's pulse folder for configuration and cookie:
+// $XDG_CONFIG_HOME/pulse, else ~/.config/pulse.
+std::optional<std::string> ConfigHome();
+
+// What client.conf says, where it says it; unset where it does not.
+struct ClientConfig {
+  std::optional<std::string> default_server;
+  std::optional<std::string> default_sink;
+  std::optional<std::string> cookie_file;
+};
+
+// The one client.conf the library reads, the first it finds, and its
+// drop-ins (see the top of this file).
+ClientConfig ReadClientConfig();
 
 // The local sockets of the servers to try, in order. PULSE_SERVER, else
 // client.conf's default-server, is a list of entries separated by blanks:
