@@ -34,7 +34,7 @@ struct DriverCase {
 // The driver on a scripted server: the stream refused with the protocol's
 // codes, made and then asked for a byte a second, made on a suspended sink,
 // asked for the whole sound and then refusing to say what it still holds.
-TEST(PulseOutputTest, AnswersAsTheServerDoes) {
+TEST(ServerOutputTest, AnswersAsTheServerDoes) {
   const auto refused = [](uint32_t code) {
     TagWriter values;
     values.U32(code);
@@ -79,7 +79,7 @@ TEST(PulseOutputTest, AnswersAsTheServerDoes) {
     ScriptedServer server(LetIn(row.script));
     ServerAnswer answer = ServerAnswer::kNone;
     VolumeControl* volume = nullptr;
-    std::unique_ptr<OutputDriver> output = ConnectPulseOutput(ReadServerSettings(), DeadlineAfter(5000), &answer, &volume);
+    std::unique_ptr<OutputDriver> output = ConnectServerOutput(ReadServerSettings(), DeadlineAfter(5000), &answer, &volume);
     ASSERT_NE(output, nullptr) << row.why;
     const SoundFormat format{44100, 2, true, {}, 0};
     EXPECT_EQ(output->Open(format, BufferingFor(format, true), "tone", DeadlineAfter(5000)), row.prepared) << row.why;
@@ -106,7 +106,7 @@ TEST(PulseOutputTest, AnswersAsTheServerDoes) {
 
 // A server that refuses the program access has its own line where no
 // other output plays; where ALSA plays instead, nothing is said.
-TEST(PulseOutputTest, AccessRefusedIsSaidOnlyWhereNothingElsePlays) {
+TEST(ServerOutputTest, AccessRefusedIsSaidOnlyWhereNothingElsePlays) {
   const struct {
     const char* why;
     const char* alsa_config;
@@ -138,7 +138,7 @@ TEST(PulseOutputTest, AccessRefusedIsSaidOnlyWhereNothingElsePlays) {
 
 // A run that ends before it plays never waits for the login it started,
 // also while the server has not answered yet.
-TEST(PulseOutputTest, AConnectionStillUnderWayIsNotWaitedForAtTheEnd) {
+TEST(ServerOutputTest, AConnectionStillUnderWayIsNotWaitedForAtTheEnd) {
   TagWriter access;
   access.U32(protocol::kErrorAccess);
   ScriptedServer server({{Step::kRead}, {Step::kPause, "", 1000}, {Step::kSend, Packet(protocol::kError, 0, access)}});
@@ -156,7 +156,7 @@ struct PositionsCase {
   std::vector<uint8_t> positions;
 };
 
-TEST(PulseOutputTest, ChannelsGoWhereTheFileSaysElseWhereTheClientLibraryPutsThem) {
+TEST(ServerOutputTest, ChannelsGoWhereTheFileSaysElseWhereTheClientLibraryPutsThem) {
   const PositionsCase cases[] = {
       {"a quad file's mask 0x33: the front pair, then the rear pair", 4, {2, 3, 9, 10}, {1, 2, 5, 6}},
       {"7.1: the side pair on the sides", 8, {5, 6, 7, 11, 9, 10, 14, 15}, {1, 2, 3, 7, 5, 6, 10, 11}},

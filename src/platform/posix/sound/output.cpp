@@ -148,7 +148,7 @@ void SoundOutput::Choose(uint64_t deadline) {
   ServerAnswer answer = ServerAnswer::kNone;
   if (!DeviceNamedByUser()) {
     if (!server_settings_) server_settings_ = ReadServerSettings();
-    driver_ = ConnectPulseOutput(*server_settings_, deadline, &answer, &volume_);
+    driver_ = ConnectServerOutput(*server_settings_, deadline, &answer, &volume_);
   }
   // A server that is there but does not answer decides nothing yet: this
   // job has no output, and the next one asks again.

@@ -21,11 +21,11 @@
 // same settings. Its driver when it
 // answered, and in *volume the volume of the sink it plays on, which the
 // driver owns; otherwise nullptr, and *answer says why.
-std::unique_ptr<OutputDriver> ConnectPulseOutput(const ServerSettings& settings, uint64_t deadline,
+std::unique_ptr<OutputDriver> ConnectServerOutput(const ServerSettings& settings, uint64_t deadline,
                                                 ServerAnswer* answer, VolumeControl** volume);
 
 // The driver over `socket`, a connected socket whose other end is a server
 // that has let the program in at `version`, and in *volume its sink's
 // volume (for tests and the fuzzer).
-std::unique_ptr<OutputDriver> AttachPulseOutput(int socket, uint32_t version, VolumeControl** volume,
+std::unique_ptr<OutputDriver> AttachServerOutput(int socket, uint32_t version, VolumeControl** volume,
                                                ServerSettings settings = {});
