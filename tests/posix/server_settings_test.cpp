@@ -36,7 +36,7 @@ std::string Session() {
 }
 std::string Whole() { return Sockets() + " " + Sink() + " " + Cookie(); }
 
-struct AddressCase {
+struct SettingsCase {
   const char* why;
   Pairs env;    // the rest unset, and HOME the row's home; $ is the row's folder, ID the machine's id
   Pairs files;  // under the row's folder: "/" a folder, "|" a FIFO, "->" a link; the user's client.conf empty
@@ -44,10 +44,10 @@ struct AddressCase {
   std::string expected;
 };
 
-TEST(ServerAddressTest, FoundWhereTheClientLibraryFindsThem) {
+TEST(ServerSettingsTest, FoundWhereTheClientLibraryFindsThem) {
   const std::string a(256, 'a'), b(256, 'b'), c(256, 'c');
   const std::string user = "home/.config/pulse/client.conf", sys = "/var/run/pulse/native";
-  const AddressCase cases[] = {
+  const SettingsCase cases[] = {
       {"a list in order, blanks around and between", {{"PULSE_SERVER", " unix:$/a \t $/b "}}, {}, Sockets, "$/a $/b"},
       {"an entry for another machine is skipped, this machine's kept",
        {{"PULSE_SERVER", "{other}unix:$/a {ID}$/b"}}, {}, Sockets, "$/b"},
@@ -102,7 +102,7 @@ TEST(ServerAddressTest, FoundWhereTheClientLibraryFindsThem) {
                          "XDG_SESSION_ID"};
   std::vector<std::optional<std::string>> saved;
   for (const char* name : names) saved.push_back(getenv(name) ? std::optional(getenv(name)) : std::nullopt);
-  char made[] = "/tmp/peldo-address-XXXXXX";
+  char made[] = "/tmp/peldo-settings-XXXXXX";
   ASSERT_NE(mkdtemp(made), nullptr);
   const std::string folder = made, id = MachineId();
   ASSERT_FALSE(id.empty());
@@ -111,7 +111,7 @@ TEST(ServerAddressTest, FoundWhereTheClientLibraryFindsThem) {
     for (size_t at; (at = text.find('$')) != std::string::npos;) text.replace(at, 1, folder);
     return text;
   };
-  for (const AddressCase& row : cases) {
+  for (const SettingsCase& row : cases) {
     for (const char* name : names) unsetenv(name);
     setenv("HOME", (folder + "/home").c_str(), 1);
     for (const auto& [name, value] : row.env) setenv(name.c_str(), expand(value).c_str(), 1);
