@@ -43,6 +43,9 @@ LONG_SECONDS = 60
 GAP = 0.6            # silence between runs; half of it is searched on each side
 ESC_AFTER = 1.0
 DING_SECONDS = 0.3
+# What a ding may cost peldo at most, under callgrind and in peak RSS.
+INSTRUCTIONS_BAR = 450000
+PEAK_KB_BAR = 2500
 # peldo through the sound server's own protocol (its default) and through
 # ALSA (AUDIODEV names ALSA's default, the server's plug-in); pw-play only
 # where PipeWire is the server.
@@ -414,7 +417,14 @@ def first_sounds(peldo, work, runs):
           f"underflows (a silence inside it); median of {runs} interleaved runs; "
           f"{'PipeWire' if on_pipewire() else 'PulseAudio'}")
     print(f"{'player':<11} {'load':<5} {'first sound ms':>15} {'(block arrival)':>16} {'heard ms':>9} "
-          f"{'switches':>9} {'underflows':>11} {'unheard':>8}")
+          f"{'switches':>9} {'underflows':>11} {'unheard':>8} {'/ paplay':>9} {'/ pw-play':>10}")
+    # Each player's median first sound, for the ratios against the peers of
+    # the same load.
+    first_ms = {}
+    for (name, load), player_runs in plays.items():
+        found = [monitor.heard_by_arrival(r.start, r.end) if passive
+                 else monitor.heard(r.start - GAP / 2, r.end + GAP / 2) for r in player_runs]
+        first_ms[(name, load)] = median([1000 * (f[0] - r.start) for f, r in zip(found, player_runs) if f])
     for (name, load), player_runs in plays.items():
         firsts, arrivals, spans, gaps = [], [], [], 0
         for r in player_runs:
@@ -428,7 +438,13 @@ def first_sounds(peldo, work, runs):
         print(f"{name:<11} {'busy' if load else 'idle':<5} {show(median(firsts), '%.1f'):>15} "
               f"{show(median(arrivals), '%.1f'):>16} {show(median(spans), '%.1f'):>9} "
               f"{median([r.switches for r in player_runs]):>9.0f} "
-              f"{gaps:>11} {len(player_runs) - len(spans):>8}")
+              f"{gaps:>11} {len(player_runs) - len(spans):>8} "
+              f"{show(ratio_of(first_ms[(name, load)], first_ms.get(('paplay', load))), '%.2f'):>9} "
+              f"{show(ratio_of(first_ms[(name, load)], first_ms.get(('pw-play', load))), '%.2f'):>10}")
+
+
+def ratio_of(value, base):
+    return value / base if value is not None and base else None
 
 
 def dings(peldo, work, runs):
@@ -486,6 +502,7 @@ def ding_instructions(peldo, work, runs):
     """The same ding under callgrind: instructions, a figure that load on the
     machine does not move, and the peak memory, against paplay's; peldo also
     through ALSA and on the ding as FLAC (which libsndfile decodes)."""
+    make_sound(os.path.join(work, "ding.wav"), DING_SECONDS)
     players = {name: command for name, command in commands(peldo, "ding.wav").items()
                if name in ("peldo", "peldo-alsa", "paplay", "aplay")}
     if make_sound(os.path.join(work, "ding.flac"), DING_SECONDS):
@@ -508,6 +525,12 @@ def ding_instructions(peldo, work, runs):
         ratio = count / base if count and base else None
         print(f"{name:<11} {show(count, '%.0f'):>13} {show(ratio, '%.2f'):>9} "
               f"{show(median(peaks[name]), '%.0f'):>12}")
+    count, peak = median(counts.get("peldo", [])), median(peaks.get("peldo", []))
+    if count is not None and peak is not None:
+        within = count <= INSTRUCTIONS_BAR and peak <= PEAK_KB_BAR
+        print(f"peldo's ding against its bars ({INSTRUCTIONS_BAR / 1e6:.2f} M instructions, "
+              f"{PEAK_KB_BAR / 1000:.1f} MB): {count / 1e6:.3f} M, {peak / 1000:.2f} MB, "
+              f"{'within' if within else 'OVER'}")
 
 
 def main():
@@ -517,6 +540,7 @@ def main():
     parser.add_argument("--short-runs", type=int, default=10)
     parser.add_argument("--ding-runs", type=int, default=20)
     parser.add_argument("--first-runs", type=int, default=0)
+    parser.add_argument("--callgrind-runs", type=int, default=0)
     args = parser.parse_args()
     peldo = os.path.abspath(args.peldo)
 
@@ -530,6 +554,8 @@ def main():
         if args.ding_runs > 0:
             dings(peldo, work, args.ding_runs)
             ding_instructions(peldo, work, min(args.ding_runs, 5))
+        if args.callgrind_runs > 0:
+            ding_instructions(peldo, work, args.callgrind_runs)
         if args.first_runs > 0:
             first_sounds(peldo, work, args.first_runs)
     finally:

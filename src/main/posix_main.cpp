@@ -1,6 +1,6 @@
-// The POSIX entry point: answers --help and --version, forms a command line
-// from argv, runs the player, and ends the process: the last sound's tail,
-// the terminal given back, then _exit.
+// The POSIX entry point: answers --help and --version, starts reaching the
+// sound output, forms a command line from argv, runs the player, and ends
+// the process: the last sound's tail, the terminal given back, then _exit.
 #include <unistd.h>
 
 #include <cstring>
@@ -36,6 +36,11 @@ int main(int argc, char** argv) {
   PrepareStandardDescriptors();
   InstallSignalHandlers();
   if (AnswerHelpOrVersion(argc, argv)) return 0;
+  // The sound server is reached while the player looks the file up and
+  // opens it, so the first sound waits for the longer of the two, not their
+  // sum; the core knows nothing of it. Without arguments there is only the
+  // usage to print.
+  if (argc > 1) StartSoundOutput();
   static const std::string line = FormCommandLine(argc, argv);
   SetProcessCommandLine(line.c_str());
   const int result = RunProcess();

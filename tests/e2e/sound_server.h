@@ -82,6 +82,7 @@ class PrivateServer {
     }
   }
   ~PrivateServer() {
+    for (const auto& [name, value] : saved_) value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
     if (!folder_.empty()) Command("bash", {kScript, "stop", folder_});
   }
   PrivateServer(const PrivateServer&) = delete;
@@ -89,6 +90,16 @@ class PrivateServer {
 
   bool Running() const { return !folder_.empty(); }
   const SoundEnvironment& Environment() const { return env_; }
+  // Points this process (and every process it starts) at this server until
+  // it stops; then the environment is as it was, so later tests reach the
+  // server they had.
+  void UseHere() {
+    for (const auto& [name, value] : env_) {
+      const char* old = getenv(name.c_str());
+      saved_.emplace_back(name, old != nullptr ? std::optional<std::string>(old) : std::nullopt);
+      setenv(name.c_str(), value.c_str(), 1);
+    }
+  }
 
   // Ends the server at once, without its clients being told.
   void Kill() { Signal(SIGKILL); }
@@ -115,6 +126,7 @@ class PrivateServer {
  private:
   static constexpr const char* kScript = PELDO_SOURCE_DIR "/scripts/sound-server";
   SoundEnvironment env_;
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
   std::string folder_;
 };
 

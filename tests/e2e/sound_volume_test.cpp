@@ -66,7 +66,7 @@ TEST(FlatVolumeTest, TheStreamLeavesTheSinkAndTheRememberedVolumeAlone) {
   PrivateServer server;
   unsetenv("PELDO_FLAT_VOLUMES");
   ASSERT_TRUE(server.Running());
-  for (const auto& [name, value] : server.Environment()) setenv(name.c_str(), value.c_str(), 1);
+  server.UseHere();
   bool restoring = false;
   Command("pactl", {"load-module", "module-stream-restore"}, &restoring);
   if (!restoring) GTEST_SKIP() << "this PulseAudio has no module-stream-restore";
@@ -109,7 +109,7 @@ TEST(SoundVolumeTest, VolumeSetsTheSinkTheServerRoutesTheProgramTo) {
   if (!UsePrivateServer(&why)) GTEST_SKIP() << why;
   PrivateServer server;
   ASSERT_TRUE(server.Running());
-  for (const auto& [name, value] : server.Environment()) setenv(name.c_str(), value.c_str(), 1);
+  server.UseHere();
   if (Command("pactl", {"info"}).find("PipeWire") == std::string::npos) {
     bool restoring = false;
     Command("pactl", {"load-module", "module-stream-restore"}, &restoring);

@@ -18,7 +18,6 @@
 #include "platform/posix/sound/server/server_connection.h"
 #include "platform/posix/sound/server/server_output.h"
 #include "platform/posix/sound/server/server_protocol.h"
-#include "platform/posix/sound/server/server_values.h"
 #include "platform/posix/waits.h"
 
 namespace {
@@ -101,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!Saying(reinterpret_cast<const uint8_t*>(conversation.data()), conversation.size(), ends)) return 0;
   const uint64_t start = platform::MonotonicMilliseconds();
   VolumeControl* volume = nullptr;
-  std::unique_ptr<OutputDriver> output = AttachPulseOutput(ends[0], protocol::kVersion, &volume);
+  std::unique_ptr<OutputDriver> output = AttachServerOutput(ends[0], protocol::kVersion, &volume);
   volume->SetVolume(0x80008000, DeadlineAfter(sound_bounds::kAnswerMs));
   const SoundFormat format{48000, 4, true, {2, 3, 9, 10}, 0};
   const Buffering buffering = BufferingFor(format, true);

@@ -1,7 +1,8 @@
 // Every bound of the sound output, written once: how much sound a driver
-// holds, when the end of a sound is announced, when an output that takes
-// nothing has hung, and how long each wait lasts. The feed loop (feed.h) and
-// every driver take them from here.
+// holds, the highest rate it plays, when the end of a sound is announced,
+// when an output that takes nothing has hung, how long each wait lasts and
+// how often a full server is tried again. The feed loop (feed.h) and every
+// driver take them from here.
 //
 // The waits nest, and an inner one always gives up before the one around
 // it, so that a wait that gives up has its answer read by the wait outside
@@ -44,6 +45,14 @@ constexpr uint64_t kTailUs = 100000;
 // same bound. A suspended output is waited through for as long as it stays
 // so.
 constexpr int kStallMs = static_cast<int>(kBufferUs / 1000) * 2 + 500;
+
+// The highest rate a sound is played at, the sound servers' own bound: a
+// header that claims more is refused before any buffer is sized by it.
+constexpr unsigned kMaxRate = 384000;
+
+// A server whose queue of connections is full is tried again this often
+// until the opening's deadline: Linux tells nobody when it has room again.
+constexpr int kRetryConnectMs = 20;
 
 // 1. How long the sound thread's opening of the output may take in all: a
 // server that says nothing for this long counts as no output, as a device

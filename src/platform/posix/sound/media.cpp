@@ -76,6 +76,8 @@ class MediaLayer {
 
   int EndDescriptor() const { return sound_ ? output_.EndDescriptor() : -1; }
 
+  void StartOutput() { output_.Connect(); }
+
   // The driver sets the volume (a server's sink, or ALSA's mixer) on the
   // sound thread, before it opens the output for the next sound.
   void SetVolume(uint32_t volume_word) { output_.SetVolume(volume_word); }
@@ -104,7 +106,7 @@ class MediaLayer {
     // The output is opened on the sound thread; meanwhile `wait` watches the
     // keys, so that Esc is heard however long the sound server takes.
     uint32_t error = 0;
-    const WaitEnd end = output_.Prepare(format, wanted, wait, kAnswerWaitMs, &error);
+    const WaitEnd end = output_.Prepare(format, StreamName(wanted), wait, kAnswerWaitMs, &error);
     // Esc first is no error: the sound stays open, silent.
     if (end == WaitEnd::kEscPressed) error = 0;
     if (error != 0) return error;
@@ -164,6 +166,8 @@ uint32_t ExecuteMediaCommand(const char* command, char* reply, uint32_t reply_ca
   }
 }
 
+void StartSoundOutput() { Media().StartOutput(); }
+
 int SoundEndDescriptor() { return Media().EndDescriptor(); }
 
 void FinishSound(DescriptorWait wait) { Media().Finish(wait); }
@@ -175,6 +179,12 @@ bool DescribeMediaCode(uint32_t code, char* buffer, uint32_t size) {
   if (text == nullptr || buffer == nullptr || size == 0) return false;
   StoreReply(text, buffer, size);
   return true;
+}
+
+std::string StreamName(std::string_view name) {
+  std::string shown(name);
+  std::replace(shown.begin(), shown.end(), '\\', '/');
+  return shown;
 }
 
 bool ParseMediaCommand(const char* command, MediaCommand* parsed) {

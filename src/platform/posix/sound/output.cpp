@@ -35,6 +35,20 @@ NoOutputDriver& NoOutput() {
 
 }  // namespace
 
+void SoundOutput::Connect() {
+  if (DeviceNamedByUser()) return;
+  const uint64_t deadline = DeadlineAfter(kAnswerMs);
+  try {
+    worker_.Post([this, deadline] {
+      try {
+        Choose(deadline);
+      } catch (...) {
+      }
+    });
+  } catch (const std::exception&) {
+  }
+}
+
 WaitEnd SoundOutput::Prepare(const SoundFormat& format, const std::string& name, DescriptorWait wait,
                              int timeout_ms, uint32_t* error) {
   *error = kMediaNoOutput;
@@ -121,7 +135,10 @@ OutputDriver& SoundOutput::CurrentDriver() { return driver_ != nullptr ? *driver
 void SoundOutput::Choose(uint64_t deadline) {
   if (driver_ != nullptr) return;
   ServerAnswer answer = ServerAnswer::kNone;
-  if (!DeviceNamedByUser()) driver_ = ConnectPulseOutput(deadline, &answer, &volume_);
+  if (!DeviceNamedByUser()) {
+    if (!server_settings_) server_settings_ = ReadServerSettings();
+    driver_ = ConnectServerOutput(*server_settings_, deadline, &answer, &volume_);
+  }
   // A server that is there but does not answer decides nothing yet: this
   // job has no output, and the next one asks again.
   if (answer == ServerAnswer::kSilent) return;

@@ -19,10 +19,12 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/posix/sound/driver.h"
 #include "platform/posix/sound/feed.h"
+#include "platform/posix/sound/server/server_settings.h"
 #include "platform/posix/waits.h"
 #include "platform/posix/worker.h"
 
@@ -35,6 +37,14 @@ class SoundOutput {
   // joined (a frozen server may hold it for ever): once made, a SoundOutput
   // lives until the process ends.
   ~SoundOutput() = delete;
+
+  // Starts choosing the output on the sound thread (Choose): a sound server
+  // is connected to and let in while the caller looks up and opens the
+  // file, so that the first sound waits for the longer of the two. Returns
+  // at once. Nothing waits for it: where no sound follows, the end of the
+  // process cuts it short, a server that hangs included. Nothing at all
+  // where AUDIODEV names an ALSA device.
+  void Connect();
 
   // Makes the output ready (OutputDriver::Open), waiting through `wait`.
   // The sound thread gives up on the opening `timeout_ms` from now, and this
@@ -104,6 +114,7 @@ class SoundOutput {
   EventDescriptor stop_event_;  // main -> sound thread: the feed must stop
 
   // Sound thread only.
+  std::optional<ServerSettings> server_settings_;  // read at the first connect, for the whole run
   std::unique_ptr<OutputDriver> driver_;
   bool server_refused_ = false;  // the sound server turned the program away when the driver was chosen
   VolumeControl* volume_ = nullptr;  // driver_'s or a mixer's own

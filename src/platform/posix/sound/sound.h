@@ -11,9 +11,15 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "platform/posix/waits.h"
+
+// At the start of a run that may play: starts reaching the sound output on
+// the sound thread (SoundOutput::Connect) while the main thread looks the
+// file up and opens it. Returns at once; nothing waits for it.
+void StartSoundOutput();
 
 // Carries out one media command string as platform::SendMediaCommand does.
 // An "open" waits for the output device through `wait`: Esc pressed
@@ -45,6 +51,10 @@ struct MediaCommand {
   MediaVerb verb = MediaVerb::kOpen;
   std::string_view name;  // without its quotes; points into the command text
 };
+
+// The name a sound's stream shows in the mixer: the file as the user typed
+// it, with the "/" that the command line carries as "\" (FormCommandLine).
+std::string StreamName(std::string_view name);
 
 // Reads "open NAME", "play NAME", "status NAME mode" or "close NAME", the
 // verb in lower case, NAME in double quotes. The name is everything from the

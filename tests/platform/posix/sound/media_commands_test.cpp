@@ -48,6 +48,7 @@ TEST(MediaCommandTest, TakesTheNameFromBetweenTheOuterQuotes) {
   }
   MediaCommand parsed;
   EXPECT_FALSE(ParseMediaCommand(nullptr, &parsed));
+  EXPECT_EQ(StreamName("samples\\my sounds\\ding.WAV"), "samples/my sounds/ding.WAV") << "the mixer shows it as typed";
 }
 
 }  // namespace

@@ -1,3 +1,6 @@
+// One connection to a sound server: reaching its socket, the login, and
+// the packets both ways, every read and send bounded by its deadline and
+// the stop descriptor.
 #include "platform/posix/sound/server/server_connection.h"
 
 #include <poll.h>
@@ -13,18 +16,15 @@
 #include <iterator>
 
 #include "platform/platform.h"
-#include "platform/posix/sound/server/server_address.h"
+#include "platform/posix/sound/bounds.h"
+#include "platform/posix/sound/server/server_settings.h"
 #include "platform/posix/sound/server/server_protocol.h"
-#include "platform/posix/sound/server/server_values.h"
 #include "platform/posix/waits.h"
 
 namespace {
 
 using namespace protocol;
 
-// Linux tells nobody when a full queue of connections has room again: a
-// server in that state is tried again this often until the deadline.
-constexpr int kRetryConnectMs = 20;
 
 // A packet's header as the client library accepts it: a length from 1 to
 // the servers' own bound, no shared memory, no flags on a command and a seek
@@ -38,23 +38,22 @@ bool HeaderAllowed(const char* header) {
 
 }  // namespace
 
-ServerAnswer ServerConnection::Open(uint64_t deadline) {
+ServerAnswer ServerConnection::Open(const ServerSettings& settings, uint64_t deadline) {
   // The servers the environment names, in order, as the client library
   // tries them; one whose queue is full is tried again after the others.
-  const std::vector<std::string> paths = ServerSocketPaths();
   bool refused = false;
   for (;;) {
     bool full = false;
-    for (const std::string& path : paths) {
+    for (const std::string& path : settings.sockets) {
       const Reached reached = Connect(path);
       full = full || reached == Reached::kFull;
-      const ServerAnswer opened = reached == Reached::kConnected ? Introduce(deadline) : ServerAnswer::kNone;
+      const ServerAnswer opened = reached == Reached::kConnected ? Introduce(settings, deadline) : ServerAnswer::kNone;
       refused = refused || opened == ServerAnswer::kRefused;
       if (opened == ServerAnswer::kReady || opened == ServerAnswer::kSilent) return opened;
     }
     if (!full) return refused ? ServerAnswer::kRefused : ServerAnswer::kNone;
     if (platform::MonotonicMilliseconds() >= deadline) return ServerAnswer::kSilent;
-    PollUntil(nullptr, 0, std::min(deadline, DeadlineAfter(kRetryConnectMs)));
+    PollUntil(nullptr, 0, std::min(deadline, DeadlineAfter(sound_bounds::kRetryConnectMs)));
   }
 }
 
@@ -79,11 +78,11 @@ ServerConnection::Reached ServerConnection::Connect(const std::string& path) {
   return full ? Reached::kFull : Reached::kNone;
 }
 
-ServerAnswer ServerConnection::Introduce(uint64_t deadline) {
+ServerAnswer ServerConnection::Introduce(const ServerSettings& settings, uint64_t deadline) {
   std::string reply;
   TagWriter auth;
   auth.U32(kVersion);
-  auth.Arbitrary(ServerCookie());
+  auth.Arbitrary(settings.cookie);
   // The login carries who we are, as the client library's does: a server
   // that lets in its own user or a group judges by these, and the kernel
   // attaches none of its own once the server has taken the connection.
@@ -100,11 +99,10 @@ ServerAnswer ServerConnection::Introduce(uint64_t deadline) {
   if (end == End::kDone) {
     // Before version 13 a client gives its name as a plain string.
     TagWriter name;
-    const PropertyList properties = ClientProperties();
     if (version_ < 13) {
-      name.String(properties.front().second.c_str());
+      name.String(settings.properties.empty() ? "PELDO" : settings.properties.front().second.c_str());
     } else {
-      name.Properties(properties);
+      name.Properties(settings.properties);
     }
     end = Call(kSetClientName, name, deadline, -1, &reply);
   }

@@ -17,7 +17,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/posix/sound/server/server_values.h"
+#include "platform/posix/sound/server/server_settings.h"
+#include "platform/posix/sound/server/server_protocol.h"
 
 // How the server answered a connection.
 enum class ServerAnswer {
@@ -37,17 +38,17 @@ class ServerConnection {
   ServerConnection& operator=(const ServerConnection&) = delete;
   ~ServerConnection() { Close(); }
 
-  // Connects to the first server the environment names that answers
-  // (server_address.h) and introduces the program. kNone at once when there
+  // Connects to the first of `settings`' sockets whose server answers
+  // and introduces the program. kNone at once when there
   // is no such socket, nobody listens, or every server turns the program
   // away (kRefused when one of them refused it access); kSilent when one is
   // there but does not answer by `deadline`, or takes no more connections
   // until then.
-  ServerAnswer Open(uint64_t deadline);
+  ServerAnswer Open(const ServerSettings& settings, uint64_t deadline);
   // Introduces the program on the socket just connected or attached: the
-  // cookie with the process's credentials, then its name and properties
-  // (ClientProperties()) once the version is agreed. Hangs up unless kReady.
-  ServerAnswer Introduce(uint64_t deadline);
+  // settings' cookie with the process's credentials, then its name and
+  // properties once the version is agreed. Hangs up unless kReady.
+  ServerAnswer Introduce(const ServerSettings& settings, uint64_t deadline);
   // Speaks over `socket`, a connected non-blocking stream socket whose
   // other end is a server that has already let the program in, at
   // `version` (one end of a socket pair, for tests and the fuzzer).

@@ -5,15 +5,16 @@
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/sound/bounds.h"
 #include "platform/posix/sound/media_errors.h"
-#include "platform/posix/sound/server/server_address.h"
+#include "platform/posix/sound/server/server_settings.h"
 #include "platform/posix/sound/server/server_connection.h"
 #include "platform/posix/sound/server/server_protocol.h"
 #include "platform/posix/sound/server/server_stream_request.h"
-#include "platform/posix/sound/server/server_values.h"
 #include "platform/posix/waits.h"
 
 namespace {
@@ -51,9 +52,10 @@ struct MadeStream {
   uint32_t sink = kNoIndex;
 };
 
-class PulseOutput final : public OutputDriver, public VolumeControl {
+class ServerOutput final : public OutputDriver, public VolumeControl {
  public:
-  ServerAnswer Connect(uint64_t deadline) { return server_.Open(deadline); }
+  explicit ServerOutput(ServerSettings settings) : settings_(std::move(settings)) {}
+  ServerAnswer Connect(uint64_t deadline) { return server_.Open(settings_, deadline); }
   void Attach(int socket, uint32_t version) { server_.Attach(socket, version); }
   uint32_t Open(const SoundFormat& format, const Buffering& buffering, const std::string& name,
                 uint64_t deadline) override;
@@ -80,6 +82,7 @@ class PulseOutput final : public OutputDriver, public VolumeControl {
   // Hangs up: the server drops the stream and what it holds at once.
   void Close();
 
+  const ServerSettings settings_;  // read once per run, for every connection and stream
   ServerConnection server_;
   uint32_t stream_ = kNoIndex;  // the stream's channel
   uint8_t format_ = 0;
@@ -89,12 +92,12 @@ class PulseOutput final : public OutputDriver, public VolumeControl {
   Buffering buffering_;
 };
 
-uint32_t PulseOutput::Open(const SoundFormat& sound, const Buffering& buffering, const std::string& name,
+uint32_t ServerOutput::Open(const SoundFormat& sound, const Buffering& buffering, const std::string& name,
                           uint64_t deadline) {
   const unsigned rate = sound.rate;
   const unsigned channels = sound.channels;
   const uint8_t format = sound.int16 ? kSigned16 : kFloat32;
-  if (channels == 0 || channels > kMaxChannels || rate == 0 || rate > 384000) return kMediaOutputFormat;
+  if (channels == 0 || channels > kMaxChannels || rate == 0 || rate > sound_bounds::kMaxRate) return kMediaOutputFormat;
   const std::vector<uint8_t> positions = ChannelPositions(sound);
   if (StreamOpen() && format == format_ && rate == rate_ && positions == positions_ && buffering == buffering_) {
     return 0;
@@ -119,13 +122,14 @@ uint32_t PulseOutput::Open(const SoundFormat& sound, const Buffering& buffering,
   return end == ServerConnection::End::kRefused ? CodeForServerError(error) : kMediaNoOutput;
 }
 
-ServerConnection::End PulseOutput::CreateStream(uint8_t format, unsigned rate, const std::vector<uint8_t>& positions,
+ServerConnection::End ServerOutput::CreateStream(uint8_t format, unsigned rate, const std::vector<uint8_t>& positions,
                                                 const Buffering& buffering, const std::string& name,
                                                 uint64_t deadline, uint32_t* error) {
   MadeStream made;
   const StreamBuffer asked = {buffering.buffer_us, buffering.start_us, buffering.period_us};
   const ServerConnection::End end =
-      MakeStream(StreamRequest(server_.Version(), format, rate, positions, name, asked), deadline, &made, error);
+      MakeStream(StreamRequest(server_.Version(), format, rate, positions, name, settings_.sink, asked), deadline,
+                 &made, error);
   if (end != ServerConnection::End::kDone) return end;
   server_.Follow(made.channel, made.requested, made.suspended, made.sink);
   stream_ = made.channel;
@@ -137,7 +141,7 @@ ServerConnection::End PulseOutput::CreateStream(uint8_t format, unsigned rate, c
   return end;
 }
 
-ServerConnection::End PulseOutput::MakeStream(const TagWriter& request, uint64_t deadline, MadeStream* made,
+ServerConnection::End ServerOutput::MakeStream(const TagWriter& request, uint64_t deadline, MadeStream* made,
                                               uint32_t* error) {
   const uint32_t version = server_.Version();
   std::string reply;
@@ -165,7 +169,7 @@ ServerConnection::End PulseOutput::MakeStream(const TagWriter& request, uint64_t
 
 // Waits while the server asks for no whole frame; sends as much as it asks
 // for, in packets of a bounded size.
-Written PulseOutput::Write(const void* data, long frames, uint64_t deadline, int stop) {
+Written ServerOutput::Write(const void* data, long frames, uint64_t deadline, int stop) {
   using End = ServerConnection::End;
   const size_t frame_bytes = FrameBytes();
   if (!StreamOpen() || frame_bytes == 0) return {Outcome::kFailed, 0};
@@ -185,7 +189,7 @@ Written PulseOutput::Write(const void* data, long frames, uint64_t deadline, int
 // Asks the server how much of the stream is still to be heard. A server that
 // refuses to say, or says what this client cannot read, leaves it to the
 // clock.
-Queued PulseOutput::QueuedTime(uint64_t deadline, int stop) {
+Queued ServerOutput::QueuedTime(uint64_t deadline, int stop) {
   using End = ServerConnection::End;
   if (!StreamOpen()) return {Outcome::kFailed, false, 0};
   TagWriter request;
@@ -212,7 +216,7 @@ Queued PulseOutput::QueuedTime(uint64_t deadline, int stop) {
           sink_us + (queued > 0 ? static_cast<uint64_t>(queued) * 1000000 / bytes_per_second : 0)};
 }
 
-void PulseOutput::Close() {
+void ServerOutput::Close() {
   server_.Close();
   stream_ = kNoIndex;
 }
@@ -220,7 +224,7 @@ void PulseOutput::Close() {
 // A stream the server killed is gone, and the connection still good for the
 // next one; otherwise the connection is hung up, which silences the stream
 // at once.
-void PulseOutput::Drop() {
+void ServerOutput::Drop() {
   if (server_.IsOpen() && server_.StreamLost()) {
     stream_ = kNoIndex;
   } else {
@@ -228,12 +232,12 @@ void PulseOutput::Drop() {
   }
 }
 
-void PulseOutput::Drain(uint64_t deadline) {
+void ServerOutput::Drain(uint64_t deadline) {
   if (StreamOpen()) DrainStream(deadline);
   Close();
 }
 
-void PulseOutput::DrainStream(uint64_t deadline) {
+void ServerOutput::DrainStream(uint64_t deadline) {
   TagWriter request;
   request.U32(stream_);
   std::string reply;
@@ -247,7 +251,7 @@ void PulseOutput::DrainStream(uint64_t deadline) {
   if (deleted != ServerConnection::End::kDone && deleted != ServerConnection::End::kRefused) Close();
 }
 
-uint32_t PulseOutput::StreamSink(uint64_t deadline) {
+uint32_t ServerOutput::StreamSink(uint64_t deadline) {
   if (StreamOpen()) return server_.StreamSink();
   // Where the next stream would play is the server's to say (the sink the
   // user named, else the route it remembers for the program, else its
@@ -257,8 +261,8 @@ uint32_t PulseOutput::StreamSink(uint64_t deadline) {
   const std::vector<uint8_t> stereo = {1, 2};
   const Buffering buffering = BufferingFor(SoundFormat{44100, 2, true, {}, 0}, false);
   const StreamBuffer asked = {buffering.buffer_us, buffering.start_us, buffering.period_us};
-  if (MakeStream(StreamRequest(server_.Version(), kSigned16, 44100, stereo, "PELDO", asked, true), deadline, &made,
-                 nullptr) != ServerConnection::End::kDone) {
+  if (MakeStream(StreamRequest(server_.Version(), kSigned16, 44100, stereo, "PELDO", settings_.sink, asked, true),
+                 deadline, &made, nullptr) != ServerConnection::End::kDone) {
     return kNoIndex;
   }
   TagWriter request;
@@ -272,11 +276,11 @@ uint32_t PulseOutput::StreamSink(uint64_t deadline) {
 // the side it is on: the right ones from the high word, all others from the
 // low one, in the server's own scale. A sink the server does not say is
 // taken by name: the one the user named, else the default.
-void PulseOutput::SetVolume(uint32_t volume_word, uint64_t deadline) {
+void ServerOutput::SetVolume(uint32_t volume_word, uint64_t deadline) {
   if (!server_.IsOpen() && Connect(deadline) != ServerAnswer::kReady) return;
   const uint32_t stream_sink = StreamSink(deadline);
   if (!server_.IsOpen()) return;
-  const std::string configured = ConfiguredSink();
+  const std::string& configured = settings_.sink;
   TagWriter sink;
   sink.U32(stream_sink);
   sink.String(stream_sink != kNoIndex ? nullptr : configured.empty() ? "@DEFAULT_SINK@" : configured.c_str());
@@ -305,16 +309,18 @@ void PulseOutput::SetVolume(uint32_t volume_word, uint64_t deadline) {
 
 }  // namespace
 
-std::unique_ptr<OutputDriver> ConnectPulseOutput(uint64_t deadline, ServerAnswer* answer, VolumeControl** volume) {
-  auto output = std::make_unique<PulseOutput>();
+std::unique_ptr<OutputDriver> ConnectServerOutput(const ServerSettings& settings, uint64_t deadline,
+                                                ServerAnswer* answer, VolumeControl** volume) {
+  auto output = std::make_unique<ServerOutput>(settings);
   *answer = output->Connect(deadline);
   if (*answer != ServerAnswer::kReady) return nullptr;
   *volume = output.get();
   return output;
 }
 
-std::unique_ptr<OutputDriver> AttachPulseOutput(int socket, uint32_t version, VolumeControl** volume) {
-  auto output = std::make_unique<PulseOutput>();
+std::unique_ptr<OutputDriver> AttachServerOutput(int socket, uint32_t version, VolumeControl** volume,
+                                               ServerSettings settings) {
+  auto output = std::make_unique<ServerOutput>(std::move(settings));
   output->Attach(socket, version);
   *volume = output.get();
   return output;

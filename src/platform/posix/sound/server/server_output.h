@@ -16,13 +16,16 @@
 #include "platform/posix/sound/driver.h"
 #include "platform/posix/sound/server/server_connection.h"
 
-// Connects to the server the environment names (PULSE_SERVER, or the
-// user's own), never starting one, by `deadline`. Its driver when it
+// Connects to the server `settings` name (PULSE_SERVER, or the user's
+// own), never starting one, by `deadline`; its streams and volume take the
+// same settings. Its driver when it
 // answered, and in *volume the volume of the sink it plays on, which the
 // driver owns; otherwise nullptr, and *answer says why.
-std::unique_ptr<OutputDriver> ConnectPulseOutput(uint64_t deadline, ServerAnswer* answer, VolumeControl** volume);
+std::unique_ptr<OutputDriver> ConnectServerOutput(const ServerSettings& settings, uint64_t deadline,
+                                                ServerAnswer* answer, VolumeControl** volume);
 
 // The driver over `socket`, a connected socket whose other end is a server
 // that has let the program in at `version`, and in *volume its sink's
 // volume (for tests and the fuzzer).
-std::unique_ptr<OutputDriver> AttachPulseOutput(int socket, uint32_t version, VolumeControl** volume);
+std::unique_ptr<OutputDriver> AttachServerOutput(int socket, uint32_t version, VolumeControl** volume,
+                                               ServerSettings settings = {});

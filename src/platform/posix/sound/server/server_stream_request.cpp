@@ -6,9 +6,7 @@
 #include <iterator>
 #include <vector>
 
-#include "platform/posix/sound/server/server_address.h"
 #include "platform/posix/sound/server/server_protocol.h"
-#include "platform/posix/sound/server/server_values.h"
 
 namespace {
 
@@ -50,7 +48,8 @@ std::vector<uint8_t> ChannelPositions(const SoundFormat& format) {
 }
 
 TagWriter StreamRequest(uint32_t version, uint8_t format, unsigned rate, const std::vector<uint8_t>& positions,
-                        const std::string& name, const StreamBuffer& buffer, bool corked) {
+                        const std::string& name, const std::string& sink, const StreamBuffer& buffer,
+                        bool corked) {
   const auto channels = static_cast<unsigned>(positions.size());
   const uint64_t bytes_per_second = uint64_t{rate} * channels * (format == kSigned16 ? 2 : 4);
   const auto bytes_for = [&](uint64_t us) {
@@ -62,8 +61,7 @@ TagWriter StreamRequest(uint32_t version, uint8_t format, unsigned rate, const s
   request.SampleFormat(format, static_cast<uint8_t>(channels), rate);
   request.ChannelMap(positions);
   request.U32(kNoIndex);
-  const std::string sink_name = ConfiguredSink();
-  request.String(sink_name.empty() ? nullptr : sink_name.c_str());  // the user's sink, else the default one
+  request.String(sink.empty() ? nullptr : sink.c_str());  // the user's sink, else the default one
   request.U32(kUnset);                        // longest queue: the server's
   request.Bool(corked);
   request.U32(bytes_for(buffer.length_us));

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/posix/sound/driver.h"
-#include "platform/posix/sound/server/server_values.h"
+#include "platform/posix/sound/server/server_protocol.h"
 
 // How much sound the server holds at most, how much it waits for before it
 // starts, and how much it asks for at a time, in microseconds of sound.
@@ -26,11 +26,12 @@ struct StreamBuffer {
 std::vector<uint8_t> ChannelPositions(const SoundFormat& format);
 
 // A stream of one channel for each of `positions` at `rate` frames a
-// second in `format` (server_protocol.h), called `name`, on the sink
-// server_address.h's ConfiguredSink names, else the server's choice (the
-// route it remembers for the program, else its default). Its volume is left
+// second in `format` (server_protocol.h), called `name`, on the sink named
+// `sink` (ServerSettings::sink), else, where that is empty, the server's
+// choice (the route it remembers for the program, else its default). Its volume is left
 // to the server where the version allows (from 14): the one the mixer
 // remembers for the program, else the sink's. A corked stream plays nothing
 // until it is uncorked.
 TagWriter StreamRequest(uint32_t version, uint8_t format, unsigned rate, const std::vector<uint8_t>& positions,
-                        const std::string& name, const StreamBuffer& buffer, bool corked = false);
+                        const std::string& name, const std::string& sink, const StreamBuffer& buffer,
+                        bool corked = false);

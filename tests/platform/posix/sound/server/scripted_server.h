@@ -18,7 +18,6 @@
 
 #include "platform/posix/sound/server/server_connection.h"
 #include "platform/posix/sound/server/server_protocol.h"
-#include "platform/posix/sound/server/server_values.h"
 
 struct Step {
   enum Kind { kRead, kSend, kRepeat, kPause, kKeep };

@@ -9,7 +9,7 @@
 #include <fstream>
 
 #include "platform/platform.h"
-#include "platform/posix/sound/server/server_values.h"
+#include "platform/posix/sound/server/server_protocol.h"
 #include "platform/posix/waits.h"
 #include "scripted_server.h"
 
@@ -100,7 +100,7 @@ TEST(ServerConnectionTest, ConnectionAnswersAsTheServerDoes) {
     ScriptedServer server(row.script, row.listening);
     ServerConnection connection;
     const uint64_t start = platform::MonotonicMilliseconds();
-    EXPECT_EQ(connection.Open(DeadlineAfter(300)), row.opened) << row.why;
+    EXPECT_EQ(connection.Open(ReadServerSettings(), DeadlineAfter(300)), row.opened) << row.why;
     if (row.opened == ServerAnswer::kReady) {
       EXPECT_EQ(connection.Version(), row.requested == 100 ? 20u : protocol::kVersion) << "the lower of the two versions";
       connection.Follow(7, 0, false, protocol::kNoIndex);
@@ -126,11 +126,13 @@ TEST(ServerConnectionTest, LoginCarriesTheProcessCredentialsAndProperties) {
   ASSERT_EQ(write(ends[1], answers.data(), answers.size()), static_cast<ssize_t>(answers.size()));
   setenv("PULSE_PROP_media.role", "event", 1);
   setenv("PULSE_PROP", "application.name='a b' window.x11.display=hex:3a30", 1);
+  setenv("XDG_SESSION_ID", "c7", 1);
   ServerConnection connection;
   connection.Attach(ends[0], 0);
-  EXPECT_EQ(connection.Introduce(DeadlineAfter(2000)), ServerAnswer::kReady);
+  EXPECT_EQ(connection.Introduce(ReadServerSettings(), DeadlineAfter(2000)), ServerAnswer::kReady);
   unsetenv("PULSE_PROP_media.role");
   unsetenv("PULSE_PROP");
+  unsetenv("XDG_SESSION_ID");
   const int on = 1;
   ASSERT_EQ(setsockopt(ends[1], SOL_SOCKET, SO_PASSCRED, &on, sizeof on), 0);
   std::string login(protocol::kHeaderSize, '\0');
@@ -169,6 +171,7 @@ TEST(ServerConnectionTest, LoginCarriesTheProcessCredentialsAndProperties) {
   EXPECT_EQ(value("window.x11.display"), ":0") << "hex: bytes as they are";
   EXPECT_EQ(value("application.process.id"), std::to_string(getpid()) + '\0');
   EXPECT_EQ(value("application.process.binary"), std::string("peldo_platform_tests", 21));
+  EXPECT_EQ(value("application.process.session_id"), std::string("c7", 3)) << "XDG_SESSION_ID";
   close(ends[1]);
 }
 

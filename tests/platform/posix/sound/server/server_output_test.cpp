@@ -16,7 +16,7 @@
 #include "platform/posix/sound/media_errors.h"
 #include "platform/posix/sound/output.h"
 #include "platform/posix/sound/server/server_stream_request.h"
-#include "platform/posix/sound/server/server_values.h"
+#include "platform/posix/sound/server/server_protocol.h"
 #include "platform/posix/waits.h"
 #include "scripted_server.h"
 
@@ -34,7 +34,7 @@ struct DriverCase {
 // The driver on a scripted server: the stream refused with the protocol's
 // codes, made and then asked for a byte a second, made on a suspended sink,
 // asked for the whole sound and then refusing to say what it still holds.
-TEST(PulseOutputTest, AnswersAsTheServerDoes) {
+TEST(ServerOutputTest, AnswersAsTheServerDoes) {
   const auto refused = [](uint32_t code) {
     TagWriter values;
     values.U32(code);
@@ -79,7 +79,7 @@ TEST(PulseOutputTest, AnswersAsTheServerDoes) {
     ScriptedServer server(LetIn(row.script));
     ServerAnswer answer = ServerAnswer::kNone;
     VolumeControl* volume = nullptr;
-    std::unique_ptr<OutputDriver> output = ConnectPulseOutput(DeadlineAfter(5000), &answer, &volume);
+    std::unique_ptr<OutputDriver> output = ConnectServerOutput(ReadServerSettings(), DeadlineAfter(5000), &answer, &volume);
     ASSERT_NE(output, nullptr) << row.why;
     const SoundFormat format{44100, 2, true, {}, 0};
     EXPECT_EQ(output->Open(format, BufferingFor(format, true), "tone", DeadlineAfter(5000)), row.prepared) << row.why;
@@ -106,7 +106,7 @@ TEST(PulseOutputTest, AnswersAsTheServerDoes) {
 
 // A server that refuses the program access has its own line where no
 // other output plays; where ALSA plays instead, nothing is said.
-TEST(PulseOutputTest, AccessRefusedIsSaidOnlyWhereNothingElsePlays) {
+TEST(ServerOutputTest, AccessRefusedIsSaidOnlyWhereNothingElsePlays) {
   const struct {
     const char* why;
     const char* alsa_config;
@@ -138,7 +138,7 @@ TEST(PulseOutputTest, AccessRefusedIsSaidOnlyWhereNothingElsePlays) {
 
 // The volume word's low half sets the sink's left and centre channels, its
 // high half the right ones.
-TEST(PulseOutputTest, VolumeSetsEachChannelOfTheSinkFromItsSide) {
+TEST(ServerOutputTest, VolumeSetsEachChannelOfTheSinkFromItsSide) {
   TagWriter refused, sink, volume;
   refused.U32(protocol::kErrorNotSupported);  // no stream to ask where it would play
   sink.U32(7);
@@ -151,7 +151,7 @@ TEST(PulseOutputTest, VolumeSetsEachChannelOfTheSinkFromItsSide) {
                                {Step::kKeep}, {Step::kSend, Packet(protocol::kReply, 4)}}));
   ServerAnswer answer = ServerAnswer::kNone;
   VolumeControl* control = nullptr;
-  std::unique_ptr<OutputDriver> output = ConnectPulseOutput(DeadlineAfter(5000), &answer, &control);
+  std::unique_ptr<OutputDriver> output = ConnectServerOutput(ReadServerSettings(), DeadlineAfter(5000), &answer, &control);
   ASSERT_NE(control, nullptr);
   control->SetVolume(0x40002000, DeadlineAfter(5000));
   output.reset();
@@ -163,6 +163,19 @@ TEST(PulseOutputTest, VolumeSetsEachChannelOfTheSinkFromItsSide) {
   EXPECT_EQ(server.Kept(), std::vector<std::string>{volume.Bytes()});
 }
 
+// A run that ends before it plays never waits for the login it started,
+// also while the server has not answered yet.
+TEST(ServerOutputTest, AConnectionStillUnderWayIsNotWaitedForAtTheEnd) {
+  TagWriter access;
+  access.U32(protocol::kErrorAccess);
+  ScriptedServer server({{Step::kRead}, {Step::kPause, "", 1000}, {Step::kSend, Packet(protocol::kError, 0, access)}});
+  SoundOutput& output = *new SoundOutput;  // never destroyed, as in the player
+  output.Connect();
+  const uint64_t start = platform::MonotonicMilliseconds();
+  output.Drain(5000, WaitForDescriptor);
+  EXPECT_LT(platform::MonotonicMilliseconds() - start, 500u);
+}
+
 struct PositionsCase {
   const char* why;
   unsigned channels;
@@ -170,7 +183,7 @@ struct PositionsCase {
   std::vector<uint8_t> positions;
 };
 
-TEST(PulseOutputTest, ChannelsGoWhereTheFileSaysElseWhereTheClientLibraryPutsThem) {
+TEST(ServerOutputTest, ChannelsGoWhereTheFileSaysElseWhereTheClientLibraryPutsThem) {
   const PositionsCase cases[] = {
       {"a quad file's mask 0x33: the front pair, then the rear pair", 4, {2, 3, 9, 10}, {1, 2, 5, 6}},
       {"7.1: the side pair on the sides", 8, {5, 6, 7, 11, 9, 10, 14, 15}, {1, 2, 3, 7, 5, 6, 10, 11}},

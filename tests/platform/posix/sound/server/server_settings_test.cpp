@@ -1,5 +1,6 @@
 // Where the server, the cookie and the sink are found: the environment and
-// client.conf read as the server's client library reads them.
+// client.conf read as the server's client library reads them, into the one
+// value a run reads once.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -11,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/sound/server/server_address.h"
+#include "platform/posix/sound/server/server_settings.h"
 
 namespace {
 
@@ -19,15 +20,23 @@ using Pairs = std::vector<std::pair<std::string, std::string>>;
 
 std::string Sockets() {
   std::string joined;
-  for (const std::string& path : ServerSocketPaths()) joined += (joined.empty() ? "" : " ") + path;
+  for (const std::string& path : ReadServerSettings().sockets) joined += (joined.empty() ? "" : " ") + path;
   return joined;
 }
 std::string Cookie() {  // the rows' cookies are one byte repeated
-  const std::string cookie = ServerCookie();
+  const std::string cookie = ReadServerSettings().cookie;
   return cookie != std::string(256, cookie[0]) ? "mixed" : cookie[0] == '\0' ? "zeros" : cookie.substr(0, 1);
 }
+std::string Sink() { return ReadServerSettings().sink; }
+std::string Session() {
+  for (const auto& [key, value] : ReadServerSettings().properties) {
+    if (key == "application.process.session_id") return value;
+  }
+  return "(none)";
+}
+std::string Whole() { return Sockets() + " " + Sink() + " " + Cookie(); }
 
-struct AddressCase {
+struct SettingsCase {
   const char* why;
   Pairs env;    // the rest unset, and HOME the row's home; $ is the row's folder, ID the machine's id
   Pairs files;  // under the row's folder: "/" a folder, "|" a FIFO, "->" a link; the user's client.conf empty
@@ -35,10 +44,10 @@ struct AddressCase {
   std::string expected;
 };
 
-TEST(ServerAddressTest, FoundWhereTheClientLibraryFindsThem) {
+TEST(ServerSettingsTest, FoundWhereTheClientLibraryFindsThem) {
   const std::string a(256, 'a'), b(256, 'b'), c(256, 'c');
   const std::string user = "home/.config/pulse/client.conf", sys = "/var/run/pulse/native";
-  const AddressCase cases[] = {
+  const SettingsCase cases[] = {
       {"a list in order, blanks around and between", {{"PULSE_SERVER", " unix:$/a \t $/b "}}, {}, Sockets, "$/a $/b"},
       {"an entry for another machine is skipped, this machine's kept",
        {{"PULSE_SERVER", "{other}unix:$/a {ID}$/b"}}, {}, Sockets, "$/b"},
@@ -79,15 +88,21 @@ TEST(ServerAddressTest, FoundWhereTheClientLibraryFindsThem) {
        {{"home/.config/pulse/cookie", a}, {"home/.pulse-cookie", b}}, Cookie, "b"},
       {"a longer file gives its first bytes", {}, {{"home/.config/pulse/cookie", c + "d"}}, Cookie, "c"},
       {"a FIFO as cookie gives zeros at once", {{"PULSE_COOKIE", "$/fifo"}}, {{"fifo", "|"}}, Cookie, "zeros"},
-      {"PULSE_SINK beats default-sink", {{"PULSE_SINK", "mine"}}, {{user, "default-sink=x"}}, ConfiguredSink, "mine"},
-      {"client.conf's default-sink", {}, {{user, "default-sink = theirs"}}, ConfiguredSink, "theirs"},
-      {"neither names a sink: the server's default", {}, {}, ConfiguredSink, ""},
+      {"PULSE_SINK beats default-sink", {{"PULSE_SINK", "mine"}}, {{user, "default-sink=x"}}, Sink, "mine"},
+      {"client.conf's default-sink", {}, {{user, "default-sink = theirs"}}, Sink, "theirs"},
+      {"neither names a sink: the server's default", {}, {}, Sink, ""},
+      {"one client.conf gives the sockets, the sink and the cookie", {},
+       {{user, "default-server=$/s\ndefault-sink=k\ncookie-file=$/ck"}, {"ck", a}}, Whole, "$/s k a"},
+      {"the login session's id, its bytes filtered to UTF-8", {{"XDG_SESSION_ID", "5\xff"}}, {}, Session,
+       std::string("5_", 3)},
+      {"no session id where the environment has none", {}, {}, Session, "(none)"},
   };
   const char* names[] = {"HOME",         "USERPROFILE",  "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR",    "PULSE_RUNTIME_PATH",
-                         "PULSE_SERVER", "PULSE_COOKIE", "PULSE_SINK",      "PULSE_CLIENTCONFIG", "PULSE_CONFIG_PATH"};
+                         "PULSE_SERVER", "PULSE_COOKIE", "PULSE_SINK",      "PULSE_CLIENTCONFIG", "PULSE_CONFIG_PATH",
+                         "XDG_SESSION_ID"};
   std::vector<std::optional<std::string>> saved;
   for (const char* name : names) saved.push_back(getenv(name) ? std::optional(getenv(name)) : std::nullopt);
-  char made[] = "/tmp/peldo-address-XXXXXX";
+  char made[] = "/tmp/peldo-settings-XXXXXX";
   ASSERT_NE(mkdtemp(made), nullptr);
   const std::string folder = made, id = MachineId();
   ASSERT_FALSE(id.empty());
@@ -96,7 +111,7 @@ TEST(ServerAddressTest, FoundWhereTheClientLibraryFindsThem) {
     for (size_t at; (at = text.find('$')) != std::string::npos;) text.replace(at, 1, folder);
     return text;
   };
-  for (const AddressCase& row : cases) {
+  for (const SettingsCase& row : cases) {
     for (const char* name : names) unsetenv(name);
     setenv("HOME", (folder + "/home").c_str(), 1);
     for (const auto& [name, value] : row.env) setenv(name.c_str(), expand(value).c_str(), 1);

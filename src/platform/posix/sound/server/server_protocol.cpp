@@ -1,9 +1,7 @@
-// The values of the sound server's protocol messages.
-#include "platform/posix/sound/server/server_values.h"
+// The values of the sound server's protocol messages, written and read.
+#include "platform/posix/sound/server/server_protocol.h"
 
 #include <utility>
-
-#include "platform/posix/sound/server/server_protocol.h"
 
 uint32_t ReadBe32(const char* bytes) {
   const auto* b = reinterpret_cast<const unsigned char*>(bytes);

@@ -1,5 +1,7 @@
-// The user's configuration as the server's client library reads it.
-#include "platform/posix/sound/server/server_client_config.h"
+// The sound server's settings, read once per run: the environment and
+// client.conf (with its .d folder) as the server's client library reads
+// them, and the one value made of them.
+#include "platform/posix/sound/server/server_settings.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -192,3 +194,14 @@ ClientConfig ReadClientConfig() {
   return config;
 }
 
+std::string ConfiguredSink(const ClientConfig& config) {
+  if (const std::optional<std::string> named = Env("PULSE_SINK"); named && !named->empty()) return *named;
+  return config.default_sink.value_or("");
+}
+
+ServerSettings ReadServerSettings() {
+  const ClientConfig config = ReadClientConfig();
+  const std::string machine = MachineId();
+  return {ServerSocketPaths(config, machine), ServerCookie(config), ConfiguredSink(config),
+          ClientProperties(machine)};
+}
