@@ -29,21 +29,21 @@ int16_t SampleToInt16(float sample) {
 Buffering BufferingFor(const SoundFormat& format, bool short_allowed) {
   const bool short_sound = short_allowed && format.frames != 0 && format.rate != 0 &&
                            format.frames < kShortSoundUs * format.rate / 1000000;
-  if (short_sound) return {kShortBufferUs, kShortPeriodUs, kStartUs};
+  if (short_sound) return {kShortSoundUs, kShortPeriodUs, kStartUs};
   return {kBufferUs, kPeriodUs, kStartUs};
 }
 
-bool FeedLoop::Play(OutputDriver& output, const SoundFormat& format, const Buffering& buffering,
-                    const FrameSource& source, int stop) {
+bool FeedLoop::Play(OutputDriver& output, const SoundFormat& format, const FrameSource& source, int stop) {
   rate_ = format.rate;
   const bool int16_out = output.TakesInt16();
-  const bool read_int16 = int16_out && source.int16s;
-  frame_bytes_ = format.channels * (int16_out ? sizeof(int16_t) : sizeof(float));
-  const long period = std::max<long>(1, static_cast<long>(buffering.period_us * rate_ / 1000000));
-  const size_t samples = static_cast<size_t>(period) * format.channels;
-  bool played = rate_ != 0 && frame_bytes_ != 0 && (read_int16 || source.floats);
-  // Read a period at a time, straight into what the output takes where the
-  // formats agree.
+  const bool read_int16 = int16_out && format.int16;
+  frame_bytes_ = FrameBytes(format.channels, int16_out);
+  // As much as fits in kReadBytes, whatever the rate and channels, straight
+  // into what the output takes where the formats agree.
+  const size_t read_frame_bytes = FrameBytes(format.channels, read_int16);
+  const long frames_per_read = read_frame_bytes == 0 ? 0 : static_cast<long>(kReadBytes / read_frame_bytes);
+  const size_t samples = static_cast<size_t>(frames_per_read) * format.channels;
+  bool played = rate_ != 0 && frames_per_read > 0 && (read_int16 ? bool(source.int16s) : bool(source.floats));
   try {
     if (played && !read_int16 && floats_.size() < samples) floats_.resize(samples);
     if (played && int16_out && int16s_.size() < samples) int16s_.resize(samples);
@@ -52,7 +52,8 @@ bool FeedLoop::Play(OutputDriver& output, const SoundFormat& format, const Buffe
   }
   played_by_us_ = NowUs();
   while (played) {
-    const long frames = read_int16 ? source.int16s(int16s_.data(), period) : source.floats(floats_.data(), period);
+    const long frames = read_int16 ? source.int16s(int16s_.data(), frames_per_read)
+                                   : source.floats(floats_.data(), frames_per_read);
     if (frames <= 0) break;
     if (int16_out && !read_int16) {
       std::transform(floats_.begin(), floats_.begin() + frames * static_cast<long>(format.channels), int16s_.begin(),
@@ -105,6 +106,9 @@ bool FeedLoop::WaitForTail(OutputDriver& output, int stop) {
       deadline = DeadlineAfter(kStallMs);
       continue;
     }
+    // The bound has run out: the tail counts as played, and no query goes out
+    // with no time left to answer it.
+    if (platform::MonotonicMilliseconds() >= deadline) return true;
     uint64_t left_us = 0;
     if (!by_clock) {
       const Queued queued = output.QueuedTime(deadline, stop);
@@ -113,7 +117,7 @@ bool FeedLoop::WaitForTail(OutputDriver& output, int stop) {
       left_us = queued.us;
     }
     if (by_clock) left_us = played_by_us_ - std::min(played_by_us_, NowUs());
-    if (left_us <= kTailUs || platform::MonotonicMilliseconds() >= deadline) return true;
+    if (left_us <= kTailUs) return true;
     const uint64_t wake = platform::MonotonicMilliseconds() + std::max((left_us - kTailUs) / 1000, kShortestWaitMs);
     if (output.Write(nullptr, 0, std::min(deadline, wake), stop).outcome != Outcome::kDone) return false;
   }

@@ -15,12 +15,12 @@ int16_t SampleToInt16(float sample);
 
 class FeedLoop {
  public:
-  // Plays `source`, of `format`, on `output`, opened with `buffering`,
-  // until all but the last moment of it has played (true), or `stop` polls
-  // readable, the output fails or takes nothing for too long (false: what
-  // is queued has been dropped and the output closed). Blocks until then.
-  bool Play(OutputDriver& output, const SoundFormat& format, const Buffering& buffering, const FrameSource& source,
-            int stop);
+  // Plays `source`, of `format`, on the open `output`, until all but the
+  // last moment of it has played (true), or `stop` polls readable, the
+  // output fails or takes nothing for too long (false: what is queued has
+  // been dropped and the output closed). Reads at most kReadBytes at a time
+  // into each buffer. Blocks until then.
+  bool Play(OutputDriver& output, const SoundFormat& format, const FrameSource& source, int stop);
 
  private:
   // Hands `frames` frames of `data` over, waiting as the output asks.

@@ -67,7 +67,7 @@ class PulseOutput final : public OutputDriver, public VolumeControl {
 
  private:
   bool StreamOpen() const { return server_.IsOpen() && stream_ != kNoIndex && !server_.StreamLost(); }
-  size_t FrameBytes() const { return channels_ * (format_ == kSigned16 ? 2u : 4u); }
+  size_t FrameBytes() const { return ::FrameBytes(channels_, format_ == kSigned16); }
   ServerConnection::End CreateStream(uint8_t format, unsigned rate, const std::vector<uint8_t>& positions,
                                      const Buffering& buffering, const std::string& name, uint64_t deadline,
                                      uint32_t* error);
@@ -123,9 +123,8 @@ ServerConnection::End PulseOutput::CreateStream(uint8_t format, unsigned rate, c
                                                 const Buffering& buffering, const std::string& name,
                                                 uint64_t deadline, uint32_t* error) {
   MadeStream made;
-  const StreamBuffer asked = {buffering.buffer_us, buffering.start_us, buffering.period_us};
   const ServerConnection::End end =
-      MakeStream(StreamRequest(server_.Version(), format, rate, positions, name, asked), deadline, &made, error);
+      MakeStream(StreamRequest(server_.Version(), format, rate, positions, name, buffering), deadline, &made, error);
   if (end != ServerConnection::End::kDone) return end;
   server_.Follow(made.channel, made.requested, made.suspended, made.sink);
   stream_ = made.channel;
@@ -256,8 +255,7 @@ uint32_t PulseOutput::StreamSink(uint64_t deadline) {
   MadeStream made;
   const std::vector<uint8_t> stereo = {1, 2};
   const Buffering buffering = BufferingFor(SoundFormat{44100, 2, true, {}, 0}, false);
-  const StreamBuffer asked = {buffering.buffer_us, buffering.start_us, buffering.period_us};
-  if (MakeStream(StreamRequest(server_.Version(), kSigned16, 44100, stereo, "PELDO", asked, true), deadline, &made,
+  if (MakeStream(StreamRequest(server_.Version(), kSigned16, 44100, stereo, "PELDO", buffering, true), deadline, &made,
                  nullptr) != ServerConnection::End::kDone) {
     return kNoIndex;
   }
