@@ -42,11 +42,15 @@ constexpr uint64_t kStartUs = 10000;
 // in one read, and a file that lies costs no more memory than one that
 // does not.
 constexpr size_t kReadBytes = 65536;
+// A server is sent samples in packets of at most this many bytes.
+constexpr size_t kPacketBytes = 65536;
 
 // The end of a sound is announced when this much of it is left to play: time
 // enough for the next sound to be opened and queued behind it without a gap,
 // short enough that Esc is rarely too late to cut the rest.
 constexpr uint64_t kTailUs = 100000;
+// The wait for the tail wakes no more often than this.
+constexpr uint64_t kShortestTailWaitMs = 10;
 
 // An output that takes no whole frame for this long while it is not
 // suspended has hung, and its sound ends; the wait for the tail has the

@@ -14,8 +14,6 @@ namespace {
 using namespace sound_bounds;
 
 constexpr uint64_t kNoDeadline = UINT64_MAX;
-// A wait for the tail wakes no more often than this.
-constexpr uint64_t kShortestWaitMs = 10;
 
 uint64_t NowUs() { return platform::MonotonicMilliseconds() * 1000; }
 
@@ -45,22 +43,23 @@ bool FeedLoop::Play(OutputDriver& output, const SoundFormat& format, const Frame
   const size_t samples = static_cast<size_t>(frames_per_read) * format.channels;
   bool played = rate_ != 0 && frames_per_read > 0 && (read_int16 ? bool(source.int16s) : bool(source.floats));
   try {
-    if (played && !read_int16 && floats_.size() < samples) floats_.resize(samples);
-    if (played && int16_out && int16s_.size() < samples) int16s_.resize(samples);
+    if (played && !read_int16) floats_.Reserve(samples);
+    if (played && int16_out) int16s_.Reserve(samples);
   } catch (const std::exception&) {
     played = false;
   }
   played_by_us_ = NowUs();
   while (played) {
-    const long frames = read_int16 ? source.int16s(int16s_.data(), frames_per_read)
-                                   : source.floats(floats_.data(), frames_per_read);
+    const long frames = read_int16 ? source.int16s(int16s_.data.get(), frames_per_read)
+                                   : source.floats(floats_.data.get(), frames_per_read);
     if (frames <= 0) break;
     if (int16_out && !read_int16) {
-      std::transform(floats_.begin(), floats_.begin() + frames * static_cast<long>(format.channels), int16s_.begin(),
+      const float* floats = floats_.data.get();
+      std::transform(floats, floats + frames * static_cast<long>(format.channels), int16s_.data.get(),
                      SampleToInt16);
     }
-    const char* data = int16_out ? reinterpret_cast<const char*>(int16s_.data())
-                                 : reinterpret_cast<const char*>(floats_.data());
+    const char* data = int16_out ? reinterpret_cast<const char*>(int16s_.data.get())
+                                 : reinterpret_cast<const char*>(floats_.data.get());
     played = Write(output, data, frames, stop);
   }
   if (played) {
@@ -118,7 +117,7 @@ bool FeedLoop::WaitForTail(OutputDriver& output, int stop) {
     }
     if (by_clock) left_us = played_by_us_ - std::min(played_by_us_, NowUs());
     if (left_us <= kTailUs) return true;
-    const uint64_t wake = platform::MonotonicMilliseconds() + std::max((left_us - kTailUs) / 1000, kShortestWaitMs);
+    const uint64_t wake = platform::MonotonicMilliseconds() + std::max((left_us - kTailUs) / 1000, kShortestTailWaitMs);
     if (output.Write(nullptr, 0, std::min(deadline, wake), stop).outcome != Outcome::kDone) return false;
   }
 }

@@ -4,8 +4,9 @@
 // wait for the tail. The bounds are in bounds.h. On the sound thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 #include "platform/posix/sound/driver.h"
 
@@ -33,6 +34,16 @@ class FeedLoop {
   // When what has been written will have played, on the monotonic clock in
   // microseconds: the tail's measure when the output cannot tell.
   uint64_t played_by_us_ = 0;
-  std::vector<float> floats_;    // read as floats
-  std::vector<int16_t> int16s_;  // written as 16-bit samples
+  // Samples read, left as they are until written: clearing a read's worth
+  // first would cost a ding more than its samples do.
+  template <typename Sample>
+  struct Samples {
+    std::unique_ptr<Sample[]> data;
+    size_t size = 0;
+    void Reserve(size_t samples) {
+      if (size < samples) data = std::make_unique_for_overwrite<Sample[]>(size = samples);
+    }
+  };
+  Samples<float> floats_;    // read as floats
+  Samples<int16_t> int16s_;  // written as 16-bit samples
 };

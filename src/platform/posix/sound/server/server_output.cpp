@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/sound/bounds.h"
 #include "platform/posix/sound/media_errors.h"
 #include "platform/posix/sound/server/server_address.h"
 #include "platform/posix/sound/server/server_connection.h"
@@ -19,12 +20,10 @@
 namespace {
 
 using namespace protocol;
+using sound_bounds::kPacketBytes;
 
 // The channels /V sets from the high word.
 constexpr uint8_t kRightSide[] = {2, 6, 9, 11, 46, 49};  // FR RR FRC SR, top front right, top rear right
-
-// Samples are sent in packets of at most this many bytes.
-constexpr size_t kPacketBytes = 65536;
 
 // What a server's refusal of a stream means to the user: the sound's
 // settings refused, the output taken, or no output to be had (no such
@@ -163,13 +162,16 @@ ServerConnection::End PulseOutput::MakeStream(const TagWriter& request, uint64_t
 }
 
 // Waits while the server asks for no whole frame; sends as much as it asks
-// for, in packets of a bounded size.
+// for, in packets of a bounded size. With nothing to send, a request is no
+// news: only a change of state, the deadline or a stop ends the wait.
 Written PulseOutput::Write(const void* data, long frames, uint64_t deadline, int stop) {
   using End = ServerConnection::End;
   const size_t frame_bytes = FrameBytes();
   if (!StreamOpen() || frame_bytes == 0) return {Outcome::kFailed, 0};
   if (frames == 0 || server_.Requested() < frame_bytes) {
-    const End end = server_.Wait(deadline, stop);
+    const bool suspended = server_.StreamSuspended();
+    End end = server_.Wait(deadline, stop);
+    while (frames == 0 && end == End::kDone && server_.StreamSuspended() == suspended) end = server_.Wait(deadline, stop);
     if (end == End::kStopped) return {Outcome::kStopped, 0};
     return {end == End::kDone || end == End::kTimedOut ? Outcome::kDone : Outcome::kFailed, 0};
   }
