@@ -29,6 +29,7 @@ import collections
 import os
 import pty
 import shutil
+import signal
 import statistics
 import subprocess
 import sys
@@ -371,11 +372,18 @@ def short_cases(peldo, work, runs):
               f"(each run: {', '.join('%.1f' % s for s in silences)})")
 
 
-def first_sounds(peldo, work, runs):
+def disk_writer(work):
+    """A disk that writes in a loop, each round flushed to the device, as a
+    backup or a build does: the program's own reads then wait for the disk."""
+    return subprocess.Popen(["sh", "-c", "while :; do dd if=/dev/zero of=disk-load bs=1M count=200 "
+                             "conv=fsync 2>/dev/null; done"], cwd=work, start_new_session=True)
+
+
+def first_sounds(peldo, work, runs, loads=("idle", "busy")):
     """How soon a ding is heard, and whether it is heard whole (a silence
     inside it is an underflow; a run heard not at all is unheard), against
-    paplay and pw-play: interleaved runs on an idle machine, then with a busy
-    loop on every core."""
+    paplay and pw-play: interleaved runs on an idle machine, with a busy
+    loop on every core, or with a disk writing in a loop."""
     ding = "ding.wav"
     make_sound(os.path.join(work, ding), DING_SECONDS)
     subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", "-b", "16", os.path.join(work, "silence.wav"),
@@ -390,10 +398,11 @@ def first_sounds(peldo, work, runs):
         recorder = ["chrt", "-f", "10"] + recorder
     monitor = Monitor(recorder)
     time.sleep(2)  # the null sink renders ahead: a late recorder loses the start
-    plays = {(name, load): [] for load in (False, True) for name in players}
-    for load in (False, True):
+    plays = {(name, load): [] for load in loads for name in players}
+    for load in loads:
         spinners = [subprocess.Popen([sys.executable, "-c", "while True: pass"])
-                    for _ in range(os.cpu_count() if load else 0)]
+                    for _ in range(os.cpu_count() if load == "busy" else 0)]
+        writer = disk_writer(work) if load == "disk" else None
         try:
             for _ in range(runs):
                 for name, command in players.items():
@@ -411,6 +420,9 @@ def first_sounds(peldo, work, runs):
             for spinner in spinners:
                 spinner.kill()
                 spinner.wait()
+            if writer:
+                os.killpg(writer.pid, signal.SIGKILL)
+                writer.wait()
     time.sleep(0.5)
     monitor.stop()
     print(f"\n{DING_SECONDS} s ding, first sound (by the sink's clock and by block arrival) and "
@@ -435,7 +447,7 @@ def first_sounds(peldo, work, runs):
                 arrivals.append(1000 * (found[1] - r.start))
                 spans.append(1000 * (found[2] - found[0]))
                 gaps += found[3] > 0
-        print(f"{name:<11} {'busy' if load else 'idle':<5} {show(median(firsts), '%.1f'):>15} "
+        print(f"{name:<11} {load:<5} {show(median(firsts), '%.1f'):>15} "
               f"{show(median(arrivals), '%.1f'):>16} {show(median(spans), '%.1f'):>9} "
               f"{median([r.switches for r in player_runs]):>9.0f} "
               f"{gaps:>11} {len(player_runs) - len(spans):>8} "
@@ -541,6 +553,8 @@ def main():
     parser.add_argument("--ding-runs", type=int, default=20)
     parser.add_argument("--first-runs", type=int, default=0)
     parser.add_argument("--callgrind-runs", type=int, default=0)
+    parser.add_argument("--first-loads", default="idle,busy",
+                        help="idle, busy (a loop per core) and disk (a disk writing in a loop), comma-separated")
     args = parser.parse_args()
     peldo = os.path.abspath(args.peldo)
 
@@ -557,7 +571,7 @@ def main():
         if args.callgrind_runs > 0:
             ding_instructions(peldo, work, args.callgrind_runs)
         if args.first_runs > 0:
-            first_sounds(peldo, work, args.first_runs)
+            first_sounds(peldo, work, args.first_runs, tuple(args.first_loads.split(",")))
     finally:
         shutil.rmtree(work, ignore_errors=True)
     print(f"\n(bench took {(time.monotonic() - began) / 60:.1f} min)")

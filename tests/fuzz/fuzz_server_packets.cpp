@@ -114,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       return frames;
     };
     FeedLoop loop;
-    loop.Play(*output, format, buffering, source, -1);
+    loop.Play(*output, format, source, -1);
   }
   output->Drain(DeadlineAfter(sound_bounds::kAnswerMs));
   Check(platform::MonotonicMilliseconds() - start < 2000);

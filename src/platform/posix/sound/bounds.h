@@ -1,8 +1,8 @@
 // Every bound of the sound output, written once: how much sound a driver
-// holds, the highest rate it plays, when the end of a sound is announced,
-// when an output that takes nothing has hung, how long each wait lasts and
-// how often a full server is tried again. The feed loop (feed.h) and every
-// driver take them from here.
+// holds, how much the feed loop reads at a time, the highest rate it plays,
+// when the end of a sound is announced, when an output that takes nothing
+// has hung, how long each wait lasts and how often a full server is tried
+// again. The feed loop (feed.h) and every driver take them from here.
 //
 // The waits nest, and an inner one always gives up before the one around
 // it, so that a wait that gives up has its answer read by the wait outside
@@ -15,6 +15,7 @@
 // end earlier still, since they were asked for earlier.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace sound_bounds {
@@ -25,20 +26,31 @@ namespace sound_bounds {
 // short one.
 constexpr uint64_t kBufferUs = 1000000;
 constexpr uint64_t kPeriodUs = 250000;
-// A sound shorter than kShortSoundUs gets a buffer of a few cycles: the
-// server then runs its graph at a short cycle and the first sound is heard
-// sooner; so short a sound wakes the feeder for a moment only.
+// A sound shorter than kShortSoundUs is queued whole: its buffer holds
+// kShortSoundUs, so a disk or a CPU that holds the program up cannot let the
+// output run dry in the middle of it. It still asks for kShortPeriodUs at a
+// time, which is what a server's cycle follows, so the first sound is heard
+// as soon as with a buffer of a few cycles.
 constexpr uint64_t kShortSoundUs = 2000000;
-constexpr uint64_t kShortBufferUs = 60000;
 constexpr uint64_t kShortPeriodUs = 20000;
 // The output starts playing once this much is queued, and again after an
 // underrun: the first sound comes at once.
 constexpr uint64_t kStartUs = 10000;
 
+// The feed loop reads at most this many bytes at a time into each of its
+// two buffers, whatever rate and channel count a header claims: a ding fits
+// in one read, and a file that lies costs no more memory than one that
+// does not.
+constexpr size_t kReadBytes = 65536;
+// A server is sent samples in packets of at most this many bytes.
+constexpr size_t kPacketBytes = 65536;
+
 // The end of a sound is announced when this much of it is left to play: time
 // enough for the next sound to be opened and queued behind it without a gap,
 // short enough that Esc is rarely too late to cut the rest.
 constexpr uint64_t kTailUs = 100000;
+// The wait for the tail wakes no more often than this.
+constexpr uint64_t kShortestTailWaitMs = 10;
 
 // An output that takes no whole frame for this long while it is not
 // suspended has hung, and its sound ends; the wait for the tail has the

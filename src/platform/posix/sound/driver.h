@@ -6,6 +6,7 @@
 // on the sound thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -18,8 +19,9 @@
 struct FrameSource {
   // Float samples in -1..1.
   std::function<long(float* out, long frames)> floats;
-  // 16-bit samples; only for sounds that have no more than 16 bits, which go
-  // out as they are, in half the bytes of floats.
+  // 16-bit samples; called only for a sound of no more than 16 bits
+  // (SoundFormat::int16) on an output that takes them, where they go out as
+  // they are, in half the bytes of floats.
   std::function<long(int16_t* out, long frames)> int16s;
 };
 
@@ -27,7 +29,7 @@ struct FrameSource {
 struct SoundFormat {
   unsigned rate = 0;
   unsigned channels = 0;
-  // 16-bit samples are on offer (FrameSource::int16s).
+  // No more than 16 bits a sample: 16-bit samples lose nothing.
   bool int16 = false;
   // The speaker of each channel as the file names it, else as its format
   // orders them, in libsndfile's SF_CHANNEL_MAP_* values; empty when
@@ -37,18 +39,23 @@ struct SoundFormat {
   uint64_t frames = 0;
 };
 
+// The bytes of one frame of `channels` samples, 16-bit or float.
+inline size_t FrameBytes(unsigned channels, bool int16) { return size_t{channels} * (int16 ? 2 : 4); }
+
 // How much sound an output holds and how it asks for more, in microseconds
-// of sound (bounds.h gives the figures; BufferingFor picks them).
+// of sound (bounds.h gives the figures; BufferingFor picks them). The one
+// description of it every driver takes.
 struct Buffering {
   uint64_t buffer_us = 0;  // the most it holds
-  uint64_t period_us = 0;  // how much it asks for at a time, and the feed loop reads at a time
+  uint64_t period_us = 0;  // how much it asks for at a time
   uint64_t start_us = 0;   // how much it waits for before it starts to play
 
   bool operator==(const Buffering&) const = default;
 };
 
-// The buffering a sound of `format` asks for: a short one for a sound
-// known to be short on an output that allows it, else the long one.
+// The buffering a sound of `format` asks for: for a sound known to be short
+// on an output that allows it, one that holds it whole and asks for little
+// at a time; else the long one.
 Buffering BufferingFor(const SoundFormat& format, bool short_allowed);
 
 // How a driver's wait ended.
@@ -86,10 +93,11 @@ class OutputDriver {
   // else floats. Blocks until done or `deadline`. 0 or a media error code.
   virtual uint32_t Open(const SoundFormat& format, const Buffering& buffering, const std::string& name,
                         uint64_t deadline) = 0;
-  // Whether a short buffer is safe on this output: it keeps up with a
-  // server's short cycles. Does not block. Optional: yes by default.
+  // Whether a short sound's buffering is safe on this output: it keeps up
+  // with a server's short cycles. Does not block. Optional: yes by default.
   virtual bool TakesShortBuffer() const { return true; }
-  // Whether the open output takes 16-bit samples (else floats). Does not block.
+  // Whether the open output takes 16-bit samples (else floats): the one
+  // choice of sample, made when it opened. Does not block.
   virtual bool TakesInt16() const = 0;
   // Queues up to `frames` frames of `data`, as many as the output has room
   // for, waiting while it has room for none until `deadline`, `stop` polls

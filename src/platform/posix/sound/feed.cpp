@@ -14,8 +14,6 @@ namespace {
 using namespace sound_bounds;
 
 constexpr uint64_t kNoDeadline = UINT64_MAX;
-// A wait for the tail wakes no more often than this.
-constexpr uint64_t kShortestWaitMs = 10;
 
 uint64_t NowUs() { return platform::MonotonicMilliseconds() * 1000; }
 
@@ -29,37 +27,39 @@ int16_t SampleToInt16(float sample) {
 Buffering BufferingFor(const SoundFormat& format, bool short_allowed) {
   const bool short_sound = short_allowed && format.frames != 0 && format.rate != 0 &&
                            format.frames < kShortSoundUs * format.rate / 1000000;
-  if (short_sound) return {kShortBufferUs, kShortPeriodUs, kStartUs};
+  if (short_sound) return {kShortSoundUs, kShortPeriodUs, kStartUs};
   return {kBufferUs, kPeriodUs, kStartUs};
 }
 
-bool FeedLoop::Play(OutputDriver& output, const SoundFormat& format, const Buffering& buffering,
-                    const FrameSource& source, int stop) {
+bool FeedLoop::Play(OutputDriver& output, const SoundFormat& format, const FrameSource& source, int stop) {
   rate_ = format.rate;
   const bool int16_out = output.TakesInt16();
-  const bool read_int16 = int16_out && source.int16s;
-  frame_bytes_ = format.channels * (int16_out ? sizeof(int16_t) : sizeof(float));
-  const long period = std::max<long>(1, static_cast<long>(buffering.period_us * rate_ / 1000000));
-  const size_t samples = static_cast<size_t>(period) * format.channels;
-  bool played = rate_ != 0 && frame_bytes_ != 0 && (read_int16 || source.floats);
-  // Read a period at a time, straight into what the output takes where the
-  // formats agree.
+  const bool read_int16 = int16_out && format.int16;
+  frame_bytes_ = FrameBytes(format.channels, int16_out);
+  // As much as fits in kReadBytes, whatever the rate and channels, straight
+  // into what the output takes where the formats agree.
+  const size_t read_frame_bytes = FrameBytes(format.channels, read_int16);
+  const long frames_per_read = read_frame_bytes == 0 ? 0 : static_cast<long>(kReadBytes / read_frame_bytes);
+  const size_t samples = static_cast<size_t>(frames_per_read) * format.channels;
+  bool played = rate_ != 0 && frames_per_read > 0 && (read_int16 ? bool(source.int16s) : bool(source.floats));
   try {
-    if (played && !read_int16 && floats_.size() < samples) floats_.resize(samples);
-    if (played && int16_out && int16s_.size() < samples) int16s_.resize(samples);
+    if (played && !read_int16) floats_.Reserve(samples);
+    if (played && int16_out) int16s_.Reserve(samples);
   } catch (const std::exception&) {
     played = false;
   }
   played_by_us_ = NowUs();
   while (played) {
-    const long frames = read_int16 ? source.int16s(int16s_.data(), period) : source.floats(floats_.data(), period);
+    const long frames = read_int16 ? source.int16s(int16s_.data.get(), frames_per_read)
+                                   : source.floats(floats_.data.get(), frames_per_read);
     if (frames <= 0) break;
     if (int16_out && !read_int16) {
-      std::transform(floats_.begin(), floats_.begin() + frames * static_cast<long>(format.channels), int16s_.begin(),
+      const float* floats = floats_.data.get();
+      std::transform(floats, floats + frames * static_cast<long>(format.channels), int16s_.data.get(),
                      SampleToInt16);
     }
-    const char* data = int16_out ? reinterpret_cast<const char*>(int16s_.data())
-                                 : reinterpret_cast<const char*>(floats_.data());
+    const char* data = int16_out ? reinterpret_cast<const char*>(int16s_.data.get())
+                                 : reinterpret_cast<const char*>(floats_.data.get());
     played = Write(output, data, frames, stop);
   }
   if (played) {
@@ -105,6 +105,9 @@ bool FeedLoop::WaitForTail(OutputDriver& output, int stop) {
       deadline = DeadlineAfter(kStallMs);
       continue;
     }
+    // The bound has run out: the tail counts as played, and no query goes out
+    // with no time left to answer it.
+    if (platform::MonotonicMilliseconds() >= deadline) return true;
     uint64_t left_us = 0;
     if (!by_clock) {
       const Queued queued = output.QueuedTime(deadline, stop);
@@ -113,8 +116,8 @@ bool FeedLoop::WaitForTail(OutputDriver& output, int stop) {
       left_us = queued.us;
     }
     if (by_clock) left_us = played_by_us_ - std::min(played_by_us_, NowUs());
-    if (left_us <= kTailUs || platform::MonotonicMilliseconds() >= deadline) return true;
-    const uint64_t wake = platform::MonotonicMilliseconds() + std::max((left_us - kTailUs) / 1000, kShortestWaitMs);
+    if (left_us <= kTailUs) return true;
+    const uint64_t wake = platform::MonotonicMilliseconds() + std::max((left_us - kTailUs) / 1000, kShortestTailWaitMs);
     if (output.Write(nullptr, 0, std::min(deadline, wake), stop).outcome != Outcome::kDone) return false;
   }
 }

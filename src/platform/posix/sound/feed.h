@@ -4,8 +4,9 @@
 // wait for the tail. The bounds are in bounds.h. On the sound thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 #include "platform/posix/sound/driver.h"
 
@@ -15,12 +16,12 @@ int16_t SampleToInt16(float sample);
 
 class FeedLoop {
  public:
-  // Plays `source`, of `format`, on `output`, opened with `buffering`,
-  // until all but the last moment of it has played (true), or `stop` polls
-  // readable, the output fails or takes nothing for too long (false: what
-  // is queued has been dropped and the output closed). Blocks until then.
-  bool Play(OutputDriver& output, const SoundFormat& format, const Buffering& buffering, const FrameSource& source,
-            int stop);
+  // Plays `source`, of `format`, on the open `output`, until all but the
+  // last moment of it has played (true), or `stop` polls readable, the
+  // output fails or takes nothing for too long (false: what is queued has
+  // been dropped and the output closed). Reads at most kReadBytes at a time
+  // into each buffer. Blocks until then.
+  bool Play(OutputDriver& output, const SoundFormat& format, const FrameSource& source, int stop);
 
  private:
   // Hands `frames` frames of `data` over, waiting as the output asks.
@@ -33,6 +34,16 @@ class FeedLoop {
   // When what has been written will have played, on the monotonic clock in
   // microseconds: the tail's measure when the output cannot tell.
   uint64_t played_by_us_ = 0;
-  std::vector<float> floats_;    // read as floats
-  std::vector<int16_t> int16s_;  // written as 16-bit samples
+  // Samples read, left as they are until written: clearing a read's worth
+  // first would cost a ding more than its samples do.
+  template <typename Sample>
+  struct Samples {
+    std::unique_ptr<Sample[]> data;
+    size_t size = 0;
+    void Reserve(size_t samples) {
+      if (size < samples) data = std::make_unique_for_overwrite<Sample[]>(size = samples);
+    }
+  };
+  Samples<float> floats_;    // read as floats
+  Samples<int16_t> int16s_;  // written as 16-bit samples
 };

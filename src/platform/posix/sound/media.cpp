@@ -43,7 +43,6 @@ struct CurrentSound {
   std::string name;
   std::unique_ptr<SoundDecoder> decoder;
   bool played = false;
-  bool int16 = false;  // no more than 16 bits a sample
   // Esc came while the file or the output was being opened: the sound stays
   // silent (perhaps without a file) and the player reads the Esc next.
   bool silent = false;
@@ -96,7 +95,7 @@ class MediaLayer {
       case WaitEnd::kReady:
         break;
       case WaitEnd::kEscPressed:
-        sound_ = CurrentSound{std::move(wanted), nullptr, false, false, true};
+        sound_ = CurrentSound{std::move(wanted), nullptr, false, true};
         return 0;
       case WaitEnd::kTimedOut:
         return kMediaFileUnreadable;
@@ -110,8 +109,7 @@ class MediaLayer {
     // Esc first is no error: the sound stays open, silent.
     if (end == WaitEnd::kEscPressed) error = 0;
     if (error != 0) return error;
-    sound_ = CurrentSound{std::move(wanted), std::move(opened.decoder), false, format.int16,
-                          end == WaitEnd::kEscPressed};
+    sound_ = CurrentSound{std::move(wanted), std::move(opened.decoder), false, end == WaitEnd::kEscPressed};
     return 0;
   }
 
@@ -125,9 +123,7 @@ class MediaLayer {
     SoundDecoder* decoder = sound_->decoder.get();
     FrameSource source;
     source.floats = [decoder](float* out, long frames) { return decoder->Decode(out, frames); };
-    if (sound_->int16) {
-      source.int16s = [decoder](int16_t* out, long frames) { return decoder->Decode(out, frames); };
-    }
+    source.int16s = [decoder](int16_t* out, long frames) { return decoder->Decode(out, frames); };
     return output_.Start(std::move(source));
   }
 

@@ -60,8 +60,8 @@ WaitEnd SoundOutput::Prepare(const SoundFormat& format, const std::string& name,
       try {
         Choose(deadline);
         format_ = format;
-        buffering_ = BufferingFor(format, CurrentDriver().TakesShortBuffer());
-        prepare_answer_ = CurrentDriver().Open(format, buffering_, name, deadline);
+        const Buffering buffering = BufferingFor(format, CurrentDriver().TakesShortBuffer());
+        prepare_answer_ = CurrentDriver().Open(format, buffering, name, deadline);
         // Where the server turned the program away and no other output
         // plays either, the refusal is what the user needs to hear of.
         if (server_refused_ && prepare_answer_ == kMediaNoOutput) prepare_answer_ = kMediaServerRefused;
@@ -163,7 +163,7 @@ void SoundOutput::DropQuietly() {
 void SoundOutput::Feed(const FrameSource& source) {
   // A feed that throws (memory that ran out) ends as an output that failed.
   try {
-    feed_loop_.Play(CurrentDriver(), format_, buffering_, source, stop_event_.Get());
+    feed_loop_.Play(CurrentDriver(), format_, source, stop_event_.Get());
   } catch (...) {
     DropQuietly();
   }

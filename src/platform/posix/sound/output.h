@@ -119,6 +119,5 @@ class SoundOutput {
   bool server_refused_ = false;  // the sound server turned the program away when the driver was chosen
   VolumeControl* volume_ = nullptr;  // driver_'s or a mixer's own
   SoundFormat format_;  // of the sound the output was opened for
-  Buffering buffering_;
   FeedLoop feed_loop_;
 };

@@ -20,12 +20,10 @@
 namespace {
 
 using namespace protocol;
+using sound_bounds::kPacketBytes;
 
 // The channels /V sets from the high word.
 constexpr uint8_t kRightSide[] = {2, 6, 9, 11, 46, 49};  // FR RR FRC SR, top front right, top rear right
-
-// Samples are sent in packets of at most this many bytes.
-constexpr size_t kPacketBytes = 65536;
 
 // What a server's refusal of a stream means to the user: the sound's
 // settings refused, the output taken, or no output to be had (no such
@@ -69,7 +67,7 @@ class ServerOutput final : public OutputDriver, public VolumeControl {
 
  private:
   bool StreamOpen() const { return server_.IsOpen() && stream_ != kNoIndex && !server_.StreamLost(); }
-  size_t FrameBytes() const { return channels_ * (format_ == kSigned16 ? 2u : 4u); }
+  size_t FrameBytes() const { return ::FrameBytes(channels_, format_ == kSigned16); }
   ServerConnection::End CreateStream(uint8_t format, unsigned rate, const std::vector<uint8_t>& positions,
                                      const Buffering& buffering, const std::string& name, uint64_t deadline,
                                      uint32_t* error);
@@ -126,9 +124,8 @@ ServerConnection::End ServerOutput::CreateStream(uint8_t format, unsigned rate, 
                                                 const Buffering& buffering, const std::string& name,
                                                 uint64_t deadline, uint32_t* error) {
   MadeStream made;
-  const StreamBuffer asked = {buffering.buffer_us, buffering.start_us, buffering.period_us};
   const ServerConnection::End end =
-      MakeStream(StreamRequest(server_.Version(), format, rate, positions, name, settings_.sink, asked), deadline,
+      MakeStream(StreamRequest(server_.Version(), format, rate, positions, name, settings_.sink, buffering), deadline,
                  &made, error);
   if (end != ServerConnection::End::kDone) return end;
   server_.Follow(made.channel, made.requested, made.suspended, made.sink);
@@ -168,13 +165,16 @@ ServerConnection::End ServerOutput::MakeStream(const TagWriter& request, uint64_
 }
 
 // Waits while the server asks for no whole frame; sends as much as it asks
-// for, in packets of a bounded size.
+// for, in packets of a bounded size. With nothing to send, a request is no
+// news: only a change of state, the deadline or a stop ends the wait.
 Written ServerOutput::Write(const void* data, long frames, uint64_t deadline, int stop) {
   using End = ServerConnection::End;
   const size_t frame_bytes = FrameBytes();
   if (!StreamOpen() || frame_bytes == 0) return {Outcome::kFailed, 0};
   if (frames == 0 || server_.Requested() < frame_bytes) {
-    const End end = server_.Wait(deadline, stop);
+    const bool suspended = server_.StreamSuspended();
+    End end = server_.Wait(deadline, stop);
+    while (frames == 0 && end == End::kDone && server_.StreamSuspended() == suspended) end = server_.Wait(deadline, stop);
     if (end == End::kStopped) return {Outcome::kStopped, 0};
     return {end == End::kDone || end == End::kTimedOut ? Outcome::kDone : Outcome::kFailed, 0};
   }
@@ -260,8 +260,7 @@ uint32_t ServerOutput::StreamSink(uint64_t deadline) {
   MadeStream made;
   const std::vector<uint8_t> stereo = {1, 2};
   const Buffering buffering = BufferingFor(SoundFormat{44100, 2, true, {}, 0}, false);
-  const StreamBuffer asked = {buffering.buffer_us, buffering.start_us, buffering.period_us};
-  if (MakeStream(StreamRequest(server_.Version(), kSigned16, 44100, stereo, "PELDO", settings_.sink, asked, true),
+  if (MakeStream(StreamRequest(server_.Version(), kSigned16, 44100, stereo, "PELDO", settings_.sink, buffering, true),
                  deadline, &made, nullptr) != ServerConnection::End::kDone) {
     return kNoIndex;
   }

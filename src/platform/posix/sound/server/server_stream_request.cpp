@@ -48,13 +48,11 @@ std::vector<uint8_t> ChannelPositions(const SoundFormat& format) {
 }
 
 TagWriter StreamRequest(uint32_t version, uint8_t format, unsigned rate, const std::vector<uint8_t>& positions,
-                        const std::string& name, const std::string& sink, const StreamBuffer& buffer,
+                        const std::string& name, const std::string& sink, const Buffering& buffering,
                         bool corked) {
   const auto channels = static_cast<unsigned>(positions.size());
-  const uint64_t bytes_per_second = uint64_t{rate} * channels * (format == kSigned16 ? 2 : 4);
   const auto bytes_for = [&](uint64_t us) {
-    const uint64_t frames = us * rate / 1000000;
-    return static_cast<uint32_t>(frames * (bytes_per_second / rate));
+    return static_cast<uint32_t>(us * rate / 1000000 * FrameBytes(channels, format == kSigned16));
   };
   TagWriter request;
   if (version < 13) request.String(name.c_str());
@@ -64,9 +62,9 @@ TagWriter StreamRequest(uint32_t version, uint8_t format, unsigned rate, const s
   request.String(sink.empty() ? nullptr : sink.c_str());  // the user's sink, else the default one
   request.U32(kUnset);                        // longest queue: the server's
   request.Bool(corked);
-  request.U32(bytes_for(buffer.length_us));
-  request.U32(bytes_for(buffer.start_us));
-  request.U32(bytes_for(buffer.request_us));
+  request.U32(bytes_for(buffering.buffer_us));
+  request.U32(bytes_for(buffering.start_us));
+  request.U32(bytes_for(buffering.period_us));
   request.U32(0);  // no sync group
   // From version 14 on this volume is marked unset and the server picks
   // the stream's own: the one the mixer remembers for the program, else the
@@ -80,7 +78,9 @@ TagWriter StreamRequest(uint32_t version, uint8_t format, unsigned rate, const s
   }
   if (version >= 14) {
     request.Bool(false);  // the volume is not set
-    request.Bool(false);  // no early requests
+    // Early requests: the server runs its cycle by the request size, so a
+    // short sound queued whole in a long buffer still starts at a short one.
+    request.Bool(true);
   }
   if (version >= 15) {
     request.Bool(false);  // the mute is not set either

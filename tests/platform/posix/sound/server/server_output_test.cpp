@@ -93,7 +93,7 @@ TEST(ServerOutputTest, AnswersAsTheServerDoes) {
     };
     const uint64_t start = platform::MonotonicMilliseconds();
     FeedLoop loop;
-    EXPECT_EQ(loop.Play(*output, format, BufferingFor(format, true), source, -1), row.played) << row.why;
+    EXPECT_EQ(loop.Play(*output, format, source, -1), row.played) << row.why;
     const uint64_t took = platform::MonotonicMilliseconds() - start;
     EXPECT_GE(took, static_cast<uint64_t>(row.at_least_ms)) << row.why;
     EXPECT_LE(took, static_cast<uint64_t>(row.at_most_ms)) << row.why;
