@@ -58,9 +58,13 @@ constexpr uint64_t kShortestTailWaitMs = 10;
 // so.
 constexpr int kStallMs = static_cast<int>(kBufferUs / 1000) * 2 + 500;
 
-// The highest rate a sound is played at, the sound servers' own bound: a
-// header that claims more is refused before any buffer is sized by it.
+// The highest rate and the most channels a sound is played at on any
+// output, the sound servers' own bounds: a header that claims more is
+// refused before any buffer is sized by it.
 constexpr unsigned kMaxRate = 384000;
+constexpr unsigned kMaxChannels = 32;
+static_assert(kBufferUs * kMaxRate / 1000000 * kMaxChannels * sizeof(float) <= 64u << 20,
+              "a long sound's buffer at the most rate and channels stays within 64 MB");
 
 // A server whose queue of connections is full is tried again this often
 // until the opening's deadline: Linux tells nobody when it has room again.
@@ -80,13 +84,7 @@ constexpr int kHandOverMs = 250;
 // whatever the output does.
 constexpr int kStopWaitMs = 60;
 
-// The ALSA output (alsa/). The rate and channels it is opened for at most,
-// as the server's driver allows: what no output plays is refused before
-// any buffer is made for it.
-constexpr unsigned kAlsaMostRate = 384000;
-constexpr unsigned kAlsaMostChannels = 32;
-static_assert(kBufferUs * kAlsaMostRate / 1000000 * kAlsaMostChannels * sizeof(float) <= 64u << 20,
-              "a long sound's buffer at the most rate and channels stays within 64 MB");
+// The ALSA output (alsa/).
 // A device that neither takes frames nor reports an error for this long is
 // asked for its state, so that a vanished sound server ends the sound.
 constexpr int kAlsaStateCheckMs = 500;

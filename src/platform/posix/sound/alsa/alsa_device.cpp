@@ -66,8 +66,8 @@ uint32_t AlsaOutput::Open(const SoundFormat& format, const Buffering& buffering,
   const unsigned channels = format.channels;
   // What no output plays is refused before any device or buffer is made
   // for it, as the server's driver does.
-  using sound_bounds::kAlsaMostChannels, sound_bounds::kAlsaMostRate;
-  if (rate == 0 || rate > kAlsaMostRate || channels == 0 || channels > kAlsaMostChannels) return kMediaOutputFormat;
+  using sound_bounds::kMaxChannels, sound_bounds::kMaxRate;
+  if (rate == 0 || rate > kMaxRate || channels == 0 || channels > kMaxChannels) return kMediaOutputFormat;
   if (alsa_ == nullptr) return kMediaNoOutput;
   if (pcm_ != nullptr && (rate != rate_ || channels != channels_ || !(buffering == buffering_))) Drain(deadline);
   if (pcm_ != nullptr) {

@@ -95,7 +95,7 @@ uint32_t ServerOutput::Open(const SoundFormat& sound, const Buffering& buffering
   const unsigned rate = sound.rate;
   const unsigned channels = sound.channels;
   const uint8_t format = sound.int16 ? kSigned16 : kFloat32;
-  if (channels == 0 || channels > kMaxChannels || rate == 0 || rate > sound_bounds::kMaxRate) return kMediaOutputFormat;
+  if (channels == 0 || channels > sound_bounds::kMaxChannels || rate == 0 || rate > sound_bounds::kMaxRate) return kMediaOutputFormat;
   const std::vector<uint8_t> positions = ChannelPositions(sound);
   if (StreamOpen() && format == format_ && rate == rate_ && positions == positions_ && buffering == buffering_) {
     return 0;
