@@ -183,12 +183,17 @@ inline bool SetSinkVolume(long value) {
 
 // A sine of 440 Hz at half of full scale (peak 16384 in 16 bits), stereo,
 // 44100 frames a second, written by sox with `encoding` (its options,
-// separated by blanks).
-inline bool MakeTone(const std::string& path, const std::string& encoding = "-b 16", double seconds = 1.0) {
+// separated by blanks; "-c 6" makes six channels) and then `effects`.
+inline bool MakeTone(const std::string& path, const std::string& encoding = "-b 16", double seconds = 1.0,
+                     const std::string& effects = "") {
   std::vector<std::string> args = {"-n", "-r", "44100", "-c", "2"};
-  std::istringstream options(encoding);
-  for (std::string option; options >> option;) args.push_back(option);
+  const auto add = [&args](const std::string& words) {
+    std::istringstream options(words);
+    for (std::string option; options >> option;) args.push_back(option);
+  };
+  add(encoding);
   args.insert(args.end(), {path, "synth", std::to_string(seconds), "sine", "440", "vol", "0.5"});
+  add(effects);
   bool ok = false;
   Command("sox", args, &ok);
   return ok;
@@ -238,8 +243,9 @@ inline Heard Listen(const std::vector<int16_t>& left, size_t from, size_t to,
 }
 
 // A null sink (44100 Hz, stereo, or the speakers of `channel_map`) made on
-// the private server for one test and removed again when the object goes: what plays into it is recorded
-// apart from every other test's sound, so sound tests can run side by side.
+// the private server for one test and removed again when the object goes:
+// what plays into it is recorded apart from every other test's sound, so
+// sound tests can run side by side.
 class NullSink {
  public:
   explicit NullSink(const std::string& name, const std::string& channel_map = "") : name_(name) {
@@ -266,9 +272,8 @@ class NullSink {
   std::string module_;
 };
 
-// Records a sink's monitor (the left channel, or the right one: `channel`
-// 1; of a sink of `channel_map`, the channel'th of it) from construction to Stop,
-// noting when each block arrived so that a sample's index maps to its time
+// Records one channel of a sink's monitor (`channel` 0 the left, 1 the
+// right; of a sink of `channel_map`, its channel'th) from construction to Stop, noting when each block arrived so that a sample's index maps to its time
 // on the sink's clock. The null sink renders ahead of its clock, so a sound
 // that starts before the monitor's stream runs loses its start: a recorder
 // counts as started once its first block has come.
@@ -328,8 +333,8 @@ class MonitorRecorder {
   static ProcessOptions Parec(const std::string& sink, const std::string& channel_map) {
     ProcessOptions options;
     options.program = "parec";
-    options.args = {"--latency-msec=20", "-d", sink + ".monitor", "--raw", "--format=s16le", "--rate=44100"};
-    options.args.push_back("--channels=" + std::to_string(Channels(channel_map)));
+    options.args = {"--latency-msec=20", "-d", sink + ".monitor", "--raw", "--format=s16le", "--rate=44100",
+                    "--channels=" + std::to_string(Channels(channel_map))};
     if (!channel_map.empty()) options.args.push_back("--channel-map=" + channel_map);
     return options;
   }
@@ -419,6 +424,15 @@ class SoundTest : public ::testing::Test {
     setenv("PULSE_SINK", sink_->Name().c_str(), 1);
   }
   void TearDown() override { unsetenv("PULSE_SINK"); }
+  // Runs the program in the scratch folder, into `sink` if one is named.
+  ProcessResult Play(const std::vector<std::string>& args, const std::string& sink = "") {
+    ProcessOptions options;
+    options.args = args;
+    options.working_dir = dir_.path();
+    if (!sink.empty()) options.set = {{"PULSE_SINK", sink}};
+    options.timeout_ms = 20000;
+    return RunProcess(options);
+  }
 
   ScratchDir dir_;
   std::unique_ptr<NullSink> sink_;

@@ -1,5 +1,5 @@
-// The ALSA room against a fake libasound: the mixer control the volume is
-// set on, the card mixer's scale (a channel's 0..65535 mapped onto a
+// The ALSA room: the mixer control the volume is set on (against a fake
+// libasound), the card mixer's scale (a channel's 0..65535 mapped onto a
 // control's range), and the sounds the output refuses before any device.
 #include "platform/posix/sound/alsa/mixer.h"
 
@@ -16,16 +16,13 @@
 namespace {
 
 struct Control {
-  const char* name;
+  std::string name;
   bool playback_volume;
 };
-std::vector<Control> controls;
-std::string volume_set;  // "NAME CHANNEL=LEVEL " for each level set
-int device_opens = 0;
+std::vector<Control> controls;  // of the fake card's mixer, each at 0..255
+std::string volume_set;          // "NAME CHANNEL=LEVEL " for each level set
 
-// A card whose mixer holds `controls`, each at 0..255, and whose PCM
-// device does not open.
-AlsaFunctions FakeAlsa() {
+TEST(AlsaMixerTest, VolumeGoesToPcmWhereTheCardHasItElseToMaster) {
   AlsaFunctions alsa;
   alsa.snd_mixer_open = [](snd_mixer_t**, int) { return 0; };
   alsa.snd_mixer_attach = [](snd_mixer_t*, const char*) { return 0; };
@@ -38,9 +35,8 @@ AlsaFunctions FakeAlsa() {
   };
   alsa.snd_mixer_selem_id_set_index = [](snd_mixer_selem_id_t*, unsigned) {};
   alsa.snd_mixer_find_selem = [](snd_mixer_t*, const snd_mixer_selem_id_t* id) -> snd_mixer_elem_t* {
-    const char* name = reinterpret_cast<const char*>(id);
     for (Control& control : controls) {
-      if (std::strcmp(control.name, name) == 0) return reinterpret_cast<snd_mixer_elem_t*>(&control);
+      if (control.name == reinterpret_cast<const char*>(id)) return reinterpret_cast<snd_mixer_elem_t*>(&control);
     }
     return nullptr;
   };
@@ -48,25 +44,16 @@ AlsaFunctions FakeAlsa() {
     return static_cast<int>(reinterpret_cast<Control*>(element)->playback_volume);
   };
   alsa.snd_mixer_selem_get_playback_volume_range = [](snd_mixer_elem_t*, long* low, long* high) {
-    *low = 0;
-    *high = 255;
+    *low = 0, *high = 255;
     return 0;
   };
   alsa.snd_mixer_selem_is_playback_mono = [](snd_mixer_elem_t*) { return 0; };
   alsa.snd_mixer_selem_set_playback_volume = [](snd_mixer_elem_t* element, snd_mixer_selem_channel_id_t channel,
                                                 long level) {
-    volume_set += reinterpret_cast<Control*>(element)->name + (" " + std::to_string(channel)) + "=" +
+    volume_set += reinterpret_cast<Control*>(element)->name + " " + std::to_string(channel) + "=" +
                   std::to_string(level) + " ";
     return 0;
   };
-  alsa.snd_pcm_open = [](snd_pcm_t**, const char*, snd_pcm_stream_t, int) {
-    ++device_opens;
-    return -ENOENT;
-  };
-  return alsa;
-}
-
-TEST(AlsaMixerTest, VolumeGoesToPcmWhereTheCardHasItElseToMaster) {
   const struct {
     const char* why;
     std::vector<Control> controls;
@@ -78,7 +65,6 @@ TEST(AlsaMixerTest, VolumeGoesToPcmWhereTheCardHasItElseToMaster) {
        "Master 0=127 Master 1=255 "},
       {"neither: nothing is set", {{"Capture", true}}, ""},
   };
-  const AlsaFunctions alsa = FakeAlsa();
   for (const auto& row : cases) {
     controls = row.controls;
     volume_set.clear();
@@ -87,11 +73,12 @@ TEST(AlsaMixerTest, VolumeGoesToPcmWhereTheCardHasItElseToMaster) {
   }
 }
 
+// Without a library there is no device to open: a sound refused says so
+// rather than that there is no output.
 TEST(AlsaOutputTest, RefusesWhatNoOutputPlaysBeforeOpeningTheDevice) {
   const struct {
     const char* why;
-    unsigned rate;
-    unsigned channels;
+    unsigned rate, channels;
     uint32_t code;
   } cases[] = {
       {"a billion Hz", 1000000000, 8, kMediaOutputFormat},
@@ -99,14 +86,11 @@ TEST(AlsaOutputTest, RefusesWhatNoOutputPlaysBeforeOpeningTheDevice) {
       {"no rate", 0, 2, kMediaOutputFormat},
       {"no channels", 44100, 0, kMediaOutputFormat},
       {"more channels than any output takes", 44100, 33, kMediaOutputFormat},
-      {"the most rate and channels reach the device", 384000, 32, kMediaNoOutput},
+      {"the most rate and channels pass, to find no library", 384000, 32, kMediaNoOutput},
   };
-  const AlsaFunctions alsa = FakeAlsa();
   for (const auto& row : cases) {
-    device_opens = 0;
-    AlsaOutput output(&alsa);
+    AlsaOutput output(nullptr);
     EXPECT_EQ(output.Open(SoundFormat{row.rate, row.channels, true, {}, 0}, {}, "", 0), row.code) << row.why;
-    EXPECT_EQ(device_opens, row.code == kMediaOutputFormat ? 0 : 1) << row.why;
   }
 }
 

@@ -22,6 +22,13 @@
 
 namespace {
 
+// A message of 32-bit values; with a code alone, a refusal's.
+TagWriter Words(std::initializer_list<uint32_t> words) {
+  TagWriter values;
+  for (const uint32_t word : words) values.U32(word);
+  return values;
+}
+
 struct DriverCase {
   const char* why;
   std::vector<Step> script;  // after the program is let in
@@ -36,13 +43,10 @@ struct DriverCase {
 // asked for the whole sound and then refusing to say what it still holds.
 TEST(ServerOutputTest, AnswersAsTheServerDoes) {
   const auto refused = [](uint32_t code) {
-    TagWriter values;
-    values.U32(code);
-    return std::vector<Step>{{Step::kRead}, {Step::kSend, Packet(protocol::kError, 2, values)}};
+    return std::vector<Step>{{Step::kRead}, {Step::kSend, Packet(protocol::kError, 2, Words({code}))}};
   };
   const auto made = [](bool suspended, std::vector<Step> rest) {  // stream 0, 44100 Hz stereo, nothing asked yet
-    TagWriter values;
-    for (const uint32_t word : {0u, 0u, 0u, 176400u, 176400u, 1764u, 44100u}) values.U32(word);
+    TagWriter values = Words({0, 0, 0, 176400, 176400, 1764, 44100});
     values.SampleFormat(3, 2, 44100);
     values.ChannelMap({1, 2});
     values.U32(0);
@@ -52,12 +56,9 @@ TEST(ServerOutputTest, AnswersAsTheServerDoes) {
     rest.insert(rest.begin(), {{Step::kRead}, {Step::kSend, Packet(protocol::kReply, 2, values)}});
     return rest;
   };
-  TagWriter one_byte, resumed, more, whole, refused_code;  // stream 0: asked for a byte; resumed; 200 frames; 0.5 s
-  for (const uint32_t word : {0u, 1u}) one_byte.U32(word);
-  for (const uint32_t word : {0u, 800u}) more.U32(word);
-  for (const uint32_t word : {0u, 88200u}) whole.U32(word);
-  refused_code.U32(protocol::kErrorNotSupported);
-  resumed.U32(0);
+  // Stream 0 asked for a byte; for 200 frames; for 0.5 s; resumed.
+  const TagWriter one_byte = Words({0, 1}), more = Words({0, 800}), whole = Words({0, 88200});
+  TagWriter resumed = Words({0});
   resumed.Bool(false);
   const DriverCase cases[] = {
       {"invalid settings", refused(protocol::kErrorInvalid), kMediaOutputFormat, false, 0, 0},
@@ -72,7 +73,7 @@ TEST(ServerOutputTest, AnswersAsTheServerDoes) {
        0, true, 2900, 4500},
       {"a refused latency query leaves the tail to the clock: 0.5 s less the last 0.1 s",
        made(false, {{Step::kSend, Packet(protocol::kRequest, UINT32_MAX, whole)}, {Step::kRead}, {Step::kRead}, {Step::kRead},
-                    {Step::kSend, Packet(protocol::kError, 3, refused_code)}}),
+                    {Step::kSend, Packet(protocol::kError, 3, Words({protocol::kErrorNotSupported}))}}),
        0, true, 350, 1000, 22050},
   };
   for (const DriverCase& row : cases) {
@@ -123,9 +124,7 @@ TEST(ServerOutputTest, AccessRefusedIsSaidOnlyWhereNothingElsePlays) {
     std::ofstream(config) << row.alsa_config;
     setenv("ALSA_CONFIG_PATH", config.c_str(), 1);
     unsetenv("AUDIODEV");
-    TagWriter access;
-    access.U32(protocol::kErrorAccess);
-    ScriptedServer server({{Step::kRead}, {Step::kSend, Packet(protocol::kError, 0, access)}});
+    ScriptedServer server({{Step::kRead}, {Step::kSend, Packet(protocol::kError, 0, Words({protocol::kErrorAccess}))}});
     outputs.push_back(new SoundOutput);
     uint32_t error = 1;
     EXPECT_EQ(outputs.back()->Prepare(SoundFormat{44100, 2, true, {}, 0}, "t", WaitForDescriptor, 5000, &error),
@@ -139,14 +138,14 @@ TEST(ServerOutputTest, AccessRefusedIsSaidOnlyWhereNothingElsePlays) {
 // The volume word's low half sets the sink's left and centre channels, its
 // high half the right ones.
 TEST(ServerOutputTest, VolumeSetsEachChannelOfTheSinkFromItsSide) {
-  TagWriter refused, sink, volume;
-  refused.U32(protocol::kErrorNotSupported);  // no stream to ask where it would play
-  sink.U32(7);
+  TagWriter sink = Words({7}), volume = Words({protocol::kSetSinkVolume, 4, 7});
   sink.String("sink");
   sink.String("a sink");
   sink.SampleFormat(3, 5, 44100);
   sink.ChannelMap({1, 2, 3, 5, 6});  // FL FR FC RL RR
-  ScriptedServer server(LetIn({{Step::kRead}, {Step::kSend, Packet(protocol::kError, 2, refused)},
+  // No stream to ask where it would play: the sink is looked up by name.
+  ScriptedServer server(LetIn({{Step::kRead},
+                               {Step::kSend, Packet(protocol::kError, 2, Words({protocol::kErrorNotSupported}))},
                                {Step::kRead}, {Step::kSend, Packet(protocol::kReply, 3, sink)},
                                {Step::kKeep}, {Step::kSend, Packet(protocol::kReply, 4)}}));
   ServerAnswer answer = ServerAnswer::kNone;
@@ -155,9 +154,6 @@ TEST(ServerOutputTest, VolumeSetsEachChannelOfTheSinkFromItsSide) {
   ASSERT_NE(control, nullptr);
   control->SetVolume(0x40002000, DeadlineAfter(5000));
   output.reset();
-  volume.U32(protocol::kSetSinkVolume);
-  volume.U32(4);
-  volume.U32(7);
   volume.String(nullptr);
   volume.Volume({0x2000, 0x4000, 0x2000, 0x2000, 0x4000});
   EXPECT_EQ(server.Kept(), std::vector<std::string>{volume.Bytes()});
@@ -166,9 +162,8 @@ TEST(ServerOutputTest, VolumeSetsEachChannelOfTheSinkFromItsSide) {
 // A run that ends before it plays never waits for the login it started,
 // also while the server has not answered yet.
 TEST(ServerOutputTest, AConnectionStillUnderWayIsNotWaitedForAtTheEnd) {
-  TagWriter access;
-  access.U32(protocol::kErrorAccess);
-  ScriptedServer server({{Step::kRead}, {Step::kPause, "", 1000}, {Step::kSend, Packet(protocol::kError, 0, access)}});
+  const std::string refused = Packet(protocol::kError, 0, Words({protocol::kErrorAccess}));
+  ScriptedServer server({{Step::kRead}, {Step::kPause, "", 1000}, {Step::kSend, refused}});
   SoundOutput& output = *new SoundOutput;  // never destroyed, as in the player
   output.Connect();
   const uint64_t start = platform::MonotonicMilliseconds();

@@ -34,7 +34,6 @@ std::string Session() {
   }
   return "(none)";
 }
-std::string Whole() { return Sockets() + " " + Sink() + " " + Cookie(); }
 
 struct SettingsCase {
   const char* why;
@@ -91,8 +90,6 @@ TEST(ServerSettingsTest, FoundWhereTheClientLibraryFindsThem) {
       {"PULSE_SINK beats default-sink", {{"PULSE_SINK", "mine"}}, {{user, "default-sink=x"}}, Sink, "mine"},
       {"client.conf's default-sink", {}, {{user, "default-sink = theirs"}}, Sink, "theirs"},
       {"neither names a sink: the server's default", {}, {}, Sink, ""},
-      {"one client.conf gives the sockets, the sink and the cookie", {},
-       {{user, "default-server=$/s\ndefault-sink=k\ncookie-file=$/ck"}, {"ck", a}}, Whole, "$/s k a"},
       {"the login session's id, its bytes filtered to UTF-8", {{"XDG_SESSION_ID", "5\xff"}}, {}, Session,
        std::string("5_", 3)},
       {"no session id where the environment has none", {}, {}, Session, "(none)"},
