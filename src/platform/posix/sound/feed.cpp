@@ -7,6 +7,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/sound/bounds.h"
+#include "platform/posix/system.h"
 #include "platform/posix/waits.h"
 
 namespace {
@@ -15,7 +16,7 @@ using namespace sound_bounds;
 
 constexpr uint64_t kNoDeadline = UINT64_MAX;
 
-uint64_t NowUs() { return platform::MonotonicMilliseconds() * 1000; }
+uint64_t NowUs() { return ClockMilliseconds() * 1000; }
 
 }  // namespace
 
@@ -82,7 +83,7 @@ bool FeedLoop::Write(OutputDriver& output, const char* data, long frames, int st
     if (written.outcome != Outcome::kDone) return false;
     if (written.frames > 0 || suspended || output.Suspended()) {
       stall_deadline = DeadlineAfter(kStallMs);
-    } else if (platform::MonotonicMilliseconds() >= stall_deadline) {
+    } else if (ClockMilliseconds() >= stall_deadline) {
       return false;
     }
     played_by_us_ = std::max(played_by_us_, NowUs()) + static_cast<uint64_t>(written.frames) * 1000000 / rate_;
@@ -107,7 +108,7 @@ bool FeedLoop::WaitForTail(OutputDriver& output, int stop) {
     }
     // The bound has run out: the tail counts as played, and no query goes out
     // with no time left to answer it.
-    if (platform::MonotonicMilliseconds() >= deadline) return true;
+    if (ClockMilliseconds() >= deadline) return true;
     uint64_t left_us = 0;
     if (!by_clock) {
       const Queued queued = output.QueuedTime(deadline, stop);
@@ -117,7 +118,7 @@ bool FeedLoop::WaitForTail(OutputDriver& output, int stop) {
     }
     if (by_clock) left_us = played_by_us_ - std::min(played_by_us_, NowUs());
     if (left_us <= kTailUs) return true;
-    const uint64_t wake = platform::MonotonicMilliseconds() + std::max((left_us - kTailUs) / 1000, kShortestTailWaitMs);
+    const uint64_t wake = ClockMilliseconds() + std::max((left_us - kTailUs) / 1000, kShortestTailWaitMs);
     if (output.Write(nullptr, 0, std::min(deadline, wake), stop).outcome != Outcome::kDone) return false;
   }
 }

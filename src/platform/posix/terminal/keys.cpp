@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/posix/system.h"
 #include "platform/posix/terminal/key_decoder.h"
 #include "platform/posix/terminal/keyboard.h"
 #include "platform/posix/terminal/terminal.h"
@@ -31,7 +32,7 @@ void ReadTerminal() {
     const ssize_t count = read(KeyboardDescriptor(), pending + pending_length, sizeof pending - pending_length);
     if (count > 0) {
       pending_length += static_cast<size_t>(count);
-      last_byte_ms = platform::MonotonicMilliseconds();
+      last_byte_ms = ClockMilliseconds();
       continue;
     }
     if (count < 0 && errno == EINTR) continue;
@@ -52,7 +53,7 @@ void DropPending(size_t count) {
 
 // A full buffer cannot wait for more: what it holds is all there is.
 bool QuietLongEnough() {
-  return pending_length == sizeof pending || platform::MonotonicMilliseconds() - last_byte_ms >= kLoneEscMs;
+  return pending_length == sizeof pending || ClockMilliseconds() - last_byte_ms >= kLoneEscMs;
 }
 
 }  // namespace
@@ -98,7 +99,7 @@ bool EscWaiting(bool* incomplete) {
 }
 
 uint64_t LoneEscWaitMs() {
-  const uint64_t quiet = platform::MonotonicMilliseconds() - last_byte_ms;
+  const uint64_t quiet = ClockMilliseconds() - last_byte_ms;
   return quiet >= kLoneEscMs ? 0 : kLoneEscMs - quiet;
 }
 

@@ -249,7 +249,7 @@ WaitEnd WaitWithKeys(int descriptor, uint64_t deadline, KeysWatched keys) {
       if (keys == KeysWatched::kEsc ? EscWaiting(&incomplete) : DecodeNext()) return WaitEnd::kEscPressed;
       if (keys == KeysWatched::kAny) incomplete = KeysPending();
     }
-    const uint64_t now = platform::MonotonicMilliseconds();
+    const uint64_t now = ClockMilliseconds();
     if (now >= deadline) return WaitEnd::kTimedOut;
     uint64_t wake_at = deadline;
     // An Esc byte on its own is the Esc key once the terminal stays quiet.

@@ -8,6 +8,7 @@
 #include "platform/posix/sound/alsa/alsa_library.h"
 #include "platform/posix/sound/alsa/alsa_output.h"
 #include "platform/posix/sound/bounds.h"
+#include "platform/posix/system.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ Written AlsaOutput::Write(const void* data, long frames, uint64_t deadline, int 
     if (written >= 0) return {Outcome::kDone, static_cast<long>(written)};
     if (written == -EAGAIN) {
       const Outcome waited = WaitWritable(deadline, stop);
-      if (waited != Outcome::kDone || platform::MonotonicMilliseconds() >= deadline) return {waited, 0};
+      if (waited != Outcome::kDone || ClockMilliseconds() >= deadline) return {waited, 0};
       continue;
     }
     if (written == -ESTRPIPE) return {WaitForResume(deadline, stop), 0};

@@ -19,6 +19,7 @@
 #include "platform/posix/sound/bounds.h"
 #include "platform/posix/sound/server/server_settings.h"
 #include "platform/posix/sound/server/server_protocol.h"
+#include "platform/posix/system.h"
 #include "platform/posix/waits.h"
 
 namespace {
@@ -52,7 +53,7 @@ ServerAnswer ServerConnection::Open(const ServerSettings& settings, uint64_t dea
       if (opened == ServerAnswer::kReady || opened == ServerAnswer::kSilent) return opened;
     }
     if (!full) return refused ? ServerAnswer::kRefused : ServerAnswer::kNone;
-    if (platform::MonotonicMilliseconds() >= deadline) return ServerAnswer::kSilent;
+    if (ClockMilliseconds() >= deadline) return ServerAnswer::kSilent;
     PollUntil(nullptr, 0, std::min(deadline, DeadlineAfter(sound_bounds::kRetryConnectMs)));
   }
 }
@@ -204,7 +205,7 @@ ServerConnection::End ServerConnection::SendPacket(uint32_t channel, std::string
   // Every pass looks at the clock and the stop descriptor, also when the
   // socket takes a little at a time.
   for (bool first = true;; first = false) {
-    if (!first && platform::MonotonicMilliseconds() >= deadline) return End::kTimedOut;
+    if (!first && ClockMilliseconds() >= deadline) return End::kTimedOut;
     pollfd watched[2] = {{fd_, POLLOUT, 0}, {stop, POLLIN, 0}};
     const int ready = PollUntil(watched, stop >= 0 ? 2 : 1, deadline);
     if (ready < 0) return End::kLost;
@@ -257,7 +258,7 @@ ServerConnection::End ServerConnection::ReadUntil(Done done, uint64_t deadline, 
       // Every pass looks at the clock and the stop descriptor, also while
       // the server keeps talking; what is there at the start is read even
       // past the deadline.
-      if (!first && platform::MonotonicMilliseconds() >= deadline) return End::kTimedOut;
+      if (!first && ClockMilliseconds() >= deadline) return End::kTimedOut;
       pollfd watched[2] = {{fd_, POLLIN, 0}, {stop, POLLIN, 0}};
       const int ready = PollUntil(watched, stop >= 0 ? 2 : 1, deadline);
       if (ready < 0) return End::kLost;

@@ -15,6 +15,7 @@
 #include "platform/posix/sound/server/server_connection.h"
 #include "platform/posix/sound/server/server_protocol.h"
 #include "platform/posix/sound/server/server_stream_request.h"
+#include "platform/posix/system.h"
 #include "platform/posix/waits.h"
 
 namespace {
@@ -194,7 +195,7 @@ Queued ServerOutput::QueuedTime(uint64_t deadline, int stop) {
   if (!StreamOpen()) return {Outcome::kFailed, false, 0};
   TagWriter request;
   request.U32(stream_);
-  request.Timeval(platform::MonotonicMilliseconds() * 1000);
+  request.Timeval(ClockMilliseconds() * 1000);
   std::string reply;
   const End end = server_.Call(kGetPlaybackLatency, request, deadline, stop, &reply);
   if (end == End::kStopped) return {Outcome::kStopped, false, 0};
