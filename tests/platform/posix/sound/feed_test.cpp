@@ -78,7 +78,7 @@ void Feed(const FeedCase& row) {
   auto left = static_cast<long>(row.format.frames);
   size_t largest_read = 0;  // bytes
   const auto read = [&](long frames, size_t sample_bytes) {
-    largest_read = std::max(largest_read, frames * row.format.channels * sample_bytes);
+    largest_read = std::max(largest_read, static_cast<size_t>(frames) * row.format.channels * sample_bytes);
     left -= frames = std::min(left, frames);
     return frames;
   };
