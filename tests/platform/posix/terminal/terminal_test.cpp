@@ -21,8 +21,8 @@
 
 namespace {
 
-// The fork test below changes only the control characters; every flag counts
-// as well.
+// The fork test below sets a mode that differs from ours in the control
+// characters only; a flag alone counts as well.
 TEST(TerminalModeTest, OursOnlyWhileEveryFieldIsAsWeSetIt) {
   const termios ours = {ICRNL, OPOST, CS8, ISIG, 0, {}, 0, 0};
   for (tcflag_t termios::*field : {&termios::c_iflag, &termios::c_oflag, &termios::c_cflag, &termios::c_lflag}) {
@@ -55,8 +55,8 @@ int EndOf(pid_t pid) {
   return WIFSIGNALED(status) ? WTERMSIG(status) : -WEXITSTATUS(status);
 }
 
-// The mode found at start comes back at every end, unless someone (a caller
-// such as watch) set a raw mode of their own since. A stop is dropped by the
+// The mode found at start comes back at every end, unless another program
+// (a caller such as watch) set its own since. A stop is dropped by the
 // kernel here (an orphaned process group) after its handler has run. A
 // signal ignored at start stays ignored. A script's background command
 // (both signs: SIGINT and SIGQUIT ignored, input on /dev/null) takes no keys.
@@ -78,7 +78,8 @@ TEST(TerminalModeTest, GivenBackAtEveryEndOnlyWhereNobodySetAModeSince) {
       ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
       termios found{}, now{};
       tcgetattr(slave, &found);
-      termios other = found;  // another program's mode: its reads return after a tenth of a second
+      termios other = found;  // another program's raw mode: its reads return after a tenth of a second
+      other.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
       other.c_cc[VTIME] = 1;
       const pid_t child = ForkAtTerminal(slave, row.ignored, row.input);
       if (child == 0) {
