@@ -1,16 +1,19 @@
-// The terminal's mode given back only while it is ours, and the signs of a
-// script's background command.
+// The terminal's mode given back only while it is ours, the signs of a
+// script's background command, a terminal lost.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
+
+#include <cstring>
+#include <ctime>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/posix/terminal/ownership.h"
@@ -18,145 +21,108 @@
 
 namespace {
 
-// Another program's raw mode (a caller such as watch): line editing and echo
-// off as in ours, but its reads return after a tenth of a second.
-termios OtherProgramsMode(termios mode) {
-  mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-  mode.c_cc[VMIN] = 0;
-  mode.c_cc[VTIME] = 1;
-  return mode;
-}
-
+// The fork test below sets a mode that differs from ours in the control
+// characters only; a flag alone counts as well.
 TEST(TerminalModeTest, OursOnlyWhileEveryFieldIsAsWeSetIt) {
   const termios ours = {ICRNL, OPOST, CS8, ISIG, 0, {}, 0, 0};
-  termios echo_back = ours, other_input = ours;
-  echo_back.c_lflag |= ECHO | ICANON;
-  other_input.c_iflag = 0;
-  EXPECT_TRUE(StillHoldsOurMode(ours, ours));
-  for (const termios& since : {echo_back, other_input, OtherProgramsMode(ours)}) {
+  for (tcflag_t termios::*field : {&termios::c_iflag, &termios::c_oflag, &termios::c_cflag, &termios::c_lflag}) {
+    termios since = ours;
+    since.*field ^= 1;
     EXPECT_FALSE(StillHoldsOurMode(since, ours));
   }
 }
 
-// A process on a terminal of its own takes the keys, the mode may then be
-// changed by someone else, and the process ends one way or another: the
-// mode found at start comes back only where nobody changed it since. A stop
-// here is dropped by the kernel (an orphaned process group), after its
-// handler has run; a signal ignored at start stays ignored.
+// Forks a child in a session of its own whose controlling terminal is
+// `slave`, with standard input on `input` (nullptr: the terminal), the
+// signals `ignored` ignored, no core file. As fork: 0 in the child.
+pid_t ForkAtTerminal(int slave, const std::vector<int>& ignored = {}, const char* input = nullptr) {
+  const pid_t child = fork();
+  if (child != 0) return child;
+  const rlimit no_core = {0, 0};
+  setrlimit(RLIMIT_CORE, &no_core);
+  setsid();
+  ioctl(slave, TIOCSCTTY, 0);
+  dup2(input != nullptr ? open(input, O_RDONLY) : slave, STDIN_FILENO);
+  for (const int signal_number : ignored) signal(signal_number, SIG_IGN);
+  return 0;
+}
+
+// How `pid` (-1: any child) ended: the signal that ended it, or minus its
+// exit status.
+int EndOf(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFSIGNALED(status) ? WTERMSIG(status) : -WEXITSTATUS(status);
+}
+
+// The mode found at start comes back at every end, unless another program
+// (a caller such as watch) set its own since. A stop is dropped by the
+// kernel here (an orphaned process group) after its handler has run. A
+// signal ignored at start stays ignored. A script's background command
+// (both signs: SIGINT and SIGQUIT ignored, input on /dev/null) takes no keys.
 TEST(TerminalModeTest, GivenBackAtEveryEndOnlyWhereNobodySetAModeSince) {
   struct Row {
-    int signal_number;  // 0: the end of the program
-    bool ignored_at_start;
+    int raised;  // 0: the end of the program
+    std::vector<int> ignored;
+    const char* input;  // nullptr: the terminal
+    int end;            // the signal that ends it, or minus its exit status (-2: no keys taken)
   };
-  const Row rows[] = {{0, false},      {SIGINT, false}, {SIGTERM, false}, {SIGHUP, false},
-                      {SIGTSTP, false}, {SIGSEGV, false}, {SIGHUP, true}};
+  const Row rows[] = {{0, {}, nullptr, 0},          {SIGINT, {}, nullptr, SIGINT},   {SIGTERM, {}, nullptr, SIGTERM},
+                      {SIGHUP, {}, nullptr, SIGHUP}, {SIGSEGV, {}, nullptr, SIGSEGV}, {SIGTSTP, {}, nullptr, 0},
+                      {SIGHUP, {SIGHUP}, nullptr, 0}, {0, {SIGINT, SIGQUIT}, "/dev/null", -2},
+                      {0, {SIGINT}, "/dev/null", 0}, {0, {SIGQUIT}, "/dev/null", 0},
+                      {0, {SIGINT, SIGQUIT}, "/proc/self/exe", 0}, {0, {SIGINT, SIGQUIT}, nullptr, 0}};
   for (const Row& row : rows) {
     for (const bool set_since : {false, true}) {
       int master = -1, slave = -1;
       ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-      termios found{};
+      termios found{}, now{};
       tcgetattr(slave, &found);
-      const termios other = OtherProgramsMode(found);
-      const pid_t child = fork();
+      termios other = found;  // another program's raw mode: its reads return after a tenth of a second
+      other.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+      other.c_cc[VTIME] = 1;
+      const pid_t child = ForkAtTerminal(slave, row.ignored, row.input);
       if (child == 0) {
-        const rlimit no_core = {0, 0};
-        setrlimit(RLIMIT_CORE, &no_core);
-        setsid();
-        ioctl(slave, TIOCSCTTY, 0);
-        dup2(slave, STDIN_FILENO);
-        if (row.ignored_at_start) signal(row.signal_number, SIG_IGN);
         InstallSignalHandlers();
         platform::PrepareConsole();
-        termios taken{};
-        if (tcgetattr(slave, &taken) != 0 || (taken.c_lflag & ICANON) != 0) _exit(2);
+        if (tcgetattr(slave, &now) != 0 || (now.c_lflag & ICANON) != 0) _exit(2);
         if (set_since) tcsetattr(slave, TCSANOW, &other);
-        if (row.signal_number != 0) raise(row.signal_number);
+        if (row.raised != 0) raise(row.raised);
         GiveTerminalBack();
         _exit(0);
       }
-      int status = 0;
-      ASSERT_EQ(waitpid(child, &status, 0), child);
-      const bool ends_it = row.signal_number != 0 && row.signal_number != SIGTSTP && !row.ignored_at_start;
-      const int expected = ends_it ? row.signal_number : 0;
-      EXPECT_EQ(WIFSIGNALED(status) ? WTERMSIG(status) : -WEXITSTATUS(status), expected)
-          << row.signal_number << " " << set_since;
-      termios left{};
-      tcgetattr(slave, &left);
-      const termios& wanted = set_since ? other : found;
-      EXPECT_TRUE(left.c_lflag == wanted.c_lflag && left.c_cc[VMIN] == wanted.c_cc[VMIN] &&
-                  left.c_cc[VTIME] == wanted.c_cc[VTIME])
-          << "signal " << row.signal_number << ", mode set since: " << set_since;
+      SCOPED_TRACE(testing::Message() << "row " << &row - rows << ", mode set since: " << set_since);
+      EXPECT_EQ(EndOf(child), row.end);
+      tcgetattr(slave, &now);
+      const termios& wanted = set_since && row.end != -2 ? other : found;
+      EXPECT_TRUE(now.c_lflag == wanted.c_lflag && std::memcmp(now.c_cc, wanted.c_cc, NCCS) == 0);
       close(master);
       close(slave);
     }
   }
 }
 
-// A job in the background whose shell leaves (the terminal is no longer its
-// own, and no one sends it SIGHUP): its waits go on, without spinning.
+// A job in the background whose shell leaves: the terminal is no longer its
+// own, and no one sends it SIGHUP. Its waits go on, without spinning.
 TEST(TerminalModeTest, ALostTerminalEndsNothingAndIsNoLongerWatched) {
-  int master = -1, slave = -1, report[2];
-  ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-  ASSERT_EQ(pipe(report), 0);
-  const pid_t shell = fork();
-  if (shell == 0) {
-    setsid();
-    ioctl(slave, TIOCSCTTY, 0);
-    if (fork() == 0) {
-      setpgid(0, 0);
-      InstallSignalHandlers();
-      platform::PrepareConsole();
-      kill(getppid(), SIGKILL);  // the shell leaves
-      timespec start{}, end{};
-      clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &start);
-      WaitForKeyOrDescriptor(-1, 300);
-      clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &end);
-      const long cpu_ms = (end.tv_sec - start.tv_sec) * 1000 + (end.tv_nsec - start.tv_nsec) / 1000000;
-      [[maybe_unused]] const ssize_t written = write(report[1], &cpu_ms, sizeof cpu_ms);
-      _exit(0);
-    }
-    pause();
-  }
-  close(report[1]);
-  pollfd reported = {report[0], POLLIN, 0};
-  long cpu_ms = -1;
-  waitpid(shell, nullptr, 0);
-  ASSERT_EQ(poll(&reported, 1, 5000), 1);
-  ASSERT_EQ(read(report[0], &cpu_ms, sizeof cpu_ms), static_cast<ssize_t>(sizeof cpu_ms)) << "ended by itself";
-  EXPECT_LT(cpu_ms, 50);
-  for (const int fd : {master, slave, report[0]}) close(fd);
-}
-
-// Standard input of each kind, with SIGINT and SIGQUIT ignored or not.
-TEST(TerminalModeTest, AScriptsBackgroundCommandHasBothSigns) {
-  int pipe_ends[2];
-  ASSERT_EQ(pipe(pipe_ends), 0);
+  ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);  // the job is ours to wait for once its shell is gone
   int master = -1, slave = -1;
   ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-  const int null_device = open("/dev/null", O_RDONLY);
-  const int zero_device = open("/dev/zero", O_RDONLY);  // a character device, not the null one
-  const int file = open("/proc/self/exe", O_RDONLY);
-  struct Row {
-    bool int_ignored, quit_ignored;
-    int input;
-    bool background;
-  };
-  const Row rows[] = {{true, true, null_device, true},   {true, false, null_device, false},
-                      {false, true, null_device, false}, {false, false, null_device, false},
-                      {true, true, file, false},         {true, true, pipe_ends[0], false},
-                      {true, true, slave, false},        {true, true, zero_device, false}};
-  struct sigaction int_before{}, quit_before{};
-  sigaction(SIGINT, nullptr, &int_before);
-  sigaction(SIGQUIT, nullptr, &quit_before);
-  for (const Row& row : rows) {
-    signal(SIGINT, row.int_ignored ? SIG_IGN : SIG_DFL);
-    signal(SIGQUIT, row.quit_ignored ? SIG_IGN : SIG_DFL);
-    EXPECT_EQ(StartedInAScriptsBackground(row.input), row.background)
-        << row.int_ignored << row.quit_ignored << " input " << row.input;
+  const pid_t shell = ForkAtTerminal(slave);
+  if (shell == 0) {
+    if (fork() != 0) for (;;) pause();  // the shell
+    setpgid(0, 0);
+    InstallSignalHandlers();
+    platform::PrepareConsole();
+    kill(getppid(), SIGKILL);
+    const std::clock_t start = std::clock();
+    WaitForKeyOrDescriptor(-1, 300);
+    _exit(std::clock() - start < CLOCKS_PER_SEC / 20 ? 0 : 3);
   }
-  sigaction(SIGINT, &int_before, nullptr);
-  sigaction(SIGQUIT, &quit_before, nullptr);
-  for (const int fd : {pipe_ends[0], pipe_ends[1], master, slave, null_device, zero_device, file}) close(fd);
+  EndOf(shell);
+  EXPECT_EQ(EndOf(-1), 0) << "3: it spun; else the signal that ended it";
+  close(master);
+  close(slave);
 }
 
 }  // namespace
