@@ -2,10 +2,10 @@
 // script's background command, a terminal lost.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -105,24 +105,30 @@ TEST(TerminalModeTest, GivenBackAtEveryEndOnlyWhereNobodySetAModeSince) {
 // A job in the background whose shell leaves: the terminal is no longer its
 // own, and no one sends it SIGHUP. Its waits go on, without spinning.
 TEST(TerminalModeTest, ALostTerminalEndsNothingAndIsNoLongerWatched) {
-  ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);  // the job is ours to wait for once its shell is gone
-  int master = -1, slave = -1;
+  int master = -1, slave = -1, report[2];
   ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  ASSERT_EQ(pipe(report), 0);
   const pid_t shell = ForkAtTerminal(slave);
   if (shell == 0) {
     if (fork() != 0) for (;;) pause();  // the shell
     setpgid(0, 0);
     InstallSignalHandlers();
     platform::PrepareConsole();
-    kill(getppid(), SIGKILL);
+    kill(getppid(), SIGKILL);  // the shell leaves
     const std::clock_t start = std::clock();
     WaitForKeyOrDescriptor(-1, 300);
-    _exit(std::clock() - start < CLOCKS_PER_SEC / 20 ? 0 : 3);
+    const char spun = std::clock() - start < CLOCKS_PER_SEC / 20 ? 0 : 1;
+    [[maybe_unused]] const ssize_t written = write(report[1], &spun, 1);
+    _exit(0);
   }
+  close(report[1]);
   EndOf(shell);
-  EXPECT_EQ(EndOf(-1), 0) << "3: it spun; else the signal that ended it";
-  close(master);
-  close(slave);
+  pollfd reported = {report[0], POLLIN, 0};
+  char spun = -1;
+  ASSERT_EQ(poll(&reported, 1, 5000), 1);
+  ASSERT_EQ(read(report[0], &spun, 1), 1) << "it ended by itself";
+  EXPECT_EQ(spun, 0) << "it spun";
+  for (const int fd : {master, slave, report[0]}) close(fd);
 }
 
 }  // namespace
