@@ -317,36 +317,30 @@ bool StartedInAScriptsBackground(int input) {
 }
 
 void InstallSignalHandlers() {
+  // Per kind: the handler, its flags, and whether the main thread blocks it
+  // while it changes the mode. A fault comes on the thread that made it,
+  // which never changes the mode. A stop refusing our own mode call is not
+  // restarted, so that the call fails, and never blocked, since blocked it
+  // would let that call from the background change the mode under the shell.
+  struct Handling {
+    SignalKind kind;
+    void (*handler)(int);
+    int flags;
+    bool mode_signal;
+  };
+  static constexpr Handling kHandlings[] = {
+      {SignalKind::kDeadly, OnDeadlySignal, 0, true},    {SignalKind::kFault, OnDeadlySignal, 0, false},
+      {SignalKind::kStop, OnStopSignal, SA_RESTART, true}, {SignalKind::kStopOnOwnCall, OnStopSignal, 0, false},
+      {SignalKind::kContinue, OnContinue, SA_RESTART, true},
+  };
   sigemptyset(&mode_signals);
   for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
-    switch (KindOfSignal(signal_number)) {
-      case SignalKind::kDeadly:
-        HandleUnlessIgnored(signal_number, OnDeadlySignal, 0);
-        sigaddset(&mode_signals, signal_number);
-        break;
-      // A fault comes on the thread that made it, which never changes the mode.
-      case SignalKind::kFault:
-        HandleUnlessIgnored(signal_number, OnDeadlySignal, 0);
-        break;
-      case SignalKind::kStop:
-        HandleUnlessIgnored(signal_number, OnStopSignal, SA_RESTART);
-        sigaddset(&mode_signals, signal_number);
-        break;
-      // Not restarted: our own mode call that it refuses must fail. Never
-      // among the mode signals: blocked, it would let that call from the
-      // background change the mode under the shell.
-      case SignalKind::kStopOnOwnCall:
-        HandleUnlessIgnored(signal_number, OnStopSignal, 0);
-        break;
-      case SignalKind::kContinue:
-        HandleUnlessIgnored(signal_number, OnContinue, SA_RESTART);
-        sigaddset(&mode_signals, signal_number);
-        break;
-      case SignalKind::kIgnored:
-        signal(signal_number, SIG_IGN);
-        break;
-      case SignalKind::kLeftAlone:
-        break;
+    const SignalKind kind = KindOfSignal(signal_number);
+    if (kind == SignalKind::kIgnored) signal(signal_number, SIG_IGN);
+    for (const Handling& handling : kHandlings) {
+      if (handling.kind != kind) continue;
+      HandleUnlessIgnored(signal_number, handling.handler, handling.flags);
+      if (handling.mode_signal) sigaddset(&mode_signals, signal_number);
     }
   }
 }

@@ -67,7 +67,7 @@ std::vector<int> ChannelMap(const SndfileFunctions& sndfile, SNDFILE* file, cons
 constexpr int kL = SF_CHANNEL_MAP_LEFT, kR = SF_CHANNEL_MAP_RIGHT, kC = SF_CHANNEL_MAP_CENTER,
               kLfe = SF_CHANNEL_MAP_LFE, kBL = SF_CHANNEL_MAP_REAR_LEFT, kBR = SF_CHANNEL_MAP_REAR_RIGHT,
               kBC = SF_CHANNEL_MAP_REAR_CENTER, kSL = SF_CHANNEL_MAP_SIDE_LEFT, kSR = SF_CHANNEL_MAP_SIDE_RIGHT;
-// Each format's order for 2 to 8 channels, as its specification gives it.
+// Each format's own order for 2 to 8 channels, as the format defines it.
 constexpr int kFlacOrders[7][8] = {{kL, kR},
                                    {kL, kR, kC},
                                    {kL, kR, kBL, kBR},
