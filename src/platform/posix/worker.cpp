@@ -1,17 +1,20 @@
 #include "platform/posix/worker.h"
 
+#include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <exception>
-#include <thread>
 
 #include "platform/posix/system.h"
 
-bool Worker::Post(std::function<void()> job) {
+bool Worker::Post(std::function<void()> job) { return Post(std::move(job), Start::kAnywhere); }
+
+bool Worker::Post(std::function<void()> job, Start start) {
   std::lock_guard lock(mutex_);
-  if (StuckLocked() || !idle_.Open() || (!started_ && !Start())) return false;
+  if (StuckLocked() || !idle_.Open() || (!started_ && !StartThread(start))) return false;
   try {
     jobs_.push_back(std::move(job));
   } catch (const std::exception&) {
@@ -55,22 +58,45 @@ bool Worker::StuckLocked() {
 }
 
 // Called with the lock held.
-bool Worker::Start() {
+bool Worker::StartThread(Start start) {
+  pthread_attr_t attributes;
+  if (pthread_attr_init(&attributes) != 0) return false;
+  pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+  const int core = start == Start::kOnThisCore ? sched_getcpu() : -1;
+  take_back_cores_ = core >= 0 && core < CPU_SETSIZE && sched_getaffinity(0, sizeof cores_, &cores_) == 0;
+  if (take_back_cores_) {
+    cpu_set_t here;
+    CPU_ZERO(&here);
+    CPU_SET(core, &here);
+    take_back_cores_ = pthread_attr_setaffinity_np(&attributes, sizeof here, &here) == 0;
+  }
   // The thread starts with the mask it is created under.
   const sigset_t mask = WorkerSignalMask();
   sigset_t previous;
   pthread_sigmask(SIG_SETMASK, &mask, &previous);
-  try {
-    std::thread(&Worker::Run, this).detach();
-    started_ = true;
-  } catch (const std::exception&) {
+  pthread_t thread;
+  started_ = pthread_create(&thread, &attributes, &Worker::Begin, this) == 0;
+  if (!started_ && take_back_cores_) {
+    // The core may have been taken from the process meanwhile.
+    pthread_attr_destroy(&attributes);
+    pthread_attr_init(&attributes);
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    take_back_cores_ = false;
+    started_ = pthread_create(&thread, &attributes, &Worker::Begin, this) == 0;
   }
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  pthread_attr_destroy(&attributes);
   return started_;
+}
+
+void* Worker::Begin(void* worker) {
+  static_cast<Worker*>(worker)->Run();
+  return nullptr;
 }
 
 void Worker::Run() {
   std::unique_lock lock(mutex_);
+  if (take_back_cores_) sched_setaffinity(0, sizeof cores_, &cores_);
   for (;;) {
     changed_.wait(lock, [this] { return !jobs_.empty(); });
     std::function<void()> job = std::move(jobs_.front());

@@ -11,6 +11,8 @@
 // it (terminal/terminal.h).
 #pragma once
 
+#include <sched.h>
+
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -39,13 +41,13 @@ class EventDescriptor {
   int fd_ = -1;
 };
 
-// One thread and its queue of jobs. Its owner holds it as a member and is
-// the only one to post to it and wait for it, on the main thread: the sound
-// output (output.h) for every call to the output, the file opener (sound_file.h)
-// for opening sound files, the directory search (files/file_search.cpp) for
-// reading directories. The thread is started by the first Post and never
-// joined: at exit it may be inside a call that does not return, so the
-// object must outlive it and is never destroyed once started.
+// One thread and its queue of jobs. Its owners post to it and wait for it
+// only on the main thread, one at a time: the sound output (output.h) for
+// every call to the output; the file system's worker (files.h), which the
+// directory search and the opener of sound files share. The thread is
+// started by the first Post and never joined: at exit it may be inside a
+// call that does not return, so the object must outlive it and is never
+// destroyed once started.
 //
 // The protocol: post a job, then Await it with a bound and, where Esc must
 // be heard, the keys watched; Call does both. A wait that ends before the
@@ -77,7 +79,7 @@ class Worker {
   template <typename MakeJob>
   std::optional<WaitEnd> Call(MakeJob make_job, DescriptorWait wait, int timeout_ms,
                               std::function<void()> undo = {}) {
-    if (!Hand(make_job)) return std::nullopt;
+    if (!Give(make_job, Start::kOnThisCore)) return std::nullopt;
     return Await(wait, timeout_ms, std::move(undo));
   }
 
@@ -85,18 +87,31 @@ class Worker {
   // for it; false as Call's nullopt.
   template <typename MakeJob>
   bool Hand(MakeJob make_job) {
-    try {
-      return Post(make_job());
-    } catch (const std::exception&) {
-      return false;
-    }
+    return Give(make_job, Start::kAnywhere);
   }
 
   // True while jobs that were given up on still run.
   bool Stuck();
 
  private:
-  bool Start();
+  // Where the thread starts. A caller that waits for its job at once frees
+  // its own core for it; the kernel would put a new thread on the core that
+  // looks least loaded, which on a busy machine is one where it waits out a
+  // whole time slice of other work before it first runs. Once running, the
+  // thread takes back every core the process may use.
+  enum class Start { kAnywhere, kOnThisCore };
+
+  template <typename MakeJob>
+  bool Give(MakeJob& make_job, Start start) {
+    try {
+      return Post(make_job(), start);
+    } catch (const std::exception&) {
+      return false;
+    }
+  }
+  bool Post(std::function<void()> job, Start start);
+  bool StartThread(Start start);
+  static void* Begin(void* worker);
   void Run();
   bool IdleLocked() const { return finished_ == posted_; }
   bool StuckLocked();
@@ -110,4 +125,7 @@ class Worker {
   bool started_ = false;
   bool given_up_ = false;  // a wait ended before the jobs it waited for
   EventDescriptor idle_;   // signalled when the last job posted has finished
+  // The cores the thread takes back once it runs, when it started on one.
+  cpu_set_t cores_{};
+  bool take_back_cores_ = false;
 };

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sched.h>
 #include <signal.h>
 
 #include <mutex>
@@ -41,6 +42,18 @@ TEST(WorkerTest, AWorkerBlocksEverySignalButTheFaults) {
   ASSERT_EQ(worker.Await(WaitForDescriptor, 5000), WaitEnd::kReady);
   for (const int n : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGABRT, SIGSYS}) EXPECT_FALSE(sigismember(&mask, n)) << n;
   for (const int n : {SIGINT, SIGTERM, SIGHUP, SIGTSTP, SIGCONT, SIGTTOU, SIGRTMIN}) EXPECT_TRUE(sigismember(&mask, n)) << n;
+}
+
+// A worker whose caller waits starts on the caller's core, then takes back
+// every core the process may use.
+TEST(WorkerTest, AWorkerStartedByACallRunsOnEveryCore) {
+  static Worker& worker = *new Worker;
+  static cpu_set_t cores;
+  cpu_set_t ours;
+  ASSERT_EQ(sched_getaffinity(0, sizeof ours, &ours), 0);
+  const auto record = [] { return [] { sched_getaffinity(0, sizeof cores, &cores); }; };
+  ASSERT_EQ(worker.Call(record, WaitForDescriptor, 5000), WaitEnd::kReady);
+  EXPECT_TRUE(CPU_EQUAL(&cores, &ours)) << CPU_COUNT(&cores) << " of " << CPU_COUNT(&ours);
 }
 
 }  // namespace

@@ -4,8 +4,9 @@
 // entry (hidden or not; plain file, directory or anything else) only the
 // first. A caller that passes over an entry for its kind would pass over the
 // rest of that kind too, so they are neither kept nor examined further.
-// The directory is read on a worker of its own: a folder on a mount that
-// has stopped answering holds that thread, not the one that must hear Esc.
+// The directory is read on the file system's worker: a folder on a mount
+// that has stopped answering holds that thread, not the one that must hear
+// Esc.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -133,11 +134,21 @@ void ReadDirectory(const char* pattern, Search& search) {
 // The reader of directories and what it found. Made once and never
 // destroyed: its thread may still be inside a read when the process ends.
 struct DirectoryReader {
-  Worker worker;
+  Worker& worker = FileSystemWorker();
   // The worker's until Await hands them over.
   Search found;
   bool out_of_memory = false;
 };
+
+}  // namespace
+
+Worker& FileSystemWorker() {
+  // Never destroyed: its thread may still be inside a call at exit.
+  static Worker* const worker = new Worker;
+  return *worker;
+}
+
+namespace {
 
 DirectoryReader& Reader() {
   static DirectoryReader* const reader = new DirectoryReader;

@@ -1,8 +1,9 @@
 // Files on POSIX: the command line, file names, directory search, and the
 // one way to open a file without waiting on it, which the sound rooms use
 // on their own threads. The rest runs on the main thread, except the
-// directory search's reading, which runs on a worker of its own (worker.h)
-// that the main thread waits for through the wait its caller hands in.
+// directory search's reading, which runs on the file system's worker
+// (FileSystemWorker below) while the main thread waits for it through the
+// wait its caller hands in.
 // Calls only the system (stat, readdir, open), the worker and the C
 // library's case tables (letter_case.h), never sound or terminal code.
 // What other rooms use is here; the room's own helpers are in paths.h and
@@ -22,6 +23,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/waits.h"
+#include "platform/posix/worker.h"
 
 // The program name, then each argument after one blank, unquoted. The
 // program name is put in double quotes when it holds a blank or a control
@@ -30,11 +32,18 @@
 // is; in every other argument "/" becomes "\".
 std::string FormCommandLine(int argc, const char* const* argv);
 
+// The one thread for calls into the file system that may hang: the
+// directory search and the opening of sound files (sound/decode) both run
+// there, one after the other. A run that plays a file thus starts one thread
+// for both; a new thread may wait a whole time slice for a core that other
+// work holds, which a thread already started and waiting does not.
+Worker& FileSystemWorker();
+
 // What platform::FindFirstEntry does, with the directory read on the
-// search's worker while `wait` watches its descriptor, without a deadline.
+// file system's worker while `wait` watches its descriptor, without a deadline.
 // When the wait ends first (Esc), the search fails with EINTR, as one that
 // found nothing, and the read goes on on the worker, which takes no new
-// search until it is done (EAGAIN meanwhile).
+// job until it is done (EAGAIN meanwhile).
 platform::SearchHandle StartDirectorySearch(const char* pattern, platform::FindData* data, DescriptorWait wait);
 // What platform::FindNextEntry and platform::CloseSearch do.
 bool NextDirectoryEntry(platform::SearchHandle search, platform::FindData* data);

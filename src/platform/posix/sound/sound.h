@@ -2,7 +2,7 @@
 // the built-in WAV reader or libsndfile), and for output and volume a sound
 // server's own protocol or ALSA (output.h). The functions below run on the
 // main thread; every call to the output runs on the sound thread and the
-// opening of sound files on a thread of their own, both Workers (worker.h),
+// opening of sound files on the file system's thread (files.h), both Workers (worker.h),
 // which the main thread waits for only with a bound. Signal handlers touch
 // nothing here, and the workers block every signal but a fault's (worker.h).
 // Calls only the libraries, the system and the files room; where it must

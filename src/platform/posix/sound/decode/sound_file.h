@@ -1,7 +1,7 @@
 // Decoding on POSIX: opening a sound file and reading its frames, by the
 // built-in WAV reader (wav_reader.h) or by libsndfile, loaded the first time
-// a file needs it (sndfile_library.h). Files are opened on a worker of
-// their own (SoundFileOpener); a decoder is then read by one thread at a
+// a file needs it (sndfile_library.h). Files are opened on the file
+// system's worker (files.h, SoundFileOpener); a decoder is then read by one thread at a
 // time, the sound thread while it plays. Calls only the libraries, the
 // system and the files room.
 #pragma once
@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/files/files.h"
 #include "platform/posix/sound/decode/sndfile_library.h"
 #include "platform/posix/sound/driver.h"
 #include "platform/posix/worker.h"
@@ -61,9 +62,9 @@ struct OpenedFile {
   uint32_t code = 0;
 };
 
-// Opens sound files on a worker of its own, so that a folder or a file whose
-// reads hang holds that thread and not the one that must hear Esc. Called on the main
-// thread. A file the decoder found damaged or no sound is not decoded again
+// Opens sound files on the file system's worker (files.h), so that a folder
+// or a file whose reads hang holds that thread and not the one that must
+// hear Esc. Called on the main thread. A file the decoder found damaged or no sound is not decoded again
 // while it stays the same (device, inode, size and change time): some
 // decoders leak at every failed open. A read error or a lack of memory is
 // not remembered. Its worker is never joined, so it is never destroyed.
@@ -88,7 +89,7 @@ class SoundFileOpener {
   void OpenOnWorker(const std::string& name);
   void OpenOnWorkerOrThrow(const std::string& name);
 
-  Worker worker_;
+  Worker& worker_ = FileSystemWorker();
   // The worker's until Await hands it over.
   OpenedFile answer_;
 
