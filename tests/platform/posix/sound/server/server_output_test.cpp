@@ -135,6 +135,29 @@ TEST(ServerOutputTest, AccessRefusedIsSaidOnlyWhereNothingElsePlays) {
   }
 }
 
+// The server's settings are read once a run: after a silent server the next
+// try asks the same server again, though PULSE_SERVER now names none and
+// ALSA would play.
+TEST(ServerOutputTest, ASecondTryAsksTheServerTheFirstFound) {
+  char config[] = "/tmp/peldo-alsa-XXXXXX";
+  const int fd = mkstemp(config);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, "pcm.!default { type null }\n", 27), 27);
+  close(fd);
+  setenv("ALSA_CONFIG_PATH", config, 1);
+  unsetenv("AUDIODEV");
+  ScriptedServer silent({}, ScriptedServer::Listening::kFullQueue);
+  SoundOutput& output = *new SoundOutput;  // never destroyed, as in the player
+  const SoundFormat format{44100, 2, true, {}, 0};
+  uint32_t error = 0;
+  ASSERT_EQ(output.Prepare(format, "t", WaitForDescriptor, 100, &error), WaitEnd::kReady);
+  EXPECT_EQ(error, kMediaNoOutput);
+  ScriptedServer gone({}, ScriptedServer::Listening::kNobody);
+  ASSERT_EQ(output.Prepare(format, "t", WaitForDescriptor, 100, &error), WaitEnd::kReady);
+  EXPECT_EQ(error, kMediaNoOutput) << "the settings were read again";
+  unlink(config);
+}
+
 // The volume word's low half sets the sink's left and centre channels, its
 // high half the right ones.
 TEST(ServerOutputTest, VolumeSetsEachChannelOfTheSinkFromItsSide) {
