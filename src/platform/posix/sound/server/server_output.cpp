@@ -309,6 +309,13 @@ void ServerOutput::SetVolume(uint32_t volume_word, uint64_t deadline) {
 
 }  // namespace
 
+ServerSettings ReadServerSettings() {
+  const ClientConfig config = ReadClientConfig();
+  const std::string machine = MachineId();
+  return {ServerSocketPaths(config, machine), ServerCookie(config), ConfiguredSink(config),
+          ClientProperties(machine)};
+}
+
 std::unique_ptr<OutputDriver> ConnectServerOutput(const ServerSettings& settings, uint64_t deadline,
                                                 ServerAnswer* answer, VolumeControl** volume) {
   auto output = std::make_unique<ServerOutput>(settings);

@@ -16,6 +16,11 @@
 #include "platform/posix/sound/driver.h"
 #include "platform/posix/sound/server/server_connection.h"
 
+// The server's settings as this run reads them, once (server_settings.h:
+// client.conf and the environment, then the sockets, the cookie, the sink
+// and the properties made from them).
+ServerSettings ReadServerSettings();
+
 // Connects to the server `settings` name (PULSE_SERVER, or the user's
 // own), never starting one, by `deadline`; its streams and volume take the
 // same settings. Its driver when it

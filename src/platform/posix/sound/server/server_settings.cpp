@@ -198,10 +198,3 @@ std::string ConfiguredSink(const ClientConfig& config) {
   if (const std::optional<std::string> named = Env("PULSE_SINK"); named && !named->empty()) return *named;
   return config.default_sink.value_or("");
 }
-
-ServerSettings ReadServerSettings() {
-  const ClientConfig config = ReadClientConfig();
-  const std::string machine = MachineId();
-  return {ServerSocketPaths(config, machine), ServerCookie(config), ConfiguredSink(config),
-          ClientProperties(machine)};
-}

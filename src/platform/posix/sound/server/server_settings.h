@@ -5,10 +5,11 @@
 // Read once per run into one value, on the sound thread, from the
 // environment and small files (client.conf, the cookie, the machine id):
 // nothing here waits on a FIFO or a device, creates or writes a file, or
-// reads more than a bounded amount. The room's files: server_settings.cpp
-// reads client.conf and makes the value, server_sockets.cpp finds the
-// sockets, server_identity.cpp the cookie, the machine id and the
-// properties.
+// reads more than a bounded amount. The room's files, from the ground up:
+// server_settings.cpp reads the environment and client.conf,
+// server_sockets.cpp finds the sockets, server_identity.cpp the cookie, the
+// machine id and the properties; ReadServerSettings (server_output.h) puts
+// them together.
 //
 // client.conf is the file PULSE_CLIENTCONFIG names; else
 // $PULSE_CONFIG_PATH/client.conf; else ~/.pulse/client.conf or
@@ -29,8 +30,8 @@
 
 // What the server's client library would read from the environment and the
 // user's files to reach a server and introduce the program: read once per
-// run (ReadServerSettings, on the sound thread, when the server is first
-// reached) and handed to the connection, the stream and /V, so that
+// run (ReadServerSettings in server_output.h, on the sound thread, when the
+// server is first reached) and handed to the connection, the stream and /V, so that
 // client.conf, the cookie and the machine id are each read once.
 struct ServerSettings {
   std::vector<std::string> sockets;  // ServerSocketPaths
@@ -38,7 +39,6 @@ struct ServerSettings {
   std::string sink;                  // ConfiguredSink
   PropertyList properties;           // ClientProperties
 };
-ServerSettings ReadServerSettings();
 
 // ---- The parts of the value, for the room's own files -------------------
 

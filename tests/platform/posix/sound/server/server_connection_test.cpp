@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "platform/platform.h"
+#include "platform/posix/sound/server/server_output.h"
 #include "platform/posix/sound/server/server_protocol.h"
 #include "platform/posix/waits.h"
 #include "scripted_server.h"

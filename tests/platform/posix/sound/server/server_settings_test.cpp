@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/sound/server/server_output.h"
 #include "platform/posix/sound/server/server_settings.h"
 
 namespace {
