@@ -1,7 +1,9 @@
 // The ALSA device and its settings, on the sound thread.
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <exception>
+#include <iterator>
 
 #include "platform/posix/sound/alsa/alsa_library.h"
 #include "platform/posix/sound/alsa/alsa_output.h"
@@ -11,6 +13,14 @@
 #include "platform/posix/system.h"
 
 namespace {
+
+// ALSA's position of each of libsndfile's speakers, by its number (0 is
+// none).
+constexpr unsigned kAlsaSpeakers[] = {
+    SND_CHMAP_UNKNOWN, SND_CHMAP_MONO, SND_CHMAP_FL, SND_CHMAP_FR, SND_CHMAP_FC,  // none, mono, left, right, centre
+    SND_CHMAP_FL, SND_CHMAP_FR, SND_CHMAP_FC, SND_CHMAP_RC, SND_CHMAP_RL, SND_CHMAP_RR, SND_CHMAP_LFE,
+    SND_CHMAP_FLC, SND_CHMAP_FRC, SND_CHMAP_SL, SND_CHMAP_SR, SND_CHMAP_TC, SND_CHMAP_TFL, SND_CHMAP_TFR,
+    SND_CHMAP_TFC, SND_CHMAP_TRL, SND_CHMAP_TRR, SND_CHMAP_TRC};
 
 // Settings the device accepted; a negative ALSA result when it refused.
 int ApplySettings(const AlsaFunctions& alsa, snd_pcm_t* pcm, unsigned rate, unsigned channels,
@@ -59,6 +69,28 @@ int ApplySettings(const AlsaFunctions& alsa, snd_pcm_t* pcm, unsigned rate, unsi
 
 }  // namespace
 
+std::vector<unsigned> DeviceChannelOrder(const std::vector<int>& sound_map, const std::vector<unsigned>& device) {
+  if (sound_map.size() != device.size()) return {};
+  std::vector<unsigned> order;
+  std::vector<bool> taken(sound_map.size());
+  for (const unsigned position : device) {
+    const unsigned speaker = position & SND_CHMAP_POSITION_MASK;
+    size_t from = 0;
+    while (from < sound_map.size() &&
+           (taken[from] || sound_map[from] <= 0 || static_cast<size_t>(sound_map[from]) >= std::size(kAlsaSpeakers) ||
+            kAlsaSpeakers[sound_map[from]] != speaker || speaker == SND_CHMAP_UNKNOWN)) {
+      ++from;
+    }
+    if (from == sound_map.size()) return {};
+    taken[from] = true;
+    order.push_back(static_cast<unsigned>(from));
+  }
+  for (size_t i = 0; i < order.size(); ++i) {
+    if (order[i] != i) return order;
+  }
+  return {};
+}
+
 AlsaOutput::AlsaOutput() : AlsaOutput(AlsaLibrary()) {}
 
 uint32_t AlsaOutput::Open(const SoundFormat& format, const Buffering& buffering, const std::string&, uint64_t deadline) {
@@ -71,20 +103,24 @@ uint32_t AlsaOutput::Open(const SoundFormat& format, const Buffering& buffering,
   if (alsa_ == nullptr) return kMediaNoOutput;
   if (pcm_ != nullptr && (rate != rate_ || channels != channels_ || !(buffering == buffering_))) Drain(deadline);
   if (pcm_ != nullptr) {
+    bool ready = false;
     switch (alsa_->snd_pcm_state(pcm_)) {
       case SND_PCM_STATE_PREPARED:
       case SND_PCM_STATE_RUNNING:
-        return 0;
+        ready = true;
+        break;
       case SND_PCM_STATE_XRUN:
       case SND_PCM_STATE_SETUP:
-        if (alsa_->snd_pcm_prepare(pcm_) == 0) return 0;
+        ready = alsa_->snd_pcm_prepare(pcm_) == 0;
         break;
       default:
         break;
     }
-    Drop();
+    if (!ready) Drop();
   }
-  return OpenDevice(rate, channels, format.int16, buffering);
+  const uint32_t opened = pcm_ != nullptr ? 0 : OpenDevice(rate, channels, format.int16, buffering);
+  if (opened == 0) channel_order_ = DeviceChannelOrder(format.channel_map, device_positions_);
+  return opened;
 }
 
 uint32_t AlsaOutput::OpenDevice(unsigned rate, unsigned channels, bool int16, const Buffering& buffering) {
@@ -105,6 +141,11 @@ uint32_t AlsaOutput::OpenDevice(unsigned rate, unsigned channels, bool int16, co
   } catch (const std::exception&) {
     alsa_->snd_pcm_close(pcm);
     return kMediaNoMemory;
+  }
+  device_positions_.clear();
+  if (snd_pcm_chmap_t* map = alsa_->snd_pcm_get_chmap(pcm)) {
+    device_positions_.assign(map->pos, map->pos + map->channels);
+    std::free(map);
   }
   pcm_ = pcm;
   rate_ = rate;

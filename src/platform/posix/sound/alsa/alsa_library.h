@@ -26,7 +26,7 @@
   X(snd_pcm_sw_params_set_avail_min) X(snd_pcm_sw_params)                                     \
   X(snd_pcm_poll_descriptors_count) X(snd_pcm_poll_descriptors) X(snd_pcm_poll_descriptors_revents) \
   X(snd_pcm_state) X(snd_pcm_prepare) X(snd_pcm_start) X(snd_pcm_drop) X(snd_pcm_drain)       \
-  X(snd_pcm_resume) X(snd_pcm_recover) X(snd_pcm_delay) X(snd_pcm_writei)                     \
+  X(snd_pcm_resume) X(snd_pcm_recover) X(snd_pcm_delay) X(snd_pcm_writei) X(snd_pcm_get_chmap) \
   X(snd_mixer_open) X(snd_mixer_attach) X(snd_mixer_selem_register) X(snd_mixer_load)         \
   X(snd_mixer_close) X(snd_mixer_selem_id_sizeof) X(snd_mixer_selem_id_set_name)              \
   X(snd_mixer_selem_id_set_index) X(snd_mixer_find_selem) X(snd_mixer_selem_has_playback_volume) \

@@ -18,6 +18,14 @@
 typedef struct _snd_pcm snd_pcm_t;
 struct AlsaFunctions;
 
+// Where each of a device's channels takes its sample from: for device
+// channel d, the sound's channel order[d]. `sound_map` names the sound's
+// speakers in libsndfile's SF_CHANNEL_MAP_* values (SoundFormat), `device`
+// the device's in ALSA's SND_CHMAP_* positions. Empty where the channels go
+// as they come: the same order, a map either side lacks, or maps that do
+// not name the same speakers.
+std::vector<unsigned> DeviceChannelOrder(const std::vector<int>& sound_map, const std::vector<unsigned>& device);
+
 class AlsaOutput final : public OutputDriver {
  public:
   // On the process's libasound (AlsaLibrary), loaded here.
@@ -49,6 +57,8 @@ class AlsaOutput final : public OutputDriver {
 
  private:
   uint32_t OpenDevice(unsigned rate, unsigned channels, bool int16, const Buffering& buffering);
+  // The frames in the device's channel order, in reordered_.
+  const void* Reordered(const void* data, long frames);
   Outcome WaitWritable(uint64_t deadline, int stop);
   Outcome WaitForResume(uint64_t deadline, int stop);
 
@@ -59,6 +69,12 @@ class AlsaOutput final : public OutputDriver {
   Buffering buffering_;
   bool int16_samples_ = false;  // else floats
   std::vector<pollfd> poll_fds_;  // the stop descriptor, then the device's
+  // A device that says where its speakers are gets each of the sound's
+  // channels on the speaker the sound names: a 5.1 sound's centre is not
+  // the rear left of a card whose order differs.
+  std::vector<unsigned> device_positions_;  // empty when the device does not say
+  std::vector<unsigned> channel_order_;     // DeviceChannelOrder for the sound playing
+  std::vector<unsigned char> reordered_;
 };
 
 // The volume of the device's mixer (mixer.h), through the process's

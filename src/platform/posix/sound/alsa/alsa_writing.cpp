@@ -3,6 +3,7 @@
 // thread.
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "platform/platform.h"
 #include "platform/posix/sound/alsa/alsa_library.h"
@@ -27,6 +28,7 @@ Written AlsaOutput::Write(const void* data, long frames, uint64_t deadline, int 
     const int ready = PollUntil(&stopped, stop >= 0 ? 1 : 0, deadline);
     return {ready > 0 ? Outcome::kStopped : ready < 0 ? Outcome::kFailed : Outcome::kDone, 0};
   }
+  if (!channel_order_.empty()) data = Reordered(data, frames);
   for (;;) {
     const snd_pcm_sframes_t written = alsa_->snd_pcm_writei(pcm_, data, static_cast<snd_pcm_uframes_t>(frames));
     if (written >= 0) return {Outcome::kDone, static_cast<long>(written)};
@@ -39,6 +41,21 @@ Written AlsaOutput::Write(const void* data, long frames, uint64_t deadline, int 
     // An underrun is recovered; anything else ends the sound.
     if (alsa_->snd_pcm_recover(pcm_, static_cast<int>(written), 1) < 0) return {Outcome::kFailed, 0};
   }
+}
+
+const void* AlsaOutput::Reordered(const void* data, long frames) {
+  const size_t sample = int16_samples_ ? 2 : 4;
+  const size_t channels = channel_order_.size();
+  reordered_.resize(static_cast<size_t>(frames) * channels * sample);
+  const auto* from = static_cast<const unsigned char*>(data);
+  unsigned char* to = reordered_.data();
+  for (long frame = 0; frame < frames; ++frame, from += channels * sample) {
+    for (const unsigned channel : channel_order_) {
+      std::memcpy(to, from + channel * sample, sample);
+      to += sample;
+    }
+  }
+  return reordered_.data();
 }
 
 Outcome AlsaOutput::WaitForResume(uint64_t deadline, int stop) {

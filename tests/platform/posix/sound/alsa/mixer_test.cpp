@@ -1,17 +1,21 @@
 // The ALSA room: the mixer control the volume is set on (against a fake
 // libasound), the card mixer's scale (a channel's 0..65535 mapped onto a
-// control's range), and the sounds the output refuses before any device.
+// control's range), the sounds the output refuses before any device, and
+// the speaker each channel goes to.
 #include "platform/posix/sound/alsa/mixer.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "platform/posix/sound/alsa/alsa_library.h"
 #include "platform/posix/sound/alsa/alsa_output.h"
 #include "platform/posix/sound/media_errors.h"
+#include "platform/posix/waits.h"
 
 namespace {
 
@@ -94,6 +98,47 @@ TEST(AlsaOutputTest, RefusesWhatNoOutputPlaysBeforeOpeningTheDevice) {
     AlsaOutput output(nullptr);
     EXPECT_EQ(output.Open(SoundFormat{row.rate, row.channels, true, {}, 0}, {}, "", 0), row.code) << row.why;
   }
+}
+
+// Each channel goes to the speaker the sound names, in the device's order,
+// here a device that writes what it is given to a file.
+TEST(AlsaOutputTest, ChannelsGoToTheSpeakersTheSoundNames) {
+  const std::vector<int> wav51 = {5, 6, 7, 11, 9, 10};  // FL FR FC LFE RL RR
+  const struct {
+    const char* why;
+    std::vector<int> sound;
+    const char* device;  // its speakers; none where it does not say
+    std::vector<int16_t> heard;
+  } cases[] = {
+      {"a 5.1 WAV on ALSA's 5.1 order", wav51, "FL,FR,RL,RR,FC,LFE", {1, 2, 5, 6, 3, 4}},
+      {"left and right on a device that has them the other way", {2, 3}, "FR,FL", {2, 1}},
+      {"a device that does not say", wav51, nullptr, {1, 2, 3, 4, 5, 6}},
+      {"a speaker the sound lacks", {5, 6}, "FL,RL", {1, 2}},
+  };
+  char folder[] = "/tmp/peldo-speakers-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string heard = std::string(folder) + "/heard";
+  unsetenv("AUDIODEV");
+  for (const auto& row : cases) {
+    // A file of its own each time: ALSA reads a file again only when its time changes.
+    const std::string config = std::string(folder) + "/" + std::to_string(&row - cases) + ".conf";
+    setenv("ALSA_CONFIG_PATH", config.c_str(), 1);
+    std::ofstream(config) << "pcm.!default { type file file \"" << heard << "\" format raw slave.pcm { type null "
+                          << (row.device ? std::string("chmap [ \"") + row.device + "\" ]" : "") << " } }\n";
+    std::vector<int16_t> frame(row.sound.size());
+    for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<int16_t>(i + 1);
+    const SoundFormat format{44100, static_cast<unsigned>(frame.size()), true, row.sound, 0};
+    AlsaOutput output;
+    ASSERT_EQ(output.Open(format, BufferingFor(format, false), "", DeadlineAfter(2000)), 0u) << row.why;
+    output.Write(frame.data(), 1, DeadlineAfter(2000), -1);
+    output.Drain(DeadlineAfter(2000));
+    std::ifstream file(heard, std::ios::binary);
+    file.read(reinterpret_cast<char*>(frame.data()), static_cast<std::streamsize>(frame.size() * 2));
+    EXPECT_EQ(frame, row.heard) << row.why;
+    unlink(heard.c_str());
+    unlink(config.c_str());
+  }
+  rmdir(folder);
 }
 
 struct ScaleCase {
