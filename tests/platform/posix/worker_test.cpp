@@ -38,8 +38,11 @@ TEST(WorkerTest, GivenUpOnIsStuckUntilItsJobAndTheUndoHaveRun) {
 TEST(WorkerTest, AWorkerBlocksEverySignalButTheFaults) {
   static Worker& worker = *new Worker;
   static sigset_t mask;
+  sigset_t ours;
   ASSERT_TRUE(worker.Post([] { pthread_sigmask(SIG_SETMASK, nullptr, &mask); }));
   ASSERT_EQ(worker.Await(WaitForDescriptor, 5000), WaitEnd::kReady);
+  pthread_sigmask(SIG_SETMASK, nullptr, &ours);
+  EXPECT_FALSE(sigismember(&ours, SIGINT)) << "the thread that started the worker has its own mask back";
   for (const int n : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGABRT, SIGSYS}) EXPECT_FALSE(sigismember(&mask, n)) << n;
   for (const int n : {SIGINT, SIGTERM, SIGHUP, SIGTSTP, SIGCONT, SIGTTOU, SIGRTMIN}) EXPECT_TRUE(sigismember(&mask, n)) << n;
 }

@@ -62,7 +62,9 @@ class MediaLayerTest : public testing::Test {
     char templ[] = "/tmp/peldo-media-XXXXXX";
     ASSERT_NE(mkdtemp(templ), nullptr);
     root_ = templ;
-    std::ofstream(root_ + "/alsa.conf") << "pcm.!default { type null }\n";
+    // What is played is kept in played.raw, to be counted.
+    std::ofstream(root_ + "/alsa.conf") << "pcm.!default { type file slave.pcm { type null } file \"" << root_
+                                        << "/played.raw\" format raw }\n";
     // ALSA reads its configuration again when this changes; AUDIODEV keeps
     // the sound on ALSA when a sound server runs.
     setenv("ALSA_CONFIG_PATH", (root_ + "/alsa.conf").c_str(), 1);
@@ -225,6 +227,7 @@ TEST_F(MediaLayerTest, NameWithAQuoteAndAnyLetterCaseOpens) {
 
 TEST_F(MediaLayerTest, PlayingAgainStartsOverAndRepetitionsReuseTheDevice) {
   const std::string name = Quoted(Path("tone.wav"));
+  FinishSound(WaitForDescriptor);  // a device still open from an earlier test is closed
   for (int repetition = 0; repetition < 3; ++repetition) {
     ASSERT_EQ(Send("open " + name), 0u) << repetition;
     for (int play = 0; play < 2; ++play) {
@@ -234,6 +237,8 @@ TEST_F(MediaLayerTest, PlayingAgainStartsOverAndRepetitionsReuseTheDevice) {
     }
     ASSERT_EQ(Send("close " + name), 0u) << repetition;
   }
+  FinishSound(WaitForDescriptor);
+  EXPECT_EQ(std::filesystem::file_size(Path("played.raw")), 6u * 4410 * 4) << "every play from the first frame";
 }
 
 // The source is the sound thread's from Start until Finish returns true. A
@@ -317,7 +322,7 @@ TEST(MediaErrorTextTest, DecoderAndDeviceFailuresMapToTheirCause) {
     const char* text = sndfile->sf_error_number(row.decoder_error);
     EXPECT_EQ(CodeForDecoderError(row.decoder_error, text, row.error_number), row.code) << row.why;
   }
-  EXPECT_EQ(CodeForFileError(ENOENT), kMediaFileNotFound);
+  for (const int missing : {ENOENT, ENOTDIR, ENAMETOOLONG, ELOOP}) EXPECT_EQ(CodeForFileError(missing), kMediaFileNotFound);
   EXPECT_EQ(CodeForFileError(EACCES), kMediaFileUnreadable);
   EXPECT_EQ(CodeForOutputOpenError(-ENOENT), kMediaNoOutput);
   EXPECT_EQ(CodeForOutputOpenError(-ECONNREFUSED), kMediaNoOutput);

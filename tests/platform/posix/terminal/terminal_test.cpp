@@ -71,7 +71,8 @@ TEST(TerminalModeTest, GivenBackAtEveryEndOnlyWhereNobodySetAModeSince) {
                       {SIGHUP, {}, nullptr, SIGHUP}, {SIGSEGV, {}, nullptr, SIGSEGV}, {SIGTSTP, {}, nullptr, 0},
                       {SIGHUP, {SIGHUP}, nullptr, 0}, {0, {SIGINT, SIGQUIT}, "/dev/null", -2},
                       {0, {SIGINT}, "/dev/null", 0}, {0, {SIGQUIT}, "/dev/null", 0},
-                      {0, {SIGINT, SIGQUIT}, "/proc/self/exe", 0}, {0, {SIGINT, SIGQUIT}, nullptr, 0}};
+                      {0, {SIGINT, SIGQUIT}, "/proc/self/exe", 0}, {0, {SIGINT, SIGQUIT}, nullptr, 0},
+                      {SIGRTMIN, {}, nullptr, SIGRTMIN}, {SIGPIPE, {}, nullptr, 0}};
   for (const Row& row : rows) {
     for (const bool set_since : {false, true}) {
       int master = -1, slave = -1;

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -139,6 +141,32 @@ TEST(AlsaOutputTest, ChannelsGoToTheSpeakersTheSoundNames) {
     unlink(config.c_str());
   }
   rmdir(folder);
+}
+
+// A device that refuses the sample asked for is given the other, and the
+// feed told so: samples of the kind it did not take would play as noise.
+TEST(AlsaOutputTest, PlaysTheSampleTheDeviceTakes) {
+  const struct {
+    const char* why;
+    const char* device;
+    bool int16, takes_int16;
+  } cases[] = {
+      {"a device of integers plays a float sound as 16 bits", "type linear slave { pcm { type null } format S32_LE }",
+       false, true},
+      {"one that takes floats plays them", "type null", false, false},
+  };
+  setenv("AUDIODEV", "default", 1);
+  for (const auto& row : cases) {
+    // A new name for each: ALSA reads its configuration again when the name changes.
+    const std::string config = testing::TempDir() + "peldo-alsa-" + std::to_string(&row - cases) + ".conf";
+    std::ofstream(config) << "pcm.!default { " << row.device << " }\n";
+    setenv("ALSA_CONFIG_PATH", config.c_str(), 1);
+    AlsaOutput output;
+    const SoundFormat format{44100, 2, row.int16, {}, 0};
+    ASSERT_EQ(output.Open(format, BufferingFor(format, false), "", DeadlineAfter(5000)), 0u) << row.why;
+    EXPECT_EQ(output.TakesInt16(), row.takes_int16) << row.why;
+    std::remove(config.c_str());
+  }
 }
 
 struct ScaleCase {

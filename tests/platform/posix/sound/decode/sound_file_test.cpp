@@ -26,8 +26,9 @@ std::string Le(uint64_t value, int bytes) {
 std::string Chunk(const std::string& id, const std::string& body) {
   return id + Le(body.size(), 4) + body + std::string(body.size() % 2, '\0');
 }
-// `frames` frames at 8000 Hz, every byte 0x40, with `extra` chunks before
-// the data; the tag 0xFFFE makes it extensible, with `mask`.
+// `frames` frames at 8000 Hz, the bytes counting up from 0x40 (so that
+// byte order shows), with `extra` chunks before the data; the tag 0xFFFE
+// makes it extensible, with `mask`.
 std::string Wav(unsigned tag, unsigned channels, unsigned bits, unsigned frames, uint32_t mask = 0,
                 const std::string& extra = "") {
   std::string fmt = Le(tag, 2) + Le(channels, 2) + Le(8000, 4) + Le(8000 * channels * bits / 8, 4) +
@@ -35,7 +36,8 @@ std::string Wav(unsigned tag, unsigned channels, unsigned bits, unsigned frames,
   if (tag == 0xFFFE) {  // the PCM subformat's GUID follows the mask
     fmt += Le(22, 2) + Le(bits, 2) + Le(mask, 4) + Le(1, 4) + Le(0x00100000, 4) + Le(0xAA000080, 4) + Le(0x719B3800, 4);
   }
-  const std::string data(frames * channels * bits / 8, 0x40);
+  std::string data(frames * channels * bits / 8, 0);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(0x40 + i);
   const std::string body = "WAVE" + Chunk("fmt ", fmt) + extra + Chunk("data", data);
   return "RIFF" + Le(body.size(), 4) + body;
 }
@@ -63,12 +65,14 @@ TEST(WavReaderTest, TakesPlainPcmWholeAndLeavesTheRestToLibsndfile) {
     std::vector<int> map;
   } cases[] = {
       {"8-bit, unsigned", Wav(1, 1, 8, 5), 5, -16384, {}},
-      {"16-bit", Wav(1, 2, 16, 7), 7, 0x4040, {}},
-      {"24-bit", Wav(1, 2, 24, 3), 3, 0x4040, {}},
-      {"32-bit", Wav(1, 1, 32, 4), 4, 0x4040, {}},
-      {"5.1, its mask: centre third, LFE fourth", Wav(0xFFFE, 6, 16, 2, 0x3F), 2, 0x4040, {kL, kR, kC, kLfe, kBL, kBR}},
-      {"a mask of 0 names no speaker", Wav(0xFFFE, 4, 24, 2), 2, 0x4040, {}},
-      {"INFO tags in a LIST chunk, as ffmpeg writes", Wav(1, 2, 16, 6, 0, list), 6, 0x4040, {}},
+      {"16-bit", Wav(1, 2, 16, 7), 7, 0x4140, {}},
+      {"24-bit: its top two bytes", Wav(1, 2, 24, 3), 3, 0x4241, {}},
+      {"32-bit", Wav(1, 1, 32, 4), 4, 0x4342, {}},
+      {"5.1, its mask: centre third, LFE fourth", Wav(0xFFFE, 6, 16, 2, 0x3F), 2, 0x4140, {kL, kR, kC, kLfe, kBL, kBR}},
+      {"a mask of 0 names no speaker", Wav(0xFFFE, 4, 24, 2), 2, 0x4241, {}},
+      {"INFO tags in a LIST chunk, as ffmpeg writes", Wav(1, 2, 16, 6, 0, list), 6, 0x4140, {}},
+      {"a data size past the end of the file is cut to whole frames in it", Wav(1, 2, 16, 8).substr(0, 44 + 26), 6,
+       0x4140, {}},
       {"a data marker in a LIST, which libsndfile backs out of",
        Wav(1, 2, 16, 6, 0, Chunk("LIST", "INFOdata" + Le(4, 4) + "abcd")), 0, 0, {}},
       {"float samples", Wav(3, 2, 32, 4), 0, 0, {}},
@@ -104,9 +108,10 @@ TEST(SoundFileTest, AFileWithoutAMapPlaysInItsFormatsOrderAndAMapWins) {
     const char* why;
     std::string file;
     std::vector<int> map;
+    bool int16 = true;  // floats past full scale are clipped only when read as floats
   } files[] = {
       {"a 5.1 WAV without a mask: centre third, LFE fourth", Wav(1, 6, 16, 2), {kL, kR, kC, kLfe, kBL, kBR}},
-      {"a float 7.1 WAV, read by libsndfile", Wav(3, 8, 32, 2), {kL, kR, kC, kLfe, kBL, kBR, kSL, kSR}},
+      {"a float 7.1 WAV, read by libsndfile", Wav(3, 8, 32, 2), {kL, kR, kC, kLfe, kBL, kBR, kSL, kSR}, false},
       {"the mask wins", Wav(0xFFFE, 6, 16, 2, 0x60F), {kL, kR, kC, kLfe, kSL, kSR}},
       {"a 5.1 FLAC", FlacHeader(6), {kL, kR, kC, kLfe, kBL, kBR}},
   };
@@ -115,6 +120,7 @@ TEST(SoundFileTest, AFileWithoutAMapPlaysInItsFormatsOrderAndAMapWins) {
     uint32_t code = 0;
     EXPECT_NE(OpenSoundDecoder(Holding(row.file), &format, &code), nullptr) << row.why << ": " << code;
     EXPECT_EQ(format.channel_map, row.map) << row.why;
+    EXPECT_EQ(format.int16, row.int16) << row.why;
   }
   const int kFlac = SF_FORMAT_FLAC | SF_FORMAT_PCM_16, kVorbis = SF_FORMAT_OGG | SF_FORMAT_VORBIS;
   const struct {

@@ -194,6 +194,38 @@ TEST(ServerOutputTest, AConnectionStillUnderWayIsNotWaitedForAtTheEnd) {
   EXPECT_LT(platform::MonotonicMilliseconds() - start, 500u);
 }
 
+// The stream asks for the sink the user named, else the server's choice,
+// for the buffering in bytes of its samples, and shows the sound's name.
+TEST(ServerOutputTest, AStreamAsksForItsSinkBufferingAndName) {
+  const struct {
+    const char* why;
+    uint8_t format;
+    std::string sink;
+    uint32_t bytes[3];  // held, waited for before it starts, asked for at a time
+  } cases[] = {
+      {"16-bit on the user's sink", protocol::kSigned16, "mine", {176400, 1764, 44100}},
+      {"floats on the server's choice", protocol::kFloat32, "", {352800, 3528, 88200}},
+  };
+  for (const auto& row : cases) {
+    const TagWriter request =
+        StreamRequest(protocol::kVersion, row.format, 44100, {1, 2}, "ding.wav", row.sink, {1000000, 250000, 10000});
+    TagReader values(request.Bytes());
+    uint32_t index = 0, longest = 0, held = 0, start = 0, asked = 0, group = 0;
+    std::string sink = "(none)";
+    bool corked = true, flag = false;
+    PropertyList properties;
+    ASSERT_TRUE(values.SampleFormat() && values.ChannelMap(nullptr) && values.U32(&index) && values.String(&sink) &&
+                values.U32(&longest) && values.Bool(&corked) && values.U32(&held) && values.U32(&start) &&
+                values.U32(&asked) && values.U32(&group) && values.Volume()) << row.why;
+    for (int i = 0; i < 9; ++i) ASSERT_TRUE(values.Bool(&flag)) << row.why;
+    ASSERT_TRUE(values.Properties(&properties)) << row.why;
+    EXPECT_EQ(sink, row.sink) << row.why;
+    EXPECT_FALSE(corked) << row.why;
+    EXPECT_EQ((std::vector<uint32_t>{held, start, asked}), std::vector<uint32_t>(row.bytes, row.bytes + 3)) << row.why;
+    EXPECT_EQ(properties, (PropertyList{{"media.name", std::string("ding.wav", 9)}})) << "a text with its zero";
+  }
+}
+
 struct PositionsCase {
   const char* why;
   unsigned channels;
