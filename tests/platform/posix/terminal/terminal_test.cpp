@@ -126,6 +126,32 @@ TEST(TerminalModeTest, EscAloneIsHeardAndACursorKeyIsNot) {
   for (const int fd : {master, slave, ready[0], ready[1]}) close(fd);
 }
 
+// Started in the background, it leaves the terminal's mode and keys to the
+// shell; brought to the foreground ("fg"), it takes them.
+TEST(TerminalModeTest, KeysAreTakenOnlyInTheForeground) {
+  int master = -1, slave = -1, ready[2];
+  ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t session = ForkAtTerminal(slave);
+  if (session == 0) {
+    if (const pid_t job = fork(); job != 0) _exit(EndOf(job) == 0 ? 0 : 1);
+    setpgid(0, 0);
+    InstallSignalHandlers();
+    platform::PrepareConsole();
+    termios now{};
+    if (tcgetattr(slave, &now) != 0 || (now.c_lflag & ICANON) == 0 || EscPressed()) _exit(2);
+    signal(SIGTTOU, SIG_IGN);
+    tcsetpgrp(slave, getpgrp());
+    [[maybe_unused]] const ssize_t written = write(ready[1], "", 1);
+    _exit(WaitForDescriptorOrEsc(-1, 5000) == WaitEnd::kEscPressed ? 0 : 3);
+  }
+  pollfd started = {ready[0], POLLIN, 0};
+  ASSERT_EQ(poll(&started, 1, 5000), 1);
+  ASSERT_EQ(write(master, "\x1b", 1), 1);
+  EXPECT_EQ(EndOf(session), 0);
+  for (const int fd : {master, slave, ready[0], ready[1]}) close(fd);
+}
+
 // A job in the background whose shell leaves: the terminal is no longer its
 // own, and no one sends it SIGHUP. Its waits go on, without spinning.
 TEST(TerminalModeTest, ALostTerminalEndsNothingAndIsNoLongerWatched) {
