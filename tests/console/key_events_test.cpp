@@ -40,6 +40,10 @@ INSTANTIATE_TEST_SUITE_P(
         KeyCase{"F1", KeyPress(0, 0x3B), std::string("\0\x3b", 2)},
         KeyCase{"AltLetterIsTwoBytes", KeyPress('a', 0x1E, kLeftAltPressed), std::string("\0\x1e", 2)},
         KeyCase{"RightAltLetterIsTwoBytes", KeyPress('p', 0x19, kRightAltPressed), std::string("\0\x19", 2)},
+        KeyCase{"AltFirstLetterOfTopRow", KeyPress('q', 0x10, kLeftAltPressed), std::string("\0\x10", 2)},
+        KeyCase{"AltLastLetterOfMiddleRow", KeyPress('l', 0x26, kLeftAltPressed), std::string("\0\x26", 2)},
+        KeyCase{"AltFirstLetterOfBottomRow", KeyPress('z', 0x2C, kLeftAltPressed), std::string("\0\x2c", 2)},
+        KeyCase{"AltLastLetterOfBottomRow", KeyPress('m', 0x32, kLeftAltPressed), std::string("\0\x32", 2)},
         KeyCase{"AltDigitStaysOneByte", KeyPress('1', 0x02, kLeftAltPressed), "1"},
         KeyCase{"CapsShiftDigitGivesSymbol", KeyPress('1', 0x02, kCapsLockOn | kShiftPressed), "!"},
         KeyCase{"CapsSymbolGivesDigit", KeyPress('!', 0x02, kCapsLockOn), "1"},
@@ -51,7 +55,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(PollKeyTest, SkipsReleasesModifiersAndOtherEvents) {
   ResetFake();
   platform::KeyEvent mouse;  // not a key event
-  Fake().key_events = {mouse, KeyPress(0, 0x2A), KeyRelease('q', 0x10), KeyPress(0, 0x1D), EscPress(),
+  Fake().key_events = {mouse, KeyPress(0, 0x2A), KeyRelease('q', 0x10), KeyPress(0, 0x1D), KeyPress(0, 0x36),
+                       KeyPress(0, 0x38), KeyPress(0, 0x3A), KeyPress(0, 0x45), KeyPress(0, 0x46), EscPress(),
                        KeyPress('z', 0x2C)};
   EXPECT_TRUE(EscPressed());
   ASSERT_EQ(Fake().key_events.size(), 1u);

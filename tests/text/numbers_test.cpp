@@ -235,6 +235,7 @@ TEST(RoundToInt32Test, NearestWithTiesToEven) {
       {"the smallest value", -2147483648.0, kMin},
       {"half above the smallest value to even", -2147483646.5, -2147483646},
       {"rounds up to the smallest value", -2147483648.4, kMin},
+      {"rounds down past the smallest value, no wrap", -2147483648.6, kMin},
       {"below the smallest value", -2147483649.0, kMin},
       {"32 bits unsigned does not wrap", 4294967295.0, kMin},
       {"2^32 + 5 does not wrap", 4294967301.0, kMin},

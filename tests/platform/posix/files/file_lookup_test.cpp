@@ -31,8 +31,8 @@ class FileLookupTest : public testing::Test {
     for (const char* directory : {"x.wav", "sounds", "only/d.wav", "only/.d", "accents", "case"}) {
       std::filesystem::create_directories(directory);
     }
-    for (const char* file : {"ding.wav", "Mixed.WAV", "z.wav", "fz.wav", ".hidden.wav",
-                             "sounds/Bell.wav", "sounds/.Hidden", "only/.h.wav", "Été.wav",
+    for (const char* file : {"ding.wav", "Mixed.WAV", "z.wav", "fz.wav", ".hidden.wav", "sounds/Bell.wav",
+                             "sounds/.Hidden", "sounds/_Intro.wav", "sounds/Bell.wav.bak", "only/.h.wav", "Été.wav",
                              "accents/Éb.wav", "accents/éa.wav", "accents/\xC9t\xE9.wav", "case/Ding.wav",
                              "case/ding.wav"}) {
       std::ofstream(file) << "RIFF";
@@ -95,7 +95,8 @@ TEST_F(FileLookupTest, FindsOnlyPlainVisibleFiles) {
       {"first of the kinds allowed", "only\\*.wav", "d.wav", platform::kAttributeDirectory},
       {"a hidden directory, never \".\" or \"..\"", "only\\*", ".d",
        platform::kAttributeDirectory | platform::kAttributeHidden},
-      {"trailing backslash searches the directory, hidden skipped", "sounds\\", "Bell.wav"},
+      // "_" comes after the letters, as in their capitals; a shorter name before a longer one.
+      {"trailing backslash searches the directory in order, hidden skipped", "sounds\\", "Bell.wav"},
       {"only a directory, a hidden file and a FIFO match", "only\\*.wav", ""},
       {"a directory of unacceptable entries", "only\\", ""},
       {"absolute path", root_ + "/sounds/bell.wav", "Bell.wav"},

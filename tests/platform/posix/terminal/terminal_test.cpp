@@ -15,6 +15,7 @@
 #include <ctime>
 #include <vector>
 
+#include "console/key_events.h"
 #include "platform/platform.h"
 #include "platform/posix/terminal/ownership.h"
 #include "platform/posix/terminal/terminal.h"
@@ -86,7 +87,8 @@ TEST(TerminalModeTest, GivenBackAtEveryEndOnlyWhereNobodySetAModeSince) {
       if (child == 0) {
         InstallSignalHandlers();
         platform::PrepareConsole();
-        if (tcgetattr(slave, &now) != 0 || (now.c_lflag & ICANON) != 0) _exit(2);
+        // Keys come without Enter and without echo; Ctrl+C keeps its signal.
+        if (tcgetattr(slave, &now) != 0 || (now.c_lflag & (ICANON | ECHO | ISIG)) != ISIG) _exit(2);
         if (set_since) tcsetattr(slave, TCSANOW, &other);
         if (row.raised != 0) raise(row.raised);
         GiveTerminalBack();
@@ -101,6 +103,54 @@ TEST(TerminalModeTest, GivenBackAtEveryEndOnlyWhereNobodySetAModeSince) {
       close(slave);
     }
   }
+}
+
+// Keys typed at the terminal: a cursor key is no Esc although its bytes
+// begin with one; an Esc on its own is heard once the terminal stays quiet.
+TEST(TerminalModeTest, EscAloneIsHeardAndACursorKeyIsNot) {
+  int master = -1, slave = -1, ready[2];
+  ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = ForkAtTerminal(slave);
+  if (child == 0) {
+    InstallSignalHandlers();
+    platform::PrepareConsole();
+    [[maybe_unused]] const ssize_t written = write(ready[1], "", 1);
+    if (WaitForDescriptorOrEsc(-1, 5000) != WaitEnd::kEscPressed) _exit(3);
+    const bool x = EscPressed(), up = EscPressed(), esc = EscPressed();
+    _exit(!x && !up && esc ? 0 : 4);
+  }
+  pollfd started = {ready[0], POLLIN, 0};
+  ASSERT_EQ(poll(&started, 1, 5000), 1);
+  ASSERT_EQ(write(master, "x\x1b[A\x1b", 5), 5);
+  EXPECT_EQ(EndOf(child), 0);
+  for (const int fd : {master, slave, ready[0], ready[1]}) close(fd);
+}
+
+// Started in the background, it leaves the terminal's mode and keys to the
+// shell; brought to the foreground ("fg"), it takes them.
+TEST(TerminalModeTest, KeysAreTakenOnlyInTheForeground) {
+  int master = -1, slave = -1, ready[2];
+  ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t session = ForkAtTerminal(slave);
+  if (session == 0) {
+    if (const pid_t job = fork(); job != 0) _exit(EndOf(job) == 0 ? 0 : 1);
+    setpgid(0, 0);
+    InstallSignalHandlers();
+    platform::PrepareConsole();
+    termios now{};
+    if (tcgetattr(slave, &now) != 0 || (now.c_lflag & ICANON) == 0 || EscPressed()) _exit(2);
+    signal(SIGTTOU, SIG_IGN);
+    tcsetpgrp(slave, getpgrp());
+    [[maybe_unused]] const ssize_t written = write(ready[1], "", 1);
+    _exit(WaitForDescriptorOrEsc(-1, 5000) == WaitEnd::kEscPressed ? 0 : 3);
+  }
+  pollfd started = {ready[0], POLLIN, 0};
+  ASSERT_EQ(poll(&started, 1, 5000), 1);
+  ASSERT_EQ(write(master, "\x1b", 1), 1);
+  EXPECT_EQ(EndOf(session), 0);
+  for (const int fd : {master, slave, ready[0], ready[1]}) close(fd);
 }
 
 // A job in the background whose shell leaves: the terminal is no longer its
