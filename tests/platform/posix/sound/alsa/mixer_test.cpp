@@ -125,9 +125,17 @@ TEST(AlsaOutputTest, ChannelsGoToTheSpeakersTheSoundNames) {
     // A file of its own each time: ALSA reads a file again only when its time changes.
     const std::string config = std::string(folder) + "/" + std::to_string(&row - cases) + ".conf";
     setenv("ALSA_CONFIG_PATH", config.c_str(), 1);
-    std::ofstream(config) << "pcm.!default { type file file \"" << heard << "\" format raw slave.pcm { type null "
-                          << (row.device ? std::string("chmap [ \"") + row.device + "\" ]" : "") << " } }\n";
+    // The speakers are said by a route plugin that passes each channel on
+    // (the null device's own map is never freed).
     std::vector<int16_t> frame(row.sound.size());
+    std::string device = "type null";
+    if (row.device) {
+      device = "type route slave { pcm { type null } channels " + std::to_string(frame.size()) + " } chmap [ \"" +
+               row.device + "\" ]";
+      for (size_t i = 0; i < frame.size(); ++i) device += " ttable." + std::to_string(i) + "." + std::to_string(i) + " 1";
+    }
+    std::ofstream(config) << "pcm.!default { type file file \"" << heard << "\" format raw slave.pcm { " << device
+                          << " } }\n";
     for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<int16_t>(i + 1);
     const SoundFormat format{44100, static_cast<unsigned>(frame.size()), true, row.sound, 0};
     AlsaOutput output;
