@@ -241,6 +241,30 @@ TEST_F(MediaLayerTest, PlayingAgainStartsOverAndRepetitionsReuseTheDevice) {
   EXPECT_EQ(std::filesystem::file_size(Path("played.raw")), 6u * 4410 * 4) << "every play from the first frame";
 }
 
+// Esc while the output is still opening leaves the sound open and silent,
+// with no error to print: here the device writes to a FIFO nobody reads yet.
+TEST_F(MediaLayerTest, EscWhileTheOutputOpensIsNoError) {
+  const std::string fifo = Path("held.raw"), config = Path("held.conf"), held = Quoted(Path("mono.wav"));
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::ofstream(config) << "pcm.!default { type file slave.pcm { type null } file \"" << fifo << "\" format raw }\n";
+  std::ofstream(Path("mono.wav"), std::ios::binary) << WavBytes(441, 1, 22050);  // the device is opened anew
+  setenv("ALSA_CONFIG_PATH", config.c_str(), 1);
+  // The file opens well within the second; the device never does.
+  const DescriptorWait esc_after_a_second = [](int descriptor, int) {
+    WaitForDescriptor(descriptor, 1000);
+    return WaitEnd::kEscPressed;
+  };
+  EXPECT_EQ(ExecuteMediaCommand(("open " + held).c_str(), nullptr, 0, esc_after_a_second), 0u);
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);  // lets the device open
+  EXPECT_EQ(Send("close " + held), 0u);
+  setenv("ALSA_CONFIG_PATH", Path("alsa.conf").c_str(), 1);
+  // The output takes the next sound once the device it gave up on is closed.
+  const std::string tone = Quoted(Path("tone.wav"));
+  for (int tries = 0; tries < 500 && Send("open " + tone) != 0; ++tries) WaitForDescriptor(-1, 10);
+  EXPECT_EQ(Send("close " + tone), 0u);
+  close(reader);
+}
+
 // The source is the sound thread's from Start until Finish returns true. A
 // Finish that gives up leaves it there and holds the thread; once the feed
 // lets go, Finish takes it back.
