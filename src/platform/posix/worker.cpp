@@ -59,34 +59,34 @@ bool Worker::StuckLocked() {
 
 // Called with the lock held.
 bool Worker::StartThread(Start start) {
-  pthread_attr_t attributes;
-  if (pthread_attr_init(&attributes) != 0) return false;
-  pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+  cpu_set_t here;
+  CPU_ZERO(&here);
   const int core = start == Start::kOnThisCore ? sched_getcpu() : -1;
   take_back_cores_ = core >= 0 && core < CPU_SETSIZE && sched_getaffinity(0, sizeof cores_, &cores_) == 0;
-  if (take_back_cores_) {
-    cpu_set_t here;
-    CPU_ZERO(&here);
-    CPU_SET(core, &here);
-    take_back_cores_ = pthread_attr_setaffinity_np(&attributes, sizeof here, &here) == 0;
-  }
+  if (take_back_cores_) CPU_SET(core, &here);
   // The thread starts with the mask it is created under.
   const sigset_t mask = WorkerSignalMask();
   sigset_t previous;
   pthread_sigmask(SIG_SETMASK, &mask, &previous);
-  pthread_t thread;
-  started_ = pthread_create(&thread, &attributes, &Worker::Begin, this) == 0;
+  started_ = CreateThread(take_back_cores_ ? &here : nullptr);
   if (!started_ && take_back_cores_) {
     // The core may have been taken from the process meanwhile.
-    pthread_attr_destroy(&attributes);
-    pthread_attr_init(&attributes);
-    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
     take_back_cores_ = false;
-    started_ = pthread_create(&thread, &attributes, &Worker::Begin, this) == 0;
+    started_ = CreateThread(nullptr);
   }
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  pthread_attr_destroy(&attributes);
   return started_;
+}
+
+bool Worker::CreateThread(const cpu_set_t* core) {
+  pthread_attr_t attributes;
+  if (pthread_attr_init(&attributes) != 0) return false;
+  pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+  pthread_t thread;
+  const bool created = (core == nullptr || pthread_attr_setaffinity_np(&attributes, sizeof *core, core) == 0) &&
+                       pthread_create(&thread, &attributes, &Worker::Begin, this) == 0;
+  pthread_attr_destroy(&attributes);
+  return created;
 }
 
 void* Worker::Begin(void* worker) {

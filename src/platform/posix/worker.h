@@ -111,6 +111,8 @@ class Worker {
   }
   bool Post(std::function<void()> job, Start start);
   bool StartThread(Start start);
+  // A detached thread running Run, on `core` when one is given.
+  bool CreateThread(const cpu_set_t* core);
   static void* Begin(void* worker);
   void Run();
   bool IdleLocked() const { return finished_ == posted_; }

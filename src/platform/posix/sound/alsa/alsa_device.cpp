@@ -73,12 +73,15 @@ std::vector<unsigned> DeviceChannelOrder(const std::vector<int>& sound_map, cons
   if (sound_map.size() != device.size()) return {};
   std::vector<unsigned> order;
   std::vector<bool> taken(sound_map.size());
+  const auto speaker_of = [&sound_map](size_t channel) -> unsigned {
+    const int speaker = sound_map[channel];
+    const bool known = speaker > 0 && static_cast<size_t>(speaker) < std::size(kAlsaSpeakers);
+    return known ? kAlsaSpeakers[speaker] : unsigned{SND_CHMAP_UNKNOWN};
+  };
   for (const unsigned position : device) {
     const unsigned speaker = position & SND_CHMAP_POSITION_MASK;
     size_t from = 0;
-    while (from < sound_map.size() &&
-           (taken[from] || sound_map[from] <= 0 || static_cast<size_t>(sound_map[from]) >= std::size(kAlsaSpeakers) ||
-            kAlsaSpeakers[sound_map[from]] != speaker || speaker == SND_CHMAP_UNKNOWN)) {
+    while (from < sound_map.size() && (taken[from] || speaker == SND_CHMAP_UNKNOWN || speaker_of(from) != speaker)) {
       ++from;
     }
     if (from == sound_map.size()) return {};
